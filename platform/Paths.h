@@ -1,0 +1,33 @@
+// Where things are: the program, the user's documents, the temporary directory.
+#pragma once
+
+#include <string>
+
+namespace vq::platform {
+
+// The path separator of the platform ('\\' on Windows, '/' on POSIX) and its root length
+// ("C:\" = 3 characters, "/" = 1).
+wchar_t PathSeparator();
+size_t RootLength();
+bool IsSeparator(wchar_t c);
+
+// Full path of the running program file.
+std::wstring ProgramPath();
+// Directory of the program, ending in a separator.
+std::wstring ProgramDir();
+
+// The user's documents folder (not created when missing), without a trailing separator.
+// Empty when the platform cannot name one.
+std::wstring DocumentsFolder();
+// The user's profile/home folder, without a trailing separator; empty when unknown.
+std::wstring ProfileFolder();
+
+// Temporary path in its long form, ending in a separator; empty when the platform call fails
+// or the path would not fit in 260 characters.
+std::wstring TempPathLong();
+
+// Per-user directory of the POSIX stand-ins (store file, autostart entry, lock files); empty on
+// Windows, where the registry and window properties serve.
+std::wstring ConfigDir();
+
+}  // namespace vq::platform

@@ -1,0 +1,24 @@
+// The process: its command line and starting another program.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vq::platform {
+
+// The command line as the system reports it, program path included.
+std::wstring CommandLine();
+
+// Creates the running-marker event (Windows: named auto-reset event "hVQRUNNING"; nothing waits
+// on it). A no-op on POSIX.
+void CreateRunningMarker();
+
+}  // namespace vq::platform
+
+namespace vq::platform {
+
+// A value that differs between desktops/sessions, used with the tick count to seed the ZIP
+// header generator (Windows: the desktop window handle; POSIX: the process id).
+uint32_t DesktopHandleValue();
+
+}  // namespace vq::platform

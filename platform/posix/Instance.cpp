@@ -1,0 +1,83 @@
+#include "platform/Instance.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+
+#include "common/Text.h"
+#include "platform/File.h"
+#include "platform/Paths.h"
+
+namespace vq::platform {
+
+namespace {
+std::atomic<int> g_showRequests{0};
+int g_lockFd = -1;
+
+void OnShowSignal(int) { g_showRequests.fetch_add(1); }
+
+std::string LockPath() {
+  std::wstring dir = ConfigDir();
+  if (dir.empty()) return "";
+  return WideToUtf8(dir) + "instance.pid";
+}
+}  // namespace
+
+bool HandOverToRunningInstance() {
+  std::string path = LockPath();
+  if (path.empty()) return false;
+  // Open without creating: a second start must not leave anything behind.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  if (flock(fd, LOCK_SH | LOCK_NB) == 0) {
+    close(fd);
+    return false;  // stale file, nobody holds it
+  }
+  char buf[32] = {0};
+  ssize_t n = pread(fd, buf, sizeof buf - 1, 0);
+  close(fd);
+  if (n > 0) {
+    long pid = strtol(buf, nullptr, 10);
+    if (pid > 0) kill(static_cast<pid_t>(pid), SIGUSR1);
+  }
+  return true;
+}
+
+bool MarkRunningInstance(void*) {
+  std::wstring dir = ConfigDir();
+  if (dir.empty() || !CreateDirectoryTree(dir)) return false;
+  std::string path = LockPath();
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return false;
+  }
+  struct sigaction sa = {};
+  sa.sa_handler = OnShowSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGUSR1, &sa, nullptr);
+  std::string pid = std::to_string(getpid()) + "\n";
+  if (ftruncate(fd, 0) != 0 || pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
+    // The lock is what counts; the pid only lets a second start signal us.
+  }
+  g_lockFd = fd;  // held for the life of the process
+  return true;
+}
+
+bool TakeShowRequest() {
+  int n = g_showRequests.load();
+  while (n > 0) {
+    if (g_showRequests.compare_exchange_weak(n, 0)) return true;
+  }
+  return false;
+}
+
+}  // namespace vq::platform
