@@ -1,0 +1,116 @@
+#include "settings/AppSettings.h"
+
+#include <limits>
+
+#include "common/WFormat.h"
+#include "platform/Paths.h"
+#include "platform/SettingsStore.h"
+#include "settings/Log.h"
+
+namespace vq {
+
+AppSettingsRecord AppSettings;
+
+namespace {
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r' || c == L'\v' || c == L'\f'; }
+
+// Signed decimal with saturation, as the C runtime's 64-bit conversion reads it.
+int64_t ReadDecimal(const std::wstring& s, int64_t lo, int64_t hi) {
+  size_t i = 0;
+  while (i < s.size() && IsBlank(s[i])) ++i;
+  bool neg = false;
+  if (i < s.size() && (s[i] == L'+' || s[i] == L'-')) neg = s[i++] == L'-';
+  uint64_t mag = 0;
+  const uint64_t limit = neg ? static_cast<uint64_t>(-(lo + 1)) + 1 : static_cast<uint64_t>(hi);
+  bool over = false;
+  for (; i < s.size() && s[i] >= L'0' && s[i] <= L'9'; ++i) {
+    uint64_t d = static_cast<uint64_t>(s[i] - L'0');
+    if (over || mag > (limit - d) / 10) {
+      over = true;
+      continue;
+    }
+    mag = mag * 10 + d;
+  }
+  if (over) return neg ? lo : hi;
+  if (neg) return mag == 0 ? 0 : -static_cast<int64_t>(mag - 1) - 1;
+  return static_cast<int64_t>(mag);
+}
+
+void ReadTime(const platform::SettingsKey& key, const wchar_t* name, std::atomic<int64_t>& field, bool* stored) {
+  std::wstring text;
+  int64_t v = 0;
+  bool ok = key.GetString(name, &text) && ParseStoredTime(text, &v);
+  if (ok) field.store(v);
+  if (stored) *stored = ok;
+}
+
+void ReadString(const platform::SettingsKey& key, const wchar_t* name, SharedText& field, const std::wstring& def) {
+  std::wstring text;
+  // A value that exists but is empty stays empty.
+  field.Set(key.GetString(name, &text) ? text : def);
+}
+
+void ReadInt(const platform::SettingsKey& key, const wchar_t* name, std::atomic<int32_t>& field, int32_t def) {
+  uint32_t v = 0;
+  field.store(key.GetDword(name, &v) ? static_cast<int32_t>(v) : def);
+}
+}  // namespace
+
+bool ParseStoredTime(const std::wstring& text, int64_t* out) {
+  if (text.size() <= 2) return false;
+  *out = ReadDecimal(text, std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max());
+  return true;
+}
+
+std::wstring FormatStoredTime(int64_t t) { return WFormat(L"%I64d", t); }
+
+int32_t ParseDecimalInt(const std::wstring& text) {
+  return static_cast<int32_t>(
+      ReadDecimal(text, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
+}
+
+bool LoadSettings() {
+  platform::SettingsKey key;
+  ReadString(key, L"S_ZIP_PSW", AppSettings.S_ZIP_PSW, kDefaultPassword);
+  ReadString(key, L"S_DIR_SRCDATA", AppSettings.S_DIR_SRCDATA, AppSettings.defaultSrcDir.Get());
+  ReadString(key, L"S_DIR_DESTDATA", AppSettings.S_DIR_DESTDATA, AppSettings.defaultDestDir.Get());
+  ReadString(key, L"fFilterSr", AppSettings.fFilterSr, kDefaultFilter);
+  ReadTime(key, L"timeLastBkDayly", AppSettings.timeLastBkDayly, nullptr);
+  ReadTime(key, L"timeLastBkWeekly", AppSettings.timeLastBkWeekly, nullptr);
+  ReadTime(key, L"timeLastBkMonthly", AppSettings.timeLastBkMonthly, nullptr);
+  ReadTime(key, L"timeLastBkYearly", AppSettings.timeLastBkYearly, nullptr);
+  ReadInt(key, L"vqDebug", AppSettings.vqDebug, 0);
+  ReadInt(key, L"autoRunFlag", AppSettings.autoRunFlag, 0);
+  ReadInt(key, L"maxFSize", AppSettings.maxFSize, kDefaultMaxFSize);
+  bool stored = false;
+  ReadTime(key, L"timeLastBk", AppSettings.timeLastBk, &stored);
+  return stored;
+}
+
+void SaveSettings() {
+  platform::SettingsKey key;
+  key.SetString(L"timeLastBk", FormatStoredTime(AppSettings.timeLastBk.load()));
+  key.SetString(L"timeLastBkDayly", FormatStoredTime(AppSettings.timeLastBkDayly.load()));
+  key.SetString(L"timeLastBkWeekly", FormatStoredTime(AppSettings.timeLastBkWeekly.load()));
+  key.SetString(L"timeLastBkMonthly", FormatStoredTime(AppSettings.timeLastBkMonthly.load()));
+  key.SetString(L"timeLastBkYearly", FormatStoredTime(AppSettings.timeLastBkYearly.load()));
+  key.SetDword(L"vqDebug", static_cast<uint32_t>(AppSettings.vqDebug.load()));
+  key.SetDword(L"autoRunFlag", static_cast<uint32_t>(AppSettings.autoRunFlag.load()));
+  key.SetDword(L"maxFSize", static_cast<uint32_t>(AppSettings.maxFSize.load()));
+  key.SetString(L"S_ZIP_PSW", AppSettings.S_ZIP_PSW.Get());
+  key.SetString(L"S_DIR_SRCDATA", AppSettings.S_DIR_SRCDATA.Get());
+  key.SetString(L"S_DIR_DESTDATA", AppSettings.S_DIR_DESTDATA.Get());
+  key.SetString(L"fFilterSr", AppSettings.fFilterSr.Get());
+  key.Close();
+}
+
+void ApplyAutoRun(int flag) {
+  if (flag != 0) {
+    if (!platform::AutoRunSet(WFormat(L"\"%s\"", platform::ProgramPath())))
+      WriteLog(L"系统参数错误,不能随系统启动\r\n");
+  } else {
+    platform::AutoRunRemove();
+  }
+}
+
+}  // namespace vq
