@@ -1,0 +1,101 @@
+#include "app/win32/Dialog.h"
+
+namespace vq::win {
+
+INT_PTR Dialog::DoModal(HWND parent) {
+  ended_ = false;
+  HWND h = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId_), parent, Proc,
+                              reinterpret_cast<LPARAM>(this));
+  if (!h) return -1;
+  if (parent) EnableWindow(parent, FALSE);
+  bool quit = false;
+  WPARAM quitCode = 0;
+  MSG msg;
+  while (!ended_) {
+    BOOL r = GetMessageW(&msg, nullptr, 0, 0);
+    if (r == 0) {
+      quit = true;
+      quitCode = msg.wParam;
+      break;
+    }
+    if (r < 0) break;
+    if (PreTranslateMessage(&msg)) continue;
+    if (IsDialogMessageW(hwnd_, &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  if (parent) EnableWindow(parent, TRUE);
+  DestroyWindow(hwnd_);
+  hwnd_ = nullptr;
+  if (quit) {
+    PostQuitMessage(static_cast<int>(quitCode));
+    return static_cast<INT_PTR>(quitCode);
+  }
+  return result_;
+}
+
+void Dialog::EndDialog(INT_PTR result) {
+  result_ = result;
+  ended_ = true;
+  // Wake the loop in case this was called outside a message.
+  if (hwnd_) PostMessageW(hwnd_, WM_NULL, 0, 0);
+}
+
+bool Dialog::OnCommand(int id, int, HWND) {
+  if (id == IDOK || id == IDCANCEL) {
+    EndDialog(id);
+    return true;
+  }
+  return false;
+}
+
+bool Dialog::DefaultHandler(UINT msg, WPARAM, LPARAM, LRESULT*) {
+  if (msg == WM_CLOSE) {
+    // The dialog manager's own close is a Cancel.
+    PostMessageW(hwnd_, WM_COMMAND, IDCANCEL, 0);
+    return true;
+  }
+  return false;
+}
+
+INT_PTR CALLBACK Dialog::Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  Dialog* self = reinterpret_cast<Dialog*>(GetWindowLongPtrW(h, DWLP_USER));
+  if (msg == WM_INITDIALOG) {
+    self = reinterpret_cast<Dialog*>(lp);
+    SetWindowLongPtrW(h, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
+    self->hwnd_ = h;
+  }
+  if (!self) return FALSE;
+  return self->Handle(msg, wp, lp);
+}
+
+INT_PTR Dialog::Handle(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_INITDIALOG:
+      return OnInitDialog();
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORBTN: {
+      HBRUSH b = OnCtlColor(reinterpret_cast<HDC>(wp), reinterpret_cast<HWND>(lp), msg);
+      if (b) return reinterpret_cast<INT_PTR>(b);
+      return FALSE;
+    }
+    case WM_SIZE:
+      OnSize(static_cast<UINT>(wp), LOWORD(lp), HIWORD(lp));
+      break;
+    case WM_COMMAND:
+      if (OnCommand(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp))) return TRUE;
+      break;
+    default:
+      break;
+  }
+  LRESULT result = 0;
+  if (DefaultHandler(msg, wp, lp, &result)) {
+    SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, result);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+}  // namespace vq::win
