@@ -78,9 +78,9 @@ struct TreeDesc {
   int max_code;
 };
 
-inline uint16_t Load16(const uint8_t* p) {
-  uint16_t v;
-  std::memcpy(&v, p, 2);
+inline uint32_t Load32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
   return v;
 }
 inline uint64_t Load64(const uint8_t* p) {
@@ -159,8 +159,9 @@ struct DeflateState {
 
   // Matching.
   uint8_t window[kWindowBytes + kWindowPad];
-  uint32_t prev[kWSize];
-  uint32_t head[kHashSize];
+  // Window positions fit in 16 bits; half-size tables keep the chain walk in cache.
+  uint16_t prev[kWSize];
+  uint16_t head[kHashSize];
   long block_start;
   unsigned strstart, match_start, prev_length, lookahead;
   bool eofile;
@@ -665,8 +666,8 @@ inline unsigned InsertString(S* s, unsigned pos) {
   const uint8_t* w = s->window + pos;
   unsigned h = ((unsigned(w[0]) << 10) ^ (unsigned(w[1]) << 5) ^ w[2]) & kHashMask;
   unsigned prev_head = s->head[h];
-  s->prev[pos & kWMask] = prev_head;
-  s->head[h] = pos;
+  s->prev[pos & kWMask] = uint16_t(prev_head);
+  s->head[h] = uint16_t(pos);
   return prev_head;
 }
 
@@ -678,12 +679,12 @@ void FillWindow(S* s) {
     s->strstart -= kWSize;
     s->block_start -= long(kWSize);
     for (unsigned n = 0; n < kHashSize; ++n) {
-      uint32_t m = s->head[n];
-      s->head[n] = m >= kWSize ? m - kWSize : 0;
+      unsigned m = s->head[n];
+      s->head[n] = uint16_t(m >= kWSize ? m - kWSize : 0);
     }
     for (unsigned n = 0; n < kWSize; ++n) {
-      uint32_t m = s->prev[n];
-      s->prev[n] = m >= kWSize ? m - kWSize : 0;
+      unsigned m = s->prev[n];
+      s->prev[n] = uint16_t(m >= kWSize ? m - kWSize : 0);
     }
     more += kWSize;
   }
@@ -712,16 +713,23 @@ unsigned LongestMatch(S* s, unsigned cur_match) {
   if (s->prev_length >= s->good_match) chain >>= 2;
   if (s->strstart > kWindowBytes - kMinLookahead) Fail(s, "insufficient lookahead");
 
-  const uint16_t scan_start = Load16(scan);
-  uint16_t scan_end = Load16(scan + best_len - 1);
+  // Cheap rejects: a candidate can only beat best_len if it agrees with the current string on
+  // bytes 0..best_len, so four of those at the end and four at the start are checked first
+  // (three at the start while best_len is 2).
+  uint32_t mask = best_len >= 3 ? 0xFFFFFFFFu : 0x00FFFFFFu;
+  unsigned end_off = best_len >= 3 ? best_len - 3 : 0;
+  const uint32_t scan_start = Load32(scan);
+  uint32_t scan_end = Load32(scan + end_off) & mask;
   do {
     if (cur_match >= s->strstart) {
       Fail(s, "no future");
       break;
     }
     const uint8_t* match = win + cur_match;
-    // Cheap rejects: a longer match must agree at the current best length and at the start.
-    if (Load16(match + best_len - 1) != scan_end || Load16(match) != scan_start) continue;
+    if ((Load32(match + end_off) & mask) != scan_end ||
+        ((Load32(match) ^ scan_start) & mask) != 0) {
+      continue;
+    }
 
     unsigned len = 2;
     for (;;) {
@@ -739,7 +747,9 @@ unsigned LongestMatch(S* s, unsigned cur_match) {
       s->match_start = cur_match;
       best_len = len;
       if (len >= nice) break;
-      scan_end = Load16(scan + best_len - 1);
+      mask = 0xFFFFFFFFu;
+      end_off = best_len - 3;
+      scan_end = Load32(scan + end_off);
     }
   } while ((cur_match = s->prev[cur_match & kWMask]) > limit && --chain != 0);
   return best_len;

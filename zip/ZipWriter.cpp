@@ -1,0 +1,597 @@
+#include "zip/ZipWriter.h"
+
+#include <atomic>
+#include <cstring>
+#include <new>
+
+#include "common/Text.h"
+#include "platform/Clock.h"
+#include "platform/CodePage.h"
+#include "platform/File.h"
+#include "platform/Process.h"
+#include "zip/Alloc.h"
+#include "zip/Crc32.h"
+#include "zip/Deflate.h"
+#include "zip/ZipCipher.h"
+
+namespace vq::zip {
+
+namespace {
+
+constexpr uint32_t kTransferSize = 16384;
+constexpr unsigned kNameArea = 260;  // bytes, terminator included
+constexpr unsigned kLocalExtraLen = 17;
+constexpr unsigned kCentralExtraLen = 9;
+constexpr unsigned kLocalHeaderLen = 30;
+constexpr unsigned kCentralHeaderLen = 46;
+constexpr unsigned kCryptHeaderLen = 12;
+constexpr uint16_t kVersionMadeBy = 0x0B17;
+constexpr uint16_t kVersionNeeded = 20;
+constexpr uint16_t kFlagEncrypted = 0x0001;
+constexpr uint16_t kFlagDescriptor = 0x0008;
+// Files this large do not fit the 32-bit sizes of the format without ZIP64.
+constexpr uint64_t kLargestSource = 0x7FFFFFFF;
+
+std::atomic<uint32_t> g_last_result{0};
+std::atomic<int64_t> g_write_budget{-1};
+
+}  // namespace
+
+struct ZipEntryRecord {
+  uint16_t version_made_by;
+  uint16_t version_needed;
+  uint16_t flags;  // central
+  uint16_t method;
+  uint32_t dos_stamp;
+  uint32_t crc;
+  uint32_t compressed_size;
+  uint32_t uncompressed_size;
+  uint32_t name_len;
+  uint32_t local_extra_len;
+  uint32_t central_extra_len;
+  uint32_t comment_len;
+  uint16_t disk_start;
+  uint16_t internal_attributes;
+  uint16_t local_flags;
+  uint32_t external_attributes;
+  uint32_t local_offset;
+  char name[kNameArea];
+  uint8_t local_extra[kLocalExtraLen];
+  uint8_t central_extra[kCentralExtraLen];
+  ZipEntryRecord* next;
+};
+
+struct ZipWriter {
+  char* password = nullptr;
+  platform::File out;
+  uint32_t error = 0;
+  uint32_t written = 0;
+  bool directory_written = false;
+  bool encrypting = false;
+  ZipCipherKeys keys;
+  uint8_t* cipher_buf = nullptr;
+  uint32_t cipher_cap = 0;
+  ZipEntryRecord* first = nullptr;
+  ZipEntryRecord* last = nullptr;
+  DeflateState* deflate = nullptr;
+  uint32_t attributes = 0;
+  int64_t atime = 0, mtime = 0, ctime = 0;
+  uint32_t dos_stamp = 0;
+  int32_t expected_size = 0;
+  uint32_t bytes_read = 0;
+  uint32_t crc = 0;
+  platform::File src;
+  uint32_t compressed_size = 0;
+  uint8_t transfer[kTransferSize];
+};
+
+namespace {
+
+uint32_t Finish(uint32_t code) {
+  g_last_result.store(code, std::memory_order_relaxed);
+  return code;
+}
+
+void Put16(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+}
+void Put32(uint8_t* p, uint32_t v) {
+  Put16(p, v);
+  Put16(p + 2, v >> 16);
+}
+
+// One platform write may take fewer bytes than asked; keep going until all are written or a
+// write takes none. Returns the bytes written.
+size_t WriteAll(platform::File& f, const uint8_t* data, size_t n) {
+  size_t done = 0;
+  while (done < n) {
+    size_t want = n - done;
+    int64_t budget = g_write_budget.load(std::memory_order_relaxed);
+    if (budget >= 0) {
+      if (budget == 0) break;
+      if (int64_t(want) > budget) want = size_t(budget);
+    }
+    size_t k = f.Write(data + done, want);
+    if (budget >= 0) g_write_budget.store(budget - int64_t(k), std::memory_order_relaxed);
+    if (k == 0) break;
+    done += k;
+  }
+  return done;
+}
+
+// The archive output: enciphers a copy while an encrypted entry's data is being written.
+// Returns the bytes that reached the file; the caller counts them.
+size_t Output(ZipWriter* w, const uint8_t* data, size_t n) {
+  if (!w->out.IsOpen()) {
+    w->error = kZipNotInitialised;
+    return 0;
+  }
+  if (n == 0) return 0;
+  if (w->encrypting) {
+    if (w->cipher_cap < n) {
+      ZipRelease(w->cipher_buf);
+      w->cipher_cap = 0;
+      w->cipher_buf = static_cast<uint8_t*>(ZipAllocate(n * 2));
+      if (!w->cipher_buf) {
+        w->error = kZipNoMemory;
+        return 0;
+      }
+      w->cipher_cap = uint32_t(n * 2);
+    }
+    std::memcpy(w->cipher_buf, data, n);
+    CipherEncrypt(&w->keys, w->cipher_buf, n);
+    data = w->cipher_buf;
+  }
+  return WriteAll(w->out, data, n);
+}
+
+// Appends at the end of the archive; true when every byte went out.
+bool Append(ZipWriter* w, const uint8_t* data, size_t n) {
+  size_t k = Output(w, data, n);
+  w->written += uint32_t(k);
+  return k == n;
+}
+
+int ReadSource(void* ctx, uint8_t* dst, unsigned max) {
+  auto* w = static_cast<ZipWriter*>(ctx);
+  if (!w->src.IsOpen()) {
+    w->error = kZipNotInitialised;
+    return 0;
+  }
+  size_t n = w->src.Read(dst, max);
+  w->bytes_read += uint32_t(n);
+  w->crc = Crc32Update(w->crc, dst, n);
+  return int(n);
+}
+
+void FlushCompressed(void* ctx, const uint8_t* buf, unsigned* count) {
+  auto* w = static_cast<ZipWriter*>(ctx);
+  size_t k = Output(w, buf, *count);
+  w->compressed_size += uint32_t(k);
+  // A short write leaves the count set: the compressor then fails the stream.
+  if (k == *count) *count = 0;
+}
+
+size_t BuildLocalHeader(const ZipEntryRecord& r, uint8_t* p) {
+  Put32(p + 0, 0x04034B50);
+  Put16(p + 4, r.version_needed);
+  Put16(p + 6, r.local_flags);
+  Put16(p + 8, r.method);
+  Put32(p + 10, r.dos_stamp);  // time, then date
+  Put32(p + 14, r.crc);
+  Put32(p + 18, r.compressed_size);
+  Put32(p + 22, r.uncompressed_size);
+  Put16(p + 26, r.name_len);
+  Put16(p + 28, r.local_extra_len);
+  std::memcpy(p + 30, r.name, r.name_len);
+  std::memcpy(p + 30 + r.name_len, r.local_extra, r.local_extra_len);
+  return kLocalHeaderLen + r.name_len + r.local_extra_len;
+}
+
+size_t BuildCentralHeader(const ZipEntryRecord& r, uint8_t* p) {
+  Put32(p + 0, 0x02014B50);
+  Put16(p + 4, r.version_made_by);
+  Put16(p + 6, r.version_needed);
+  Put16(p + 8, r.flags);
+  Put16(p + 10, r.method);
+  Put32(p + 12, r.dos_stamp);
+  Put32(p + 16, r.crc);
+  Put32(p + 20, r.compressed_size);
+  Put32(p + 24, r.uncompressed_size);
+  Put16(p + 28, r.name_len);
+  Put16(p + 30, r.central_extra_len);
+  Put16(p + 32, r.comment_len);
+  Put16(p + 34, r.disk_start);
+  Put16(p + 36, r.internal_attributes);
+  Put32(p + 38, r.external_attributes);
+  Put32(p + 42, r.local_offset);
+  std::memcpy(p + 46, r.name, r.name_len);
+  std::memcpy(p + 46 + r.name_len, r.central_extra, r.central_extra_len);
+  return kCentralHeaderLen + r.name_len + r.central_extra_len;
+}
+
+void FreeEntries(ZipWriter* w) {
+  while (w->first) {
+    ZipEntryRecord* next = w->first->next;
+    ZipRelease(w->first);
+    w->first = next;
+  }
+  w->last = nullptr;
+}
+
+void DestroyWriter(ZipWriter* w) {
+  if (!w) return;
+  FreeEntries(w);
+  DeflateStateDestroy(w->deflate);
+  ZipRelease(w->cipher_buf);
+  ZipRelease(w->password);
+  w->~ZipWriter();
+  ZipRelease(w);
+}
+
+uint32_t WriteDirectory(ZipWriter* w) {
+  const uint32_t start = w->written;
+  bool failed = false;
+  uint32_t count = 0;
+  uint8_t buf[kCentralHeaderLen + kNameArea + kCentralExtraLen];
+  while (w->first) {
+    ZipEntryRecord* r = w->first;
+    if (!failed) failed = !Append(w, buf, BuildCentralHeader(*r, buf));
+    w->first = r->next;
+    ZipRelease(r);
+    count++;
+  }
+  w->last = nullptr;
+  if (failed) return kZipWriteFailed;
+
+  uint8_t end[22];
+  Put32(end + 0, 0x06054B50);
+  Put16(end + 4, 0);
+  Put16(end + 6, 0);
+  Put16(end + 8, count);
+  Put16(end + 10, count);
+  Put32(end + 12, w->written - start);
+  Put32(end + 16, start);
+  Put16(end + 20, 0);
+  return Append(w, end, sizeof end) ? kZipSuccess : kZipWriteFailed;
+}
+
+// The source is positioned at byte 0 again afterwards.
+bool TestExecutable(ZipWriter* w, uint64_t size, bool* executable) {
+  *executable = false;
+  if (size <= 40) return true;
+  uint8_t head[1024];
+  size_t n = w->src.Read(head, sizeof head);
+  *executable = ZipLooksExecutable(head, n);
+  return w->src.SeekSet(0);
+}
+
+// Steps 11 onward share these checks once the data has gone out.
+uint32_t DataFailure(ZipWriter* w, uint32_t data_result) {
+  if (w->error) return w->error;
+  if (data_result) return kZipWriteFailed;
+  return kZipSuccess;
+}
+
+uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, const std::wstring& source_path) {
+  if (w->error) return kZipPreviousError;
+  if (w->directory_written) return kZipAdditionsEnded;
+  const bool encrypt = w->password != nullptr;
+  const uint32_t crypt_len = encrypt ? kCryptHeaderLen : 0;
+
+  if (entry_name.empty()) return kZipBadArguments;
+  if (WideToUtf16(entry_name).size() > kNameArea - 1) return kZipBadArguments;
+  std::wstring name = entry_name;
+  for (wchar_t& c : name) {
+    if (c == L'\\') c = L'/';
+  }
+  const uint16_t method = ZipIsArchiveName(name) ? 0 : 8;
+
+  std::string oem = platform::WideToOem(name);
+  if (oem.empty() || oem.size() > kNameArea - 1) return kZipBadArguments;
+
+  w->src = platform::File::OpenRead(source_path);
+  if (!w->src.IsOpen()) return kZipCouldNotOpen;
+  platform::FileInfo info;
+  bool executable = false;
+  if (!w->src.Info(&info) || !TestExecutable(w, info.size, &executable)) {
+    w->src.Close();
+    return kZipCouldNotOpen;
+  }
+  if (info.size > kLargestSource) {
+    w->src.Close();
+    return kZipBadArguments;
+  }
+  w->attributes = ZipExternalAttributes(info.attributes, executable);
+  w->mtime = info.modified;
+  w->atime = info.accessed;
+  w->ctime = info.created;
+  w->dos_stamp = ZipDosStampFromUnix(info.modified);
+  w->expected_size = int32_t(info.size);
+
+  auto* r = static_cast<ZipEntryRecord*>(ZipAllocate(sizeof(ZipEntryRecord)));
+  if (!r) {
+    w->src.Close();
+    return kZipNoMemory;
+  }
+  std::memset(r, 0, sizeof *r);
+  r->version_made_by = kVersionMadeBy;
+  r->version_needed = kVersionNeeded;
+  r->flags = encrypt ? kFlagDescriptor | kFlagEncrypted : kFlagDescriptor;
+  r->local_flags = r->flags;
+  r->method = method;
+  r->dos_stamp = w->dos_stamp;
+  r->crc = 0;
+  r->compressed_size = method == 0 ? uint32_t(w->expected_size) + crypt_len : 0;
+  r->uncompressed_size = uint32_t(w->expected_size);
+  r->name_len = uint32_t(oem.size());
+  std::memcpy(r->name, oem.data(), oem.size());
+  r->local_extra_len = kLocalExtraLen;
+  r->central_extra_len = kCentralExtraLen;
+  r->external_attributes = w->attributes;
+  r->local_offset = w->written;
+  uint8_t* le = r->local_extra;
+  Put16(le + 0, 0x5455);
+  Put16(le + 2, 13);
+  le[4] = 0x07;  // modification, access and creation time present
+  Put32(le + 5, uint32_t(w->mtime));
+  Put32(le + 9, uint32_t(w->atime));
+  Put32(le + 13, uint32_t(w->ctime));
+  uint8_t* ce = r->central_extra;
+  Put16(ce + 0, 0x5455);
+  Put16(ce + 2, 5);
+  ce[4] = 0x07;
+  Put32(ce + 5, uint32_t(w->mtime));
+
+  auto fail = [&](uint32_t code) {
+    w->encrypting = false;
+    w->src.Close();
+    ZipRelease(r);
+    return code;
+  };
+
+  uint8_t header[kLocalHeaderLen + kNameArea + kLocalExtraLen];
+  const uint32_t first_compressed_size = r->compressed_size;
+  if (!Append(w, header, BuildLocalHeader(*r, header))) return fail(kZipWriteFailed);
+  if (w->error) return fail(w->error);
+
+  if (encrypt) {
+    uint8_t crypt_header[kCryptHeaderLen];
+    uint32_t seed = platform::DesktopHandleValue() ^ platform::TickCount();
+    MakeEncryptionHeader(&w->keys, w->password, seed, uint16_t(w->dos_stamp & 0xFFFF),
+                         crypt_header);
+    if (!Append(w, crypt_header, sizeof crypt_header)) return fail(kZipWriteFailed);
+  }
+
+  w->bytes_read = 0;
+  w->crc = 0;
+  w->compressed_size = 0;
+  w->encrypting = encrypt;
+  uint32_t data_result = kZipSuccess;
+  if (method == 8) {
+    if (!w->deflate) w->deflate = DeflateStateCreate();
+    if (!w->deflate) {
+      w->written += w->compressed_size;
+      return fail(kZipNoMemory);
+    }
+    DeflateJob job;
+    job.level = 8;
+    job.ctx = w;
+    job.read = ReadSource;
+    job.flush = FlushCompressed;
+    job.out_buf = w->transfer;
+    job.out_size = kTransferSize;
+    job.gp_flags = &r->flags;
+    DeflateRun(w->deflate, job);
+    if (DeflateError(w->deflate)) data_result = kZipDeflateFailed;
+  } else {
+    for (;;) {
+      int n = ReadSource(w, w->transfer, kTransferSize);
+      if (n <= 0) break;
+      size_t k = Output(w, w->transfer, size_t(n));
+      w->compressed_size += uint32_t(k);
+      if (k != size_t(n)) {
+        data_result = kZipSizeMismatch;
+        break;
+      }
+    }
+  }
+  w->encrypting = false;
+  w->src.Close();
+  w->written += w->compressed_size;
+  w->expected_size = int32_t(w->bytes_read);
+  if (uint32_t code = DataFailure(w, data_result)) return fail(code);
+
+  r->compressed_size = w->compressed_size + crypt_len;
+  r->crc = w->crc;
+  r->uncompressed_size = w->bytes_read;
+  const bool size_as_announced = r->compressed_size == first_compressed_size;
+
+  if (!encrypt) {
+    r->flags &= uint16_t(~kFlagDescriptor);
+    r->local_flags = r->flags;
+    bool ok = w->out.SeekSet(r->local_offset);
+    size_t len = ok ? BuildLocalHeader(*r, header) : 0;
+    ok = ok && Output(w, header, len) == len;
+    // Whatever happened, later output belongs at the end.
+    ok = w->out.SeekSet(w->written) && ok;
+    if (!ok) return fail(kZipWriteFailed);
+  } else {
+    if (method == 0 && !size_as_announced) return fail(kZipCannotChange);
+    uint8_t desc[16];
+    Put32(desc + 0, 0x08074B50);
+    Put32(desc + 4, r->crc);
+    Put32(desc + 8, r->compressed_size);
+    Put32(desc + 12, r->uncompressed_size);
+    if (!Append(w, desc, sizeof desc)) return fail(kZipWriteFailed);
+    // The level bits the compressor set are not kept: both headers carry the same flags.
+    r->flags = r->local_flags;
+  }
+  if (w->error) return fail(w->error);
+
+  r->next = nullptr;
+  if (w->last) {
+    w->last->next = r;
+  } else {
+    w->first = r;
+  }
+  w->last = r;
+  return kZipSuccess;
+}
+
+}  // namespace
+
+const char* ZipResultText(uint32_t code) {
+  switch (code) {
+    case kZipSuccess: return "Success";
+    case kZipCouldNotDuplicate: return "Culdn't duplicate handle";
+    case kZipCouldNotOpen: return "Couldn't create/open file";
+    case kZipNoMemory: return "Failed to allocate memory";
+    case kZipWriteFailed: return "Error writing to file";
+    case kZipNotFound: return "File not found in the zipfile";
+    case kZipMoreData: return "Still more data to unzip";
+    case kZipCorrupt: return "Zipfile is corrupt or not a zipfile";
+    case kZipReadFailed: return "Error reading file";
+    case kZipBadArguments: return "Caller: faulty arguments";
+    case kZipNotMemoryArchive: return "Caller: can only get memory of a memory zipfile";
+    case kZipMemoryTooSmall: return "Caller: not enough space allocated for memory zipfile";
+    case kZipPreviousError: return "Caller: there was a previous error";
+    case kZipAdditionsEnded: return "Caller: additions to the zip have already been ended";
+    case kZipSizeMismatch: return "Zip-bug: the anticipated size turned out wrong";
+    case kZipPartlyUnzipped: return "Caller: the file had already been partially unzipped";
+    case kZipWrongKind: return "Caller: mixing creation and opening of zip";
+    case kZipNotInitialised: return "Zip-bug: internal initialisation not completed";
+    case kZipUnseekable: return "Zip-bug: trying to seek the unseekable";
+    case kZipCannotChange: return "Zip-bug: tried to change mind, but not allowed";
+    case kZipDeflateFailed: return "Zip-bug: an internal error during flation";
+    default: return "unknown zip result code";
+  }
+}
+
+ZipHandle ZipCreate(const std::wstring& archive_path, const char* password) {
+  void* mem = ZipAllocate(sizeof(ZipWriter));
+  if (!mem) {
+    Finish(kZipNoMemory);
+    return nullptr;
+  }
+  ZipWriter* w = new (mem) ZipWriter;
+  if (password && *password) {
+    size_t n = std::strlen(password);
+    w->password = static_cast<char*>(ZipAllocate(n + 1));
+    if (!w->password) {
+      DestroyWriter(w);
+      Finish(kZipNoMemory);
+      return nullptr;
+    }
+    std::memcpy(w->password, password, n + 1);
+  }
+  auto* h = static_cast<ZipHandleRecord*>(ZipAllocate(sizeof(ZipHandleRecord)));
+  if (!h) {
+    DestroyWriter(w);
+    Finish(kZipNoMemory);
+    return nullptr;
+  }
+  w->out = platform::File::CreateAlways(archive_path);
+  if (!w->out.IsOpen()) {
+    ZipRelease(h);
+    DestroyWriter(w);
+    Finish(kZipCouldNotOpen);
+    return nullptr;
+  }
+  h->kind = kZipHandleKind;
+  h->writer = w;
+  Finish(kZipSuccess);
+  return h;
+}
+
+uint32_t ZipAdd(ZipHandle h, const std::wstring& entry_name, const std::wstring& source_path) {
+  if (!h) return Finish(kZipBadArguments);
+  if (h->kind != kZipHandleKind) return Finish(kZipWrongKind);
+  return Finish(AddEntry(h->writer, entry_name, source_path));
+}
+
+uint32_t ZipEndAdditions(ZipHandle h) {
+  if (!h) return kZipBadArguments;
+  if (h->kind != kZipHandleKind) return kZipWrongKind;
+  ZipWriter* w = h->writer;
+  if (w->directory_written) return kZipAdditionsEnded;
+  uint32_t code = WriteDirectory(w);
+  w->directory_written = true;
+  return code;
+}
+
+uint32_t ZipClose(ZipHandle h) {
+  if (!h) return Finish(kZipBadArguments);
+  // A record we did not make is not ours to free.
+  if (h->kind != kZipHandleKind) return Finish(kZipWrongKind);
+  ZipWriter* w = h->writer;
+  uint32_t code = kZipSuccess;
+  if (!w->directory_written) code = WriteDirectory(w);
+  w->directory_written = true;
+  w->out.Close();
+  DestroyWriter(w);
+  h->kind = 0;
+  ZipRelease(h);
+  return Finish(code);
+}
+
+uint32_t ZipLastResult() { return g_last_result.load(std::memory_order_relaxed); }
+
+bool ZipIsArchiveName(const std::wstring& name) {
+  static const wchar_t* const kArchiveExtensions[] = {L".Z",   L".zip", L".zoo", L".arc",
+                                                      L".lzh", L".arj", L".gz",  L".tgz"};
+  size_t dot = name.rfind(L'.');
+  if (dot == std::wstring::npos) return false;
+  std::wstring_view ext(name.data() + dot, name.size() - dot);
+  for (const wchar_t* e : kArchiveExtensions) {
+    if (EqualsIgnoreAsciiCase(ext, e)) return true;
+  }
+  return false;
+}
+
+uint32_t ZipExternalAttributes(uint32_t windows_attributes, bool executable) {
+  uint32_t a = windows_attributes & 0x37;
+  a |= (windows_attributes & 0x10) ? 0x40000000u : 0x80000000u;  // S_IFDIR or S_IFREG
+  a |= 0x01000000u;                                               // owner read
+  if (!(windows_attributes & 0x01)) a |= 0x00800000u;             // owner write
+  if (executable) a |= 0x00400000u;                               // owner execute
+  return a;
+}
+
+uint32_t ZipDosStamp(const CalendarTime& c) {
+  constexpr uint32_t kFirst = (uint32_t((0 << 9) | (1 << 5) | 1) << 16) | 0;
+  constexpr uint32_t kLast =
+      (uint32_t((127 << 9) | (12 << 5) | 31) << 16) | uint32_t((23 << 11) | (59 << 5) | 29);
+  if (c.year < 1980) return kFirst;
+  if (c.year > 2107) return kLast;
+  int second = c.second > 59 ? 59 : c.second;  // a leap second has no DOS form
+  uint32_t date = uint32_t(((c.year - 1980) << 9) | (c.month << 5) | c.day);
+  uint32_t time = uint32_t((c.hour << 11) | (c.minute << 5) | (second / 2));
+  return (date << 16) | time;
+}
+
+uint32_t ZipDosStampFromUnix(UnixTime t) {
+  CalendarTime c;
+  if (!platform::ToLocalCalendar(t, &c)) {
+    // Out of the platform's range: far before 1980 or far after 2107.
+    c = CalendarTime{};
+    c.year = t < 0 ? 1979 : 2108;
+  }
+  return ZipDosStamp(c);
+}
+
+bool ZipLooksExecutable(const uint8_t* head, size_t n) {
+  if (n >= 4 && head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F') {
+    return true;
+  }
+  if (n < 64 || head[0] != 'M' || head[1] != 'Z') return false;
+  uint32_t pe = uint32_t(head[60]) | uint32_t(head[61]) << 8 | uint32_t(head[62]) << 16 |
+                uint32_t(head[63]) << 24;
+  if (pe < 64 || pe > n - 4) return false;
+  return std::memcmp(head + pe, "PE\0\0", 4) == 0;
+}
+
+void ZipFailWritesAfterForTest(int64_t bytes) { g_write_budget.store(bytes < 0 ? -1 : bytes); }
+
+}  // namespace vq::zip

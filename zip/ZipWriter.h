@@ -1,0 +1,94 @@
+// The ZIP writer: write-only archives of deflated (or, for archive files, stored) entries, with
+// traditional encryption when a password is given. Every operation answers with a 32-bit result
+// code; 0 is success.
+//
+// The backup pass uses one pattern per archive: ZipCreate, one ZipAdd, ZipClose.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "common/Calendar.h"
+
+namespace vq::zip {
+
+// Result codes: 0x100..0x800 file failures, 0x10000..0x80000 caller mistakes, 0x1000000 and
+// above internal failures. Some are never returned by this writer and are kept so that every
+// code has its text.
+enum : uint32_t {
+  kZipSuccess = 0x00000000,
+  kZipCouldNotDuplicate = 0x00000100,
+  kZipCouldNotOpen = 0x00000200,
+  kZipNoMemory = 0x00000300,
+  kZipWriteFailed = 0x00000400,
+  kZipNotFound = 0x00000500,
+  kZipMoreData = 0x00000600,
+  kZipCorrupt = 0x00000700,
+  kZipReadFailed = 0x00000800,
+  kZipBadArguments = 0x00010000,
+  kZipNotMemoryArchive = 0x00020000,
+  kZipMemoryTooSmall = 0x00030000,
+  kZipPreviousError = 0x00040000,
+  kZipAdditionsEnded = 0x00050000,
+  kZipSizeMismatch = 0x00060000,
+  kZipPartlyUnzipped = 0x00070000,
+  kZipWrongKind = 0x00080000,
+  kZipNotInitialised = 0x01000000,
+  kZipUnseekable = 0x02000000,
+  kZipCannotChange = 0x04000000,
+  kZipDeflateFailed = 0x05000000,
+};
+
+// The English text of a code ("unknown zip result code" for codes outside the table).
+const char* ZipResultText(uint32_t code);
+
+struct ZipWriter;
+
+// What callers hold. kind is always kZipHandleKind for a handle made by ZipCreate.
+struct ZipHandleRecord {
+  int32_t kind;
+  ZipWriter* writer;
+};
+using ZipHandle = ZipHandleRecord*;
+constexpr int32_t kZipHandleKind = 2;
+
+// Creates (or replaces) the archive file. A null or empty password means no encryption.
+// Returns null on failure; the reason is in ZipLastResult().
+ZipHandle ZipCreate(const std::wstring& archive_path, const char* password);
+// Adds one entry named entry_name (backslashes become '/') with the bytes of source_path.
+uint32_t ZipAdd(ZipHandle h, const std::wstring& entry_name, const std::wstring& source_path);
+// Writes the central directory (unless already written), closes the file and frees the handle
+// and the writer whatever the result. The handle is dead afterwards.
+uint32_t ZipClose(ZipHandle h);
+// Writes the central directory now; later adds answer kZipAdditionsEnded. ZipClose is still
+// needed to release the handle.
+uint32_t ZipEndAdditions(ZipHandle h);
+// The result of the latest ZipCreate, ZipAdd or ZipClose in the process (any thread).
+uint32_t ZipLastResult();
+
+// ---- Decisions, exposed for the tests.
+
+// True when the entry is stored rather than deflated: its name ends in one of the archive
+// extensions (.Z .zip .zoo .arc .lzh .arj .gz .tgz, any case).
+bool ZipIsArchiveName(const std::wstring& name);
+// External attributes from the Windows attribute bits: the DOS bits 0x37, and a Unix mode in
+// the upper half (directory or regular file, owner read, owner write unless read-only, owner
+// execute for executable images).
+uint32_t ZipExternalAttributes(uint32_t windows_attributes, bool executable);
+// DOS date (high half) and time (low half). Moments the format cannot hold are clamped to its
+// first (1980-01-01 00:00:00) or last (2107-12-31 23:59:58) stamp.
+uint32_t ZipDosStamp(const CalendarTime& local);
+// Same from a moment, converted to local time by the platform.
+uint32_t ZipDosStampFromUnix(UnixTime t);
+// True when the first n bytes of a file start a Windows PE image (an "MZ" header whose e_lfanew
+// points at "PE\0\0" within those bytes) or an ELF image.
+bool ZipLooksExecutable(const uint8_t* head, size_t n);
+
+// ---- Test seams.
+
+// Archive writes stop succeeding once this many more bytes have been written (each write then
+// reports only what fitted, later ones 0); a negative value switches the limit off.
+void ZipFailWritesAfterForTest(int64_t bytes);
+
+}  // namespace vq::zip
