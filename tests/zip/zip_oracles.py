@@ -1,0 +1,157 @@
+#!/usr/bin/env python3
+"""Archives of every kind, written by the vqzip tool, opened by Python's zipfile and tested by
+7-Zip; raw DEFLATE streams of every level inflated by Python's zlib.
+
+usage: zip_oracles.py VQZIP_EXECUTABLE
+Under the Windows preset VQ_WINE names the runner that starts vqzip.exe.
+"""
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+import zlib
+
+VQZIP = sys.argv[1]
+WINE = os.environ.get("VQ_WINE", "")
+WINDOWS = VQZIP.lower().endswith(".exe")
+failures = []
+
+
+def check(cond, what):
+    if not cond:
+        failures.append(what)
+        print("FAIL:", what)
+
+
+def vqzip(*args):
+    cmd = ([WINE] if WINE else []) + [VQZIP] + list(args)
+    return subprocess.run(cmd, capture_output=True, timeout=300)
+
+
+def name_bytes(info):
+    # The language-encoding flag is never set, so zipfile decodes the name as cp437; undo that
+    # and decode with the code page the writer used (GBK under the Chinese wine prefix).
+    raw = info.orig_filename.encode("cp437")
+    return raw.decode("gbk" if WINDOWS else "utf-8")
+
+
+def main():
+    work = tempfile.mkdtemp(prefix="vq_zip_oracles_")
+    try:
+        run(work)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    if failures:
+        print("%d check(s) failed" % len(failures))
+        sys.exit(1)
+    print("all oracle checks passed")
+
+
+def run(work):
+    rnd = random.Random(3)
+    text = "".join(rnd.choice(["备份 ", "archive ", "window ", "lazy ", "\r\n"]) for _ in range(40000))
+    sources = {
+        "text.txt": text.encode("utf-8"),
+        "random.bin": bytes(rnd.getrandbits(8) for _ in range(70000)),
+        "empty.txt": b"",
+        "old.zip": bytes(rnd.getrandbits(8) for _ in range(3000)),
+    }
+    for name, data in sources.items():
+        with open(os.path.join(work, name), "wb") as f:
+            f.write(data)
+
+    password = "pässwörd"
+    kinds = [
+        # entry name, source, password
+        ("notes.txt", "text.txt", None),
+        ("notes.txt", "text.txt", password),
+        ("dir\\random.bin", "random.bin", None),
+        ("dir\\random.bin", "random.bin", password),
+        ("empty.txt", "empty.txt", None),
+        ("empty.txt", "empty.txt", password),
+        ("backup\\old.zip", "old.zip", None),
+        ("backup\\old.zip", "old.zip", password),
+        ("中文 名字.txt", "text.txt", None),
+        ("中文 名字.txt", "text.txt", password),
+    ]
+    # 7-Zip and zipfile take the password as bytes of the code page the writer used.
+    pw_bytes = password.encode("gbk" if WINDOWS else "utf-8")
+    for i, (entry, src, pw) in enumerate(kinds):
+        what = "%s from %s %s" % (entry, src, "encrypted" if pw else "plain")
+        archive = os.path.join(work, "k%d.zip" % i)
+        args = [archive, entry, os.path.join(work, src)] + ([pw] if pw else [])
+        p = vqzip(*args)
+        check(p.returncode == 0, what + ": vqzip exit %d %r" % (p.returncode, p.stdout))
+        check(p.stdout.startswith(b"0x00000000 Success"), what + ": printed %r" % p.stdout)
+        if p.returncode != 0:
+            continue
+        expected = sources[src]
+        with zipfile.ZipFile(archive) as z:
+            infos = z.infolist()
+            check(len(infos) == 1, what + ": one entry")
+            info = infos[0]
+            check(name_bytes(info) == entry.replace("\\", "/"), what + ": name %r" % info.orig_filename)
+            stored = entry.endswith(".zip")
+            check(info.compress_type == (0 if stored else 8), what + ": method")
+            if pw:
+                check(info.flag_bits == 0x0009, what + ": flags 0x%04x" % info.flag_bits)
+                check(z.read(info, pwd=pw_bytes) == expected, what + ": content via zipfile")
+                try:
+                    z.read(info, pwd=b"wrong password")
+                    check(False, what + ": zipfile accepted a wrong password")
+                except RuntimeError:
+                    pass
+                except zipfile.BadZipFile:
+                    # The check byte matched by chance (1 in 256); the CRC must then fail.
+                    pass
+            else:
+                check(info.flag_bits == (0 if stored else 0x0002), what + ": flags 0x%04x" % info.flag_bits)
+                check(z.read(info) == expected, what + ": content via zipfile")
+            check(info.file_size == len(expected), what + ": size")
+            mtime = os.stat(os.path.join(work, src)).st_mtime
+            lt = time.localtime(mtime)
+            want = (lt.tm_year, lt.tm_mon, lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec // 2 * 2)
+            check(info.date_time == want, what + ": DOS stamp %r, want %r" % (info.date_time, want))
+        if shutil.which("7z"):
+            t = subprocess.run(["7z", "t", "-p" + (password if pw else "unused"), archive],
+                               capture_output=True, timeout=120)
+            check(t.returncode == 0 and b"Everything is Ok" in t.stdout, what + ": 7z t\n" + t.stdout.decode("utf-8", "replace"))
+            if pw:
+                bad = subprocess.run(["7z", "t", "-pwrong", archive], capture_output=True, timeout=120)
+                check(bad.returncode != 0, what + ": 7z accepted a wrong password")
+        else:
+            check(False, "7z is not installed")
+
+    # A source that does not exist: the add fails, the archive is the bare end record.
+    archive = os.path.join(work, "missing.zip")
+    p = vqzip(archive, "a.txt", os.path.join(work, "no such file"))
+    check(p.returncode != 0 and p.stdout.startswith(b"0x00000200 Couldn't create/open file"),
+          "missing source: %r" % p.stdout)
+    with open(archive, "rb") as f:
+        check(f.read() == b"PK\x05\x06" + b"\0" * 18, "missing source: 22-byte archive")
+
+    # Raw streams at every level on inputs whose sizes sit on the compressor's edges.
+    blob = sources["text.txt"] + sources["random.bin"]
+    for size in (0, 1, 258, 32768, 65537, 300000):
+        data = (blob * (size // len(blob) + 1))[:size]
+        src = os.path.join(work, "in%d" % size)
+        with open(src, "wb") as f:
+            f.write(data)
+        for level in range(1, 9):
+            out = os.path.join(work, "out%d_%d" % (size, level))
+            p = vqzip("--deflate", str(level), src, out)
+            check(p.returncode == 0, "deflate %d level %d: exit %d" % (size, level, p.returncode))
+            if p.returncode == 0:
+                with open(out, "rb") as f:
+                    packed = f.read()
+                d = zlib.decompressobj(-15)
+                check(d.decompress(packed) == data and d.eof and not d.unused_data,
+                      "deflate %d level %d: zlib round trip" % (size, level))
+
+
+if __name__ == "__main__":
+    main()
