@@ -1,0 +1,2 @@
+# XML reader: parse any text, then walk every element and read its text.
+vq_add_fuzzer(fuzz_xml_document SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/xml_document_fuzz.cpp LIBS vq_xml)
