@@ -1,0 +1,103 @@
+// The platform services the rest of the program leans on, on the real file system.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "common/Text.h"
+#include "platform/File.h"
+#include "platform/NamedMutex.h"
+#include "test_support.h"
+
+using namespace vq;
+using namespace vq::platform;
+
+TEST(PlatformFile, ExclusiveAppendRefusesASecondWriterAndNeverTruncates) {
+  std::wstring dir = vqtest::MakeScratchDir(L"file");
+  std::wstring path = dir + L"日志.txt";
+  bool created = false;
+  {
+    File a = File::OpenAppendExclusive(path, &created);
+    ASSERT_TRUE(a.IsOpen());
+    EXPECT_TRUE(created);
+    EXPECT_EQ(a.Write("abc", 3), 3u);
+    File b = File::OpenAppendExclusive(path, &created);
+    EXPECT_FALSE(b.IsOpen()) << "no sharing while the first handle is open";
+  }
+  File c = File::OpenAppendExclusive(path, &created);
+  ASSERT_TRUE(c.IsOpen());
+  EXPECT_FALSE(created);
+  ASSERT_TRUE(c.SeekEnd());
+  EXPECT_EQ(c.Write("de", 2), 2u);
+  c.Close();
+  EXPECT_EQ(vqtest::ReadAll(path), "abcde");
+}
+
+TEST(PlatformFile, CreateAlwaysReplacesAndSeekRewrites) {
+  std::wstring path = vqtest::MakeScratchDir(L"file") + L"z.bin";
+  {
+    File f = File::CreateAlways(path);
+    ASSERT_TRUE(f.IsOpen());
+    f.Write("0123456789", 10);
+    ASSERT_TRUE(f.SeekSet(2));
+    f.Write("xy", 2);
+  }
+  EXPECT_EQ(vqtest::ReadAll(path), "01xy456789");
+  {
+    File f = File::CreateAlways(path);
+    f.Write("new", 3);
+  }
+  EXPECT_EQ(vqtest::ReadAll(path), "new");
+  File r = File::OpenRead(path);
+  FileInfo info;
+  ASSERT_TRUE(r.Info(&info));
+  EXPECT_EQ(info.size, 3u);
+  EXPECT_EQ(info.attributes & kAttrDirectory, 0u);
+  EXPECT_GT(info.modified, 1500000000);
+  EXPECT_FALSE(File::OpenRead(path + L".missing").IsOpen());
+}
+
+TEST(PlatformFile, AtomicWriteReplacesWholeAndDirectoryTreeIsMade) {
+  std::wstring dir = vqtest::MakeScratchDir(L"file");
+  wchar_t s = PathSeparator();
+  std::wstring deep = dir + L"a" + s + L"b" + s + L"目录" + s;
+  ASSERT_TRUE(CreateDirectoryTree(deep));
+  EXPECT_TRUE(IsDirectory(deep));
+  EXPECT_TRUE(CreateDirectoryTree(deep));
+  ASSERT_TRUE(WriteFileAtomically(deep + L"f", std::string(100000, 'a')));
+  ASSERT_TRUE(WriteFileAtomically(deep + L"f", "short"));
+  EXPECT_EQ(vqtest::ReadAll(deep + L"f"), "short");
+  EXPECT_FALSE(PathExists(deep + L"f.tmp"));
+}
+
+TEST(PlatformMutex, SerialisesThreadsOfOneProcess) {
+  NamedMutex m1(L"vq.lumen.test-mutex");
+  NamedMutex m2(L"vq.lumen.test-mutex");
+  std::atomic<int> inside{0};
+  std::atomic<int> overlap{0};
+  auto work = [&](NamedMutex& m) {
+    for (int i = 0; i < 200; ++i) {
+      NamedMutexLock hold(m);
+      if (inside.fetch_add(1) != 0) overlap.fetch_add(1);
+      std::this_thread::yield();
+      inside.fetch_sub(1);
+    }
+  };
+  std::thread a(work, std::ref(m1)), b(work, std::ref(m2));
+  a.join();
+  b.join();
+  EXPECT_EQ(overlap.load(), 0);
+}
+
+TEST(Text, Utf16LeBytesAndBack) {
+  std::wstring w = L"a中";
+  w += static_cast<wchar_t>(0x20AC);
+  std::string b = WideToUtf16LEBytes(w);
+  EXPECT_EQ(b, std::string("a\0\x2dN\xac\x20", 6));
+  EXPECT_EQ(Utf8ToWide(WideToUtf8(L"数据 ok")), L"数据 ok");
+  EXPECT_EQ(Utf8ToWide("\xff\xfe"), L"\xFFFD\xFFFD");
+  std::wstring astral;
+  AppendCodePoint(astral, 0x1F600);
+  EXPECT_EQ(WideToUtf8(astral), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(WideToUtf16(astral).size(), 2u);
+}

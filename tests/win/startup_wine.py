@@ -1,0 +1,125 @@
+#!/usr/bin/env python3
+"""End to end for the Windows program under wine (run inside xvfb-run): the first run stores every
+default in the registry (checked with `wine reg query`, types included), writes the log file and
+creates the working directories; a second start hands over to the first and writes nothing; a
+screenshot of the window is kept in the build tree for people to look at."""
+import os, re, shutil, subprocess, sys, tempfile, time
+
+EXE, WINE_RUN, BUILD = sys.argv[1], sys.argv[2], sys.argv[3]
+PREFIX_DIR = os.path.join(BUILD, "wineprefix")
+env = dict(os.environ, WINEPREFIX=PREFIX_DIR, WINEDEBUG="-all", LANG="zh_CN.UTF-8", LC_ALL="zh_CN.UTF-8")
+KEY = r"HKCU\software\vq.lumen\vq.l\set"
+RUN_KEY = r"HKCU\SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
+LAST_DUMP_LINE = "中断备份所有数据的方法:菜单->重置->重置最后备份时间为一天前\r\n"
+failures = []
+
+
+def check(cond, what):
+    if not cond:
+        failures.append(what)
+        print("FAIL:", what)
+
+
+def wine(*args, timeout=120):
+    r = subprocess.run(["wine"] + list(args), env=env, capture_output=True, timeout=timeout)
+    return r.returncode, r.stdout.decode("utf-8", errors="replace")
+
+
+def reg_query(key):
+    rc, out = wine("reg", "query", key)
+    values = {}
+    for line in out.splitlines():
+        m = re.match(r"^\s+(\S+)\s+(REG_\w+)\s*(.*)$", line)
+        if m:
+            values[m.group(1)] = (m.group(2), m.group(3))
+    return rc, values
+
+
+def read_log(path):
+    if not os.path.exists(path):
+        return b"", ""
+    data = open(path, "rb").read()
+    return data, data[2:].decode("utf-16-le", errors="replace")
+
+
+def wait_for(pred, seconds, what):
+    end = time.time() + seconds
+    while time.time() < end:
+        if pred():
+            return True
+        time.sleep(0.25)
+    check(False, "timed out waiting for " + what)
+    return False
+
+
+# The prefix is created on first use by the wine runner; make sure it exists before reg runs.
+subprocess.run([WINE_RUN, os.path.join(os.environ.get("WINDIR", ""), "none.exe")], env=env, capture_output=True)
+wine("reg", "delete", r"HKCU\software\vq.lumen", "/f")
+wine("reg", "delete", RUN_KEY, "/v", "vq.lumen", "/f")
+
+work = tempfile.mkdtemp(prefix="vq-wine-")
+exe = os.path.join(work, "vq.lumen.exe")
+shutil.copy(EXE, exe)
+log_path = os.path.join(work, "vq.lumen.log.txt")
+started = time.time()
+first = subprocess.Popen([WINE_RUN, exe], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+wait_for(lambda: LAST_DUMP_LINE in read_log(log_path)[1], 90, "the run-parameter dump")
+
+data, text = read_log(log_path)
+check(data[:2] == b"\xff\xfe", "log starts with FF FE")
+check(b"\xff\xfe" not in data[2:], "the mark appears once")
+check(re.match(r"^\[\d{4}\.\d\d\.\d\d-\d\d:\d\d:\d\d\]:", text) is not None, "first entry has its prefix")
+for line in ["]:第一次运行，生成默认最后同步时间为一周前\r\n", "]:第一次运行设置:\r\n",
+             "]:S_ZIP_PSW         [Zip密码]      [***]\r\n", "]:S_DIR_DESTDATA    [目的目录]     [C:\\vq.l\\]\r\n",
+             "]:S_DIR_ST_LIST     [列表视图]     [C:\\vq.l\\mList\\]\r\n", "]:数据安全保护软件[0.05]版本"]:
+    check(line in text, "log has %r" % line)
+
+rc, values = reg_query(KEY)
+check(rc == 0, "the settings key exists")
+types = {"timeLastBk": "REG_SZ", "timeLastBkDayly": "REG_SZ", "timeLastBkWeekly": "REG_SZ",
+         "timeLastBkMonthly": "REG_SZ", "timeLastBkYearly": "REG_SZ", "vqDebug": "REG_DWORD",
+         "autoRunFlag": "REG_DWORD", "maxFSize": "REG_DWORD", "S_ZIP_PSW": "REG_SZ", "S_DIR_SRCDATA": "REG_SZ",
+         "S_DIR_DESTDATA": "REG_SZ", "fFilterSr": "REG_SZ"}
+check(set(values) == set(types), "exactly the twelve values (got %s)" % sorted(values))
+for name, ty in types.items():
+    check(values.get(name, ("?",))[0] == ty, "%s is %s" % (name, ty))
+check(values.get("maxFSize", ("", ""))[1] == "0x20", "maxFSize 32")
+check(values.get("S_ZIP_PSW", ("", ""))[1] == "739", "password 739")
+check(values.get("S_DIR_DESTDATA", ("", ""))[1] == "C:\\vq.l\\", "destination C:\\vq.l\\")
+check(values.get("S_DIR_SRCDATA", ("", ""))[1].endswith("\\Documents\\"), "source is the documents folder")
+check(len(values.get("fFilterSr", ("", ""))[1]) == 316, "316-character filter")
+try:
+    t = int(values["timeLastBk"][1])
+    check(abs(t - (started - 604800)) < 120, "timeLastBk one week back")
+except (KeyError, ValueError):
+    check(False, "timeLastBk is a number")
+rc, run_values = reg_query(RUN_KEY)
+check("vq.lumen" not in run_values, "no run-at-startup value with autoRunFlag 0")
+drive_c = os.path.join(PREFIX_DIR, "drive_c")
+for d in ["vq.l/mList", "vq.l/mHistory", "vq.l/mScDir"]:
+    check(os.path.isdir(os.path.join(drive_c, d)), "working directory " + d)
+
+shot = os.path.join(BUILD, "startup_wine.png")
+subprocess.run("xwd -root | convert xwd:- " + shot, shell=True, capture_output=True)
+
+# A second start: the first window comes forward, the second process writes nothing.
+log_before = read_log(log_path)[0]
+reg_before = reg_query(KEY)[1]
+t0 = time.time()
+second = subprocess.run([WINE_RUN, exe], env=env, capture_output=True, timeout=120)
+check(second.returncode == 0, "second start exits with 0")
+check(time.time() - t0 < 60, "second start leaves at once")
+check(read_log(log_path)[0] == log_before, "second start adds nothing to the log")
+check(reg_query(KEY)[1] == reg_before, "second start changes no registry value")
+check(first.poll() is None, "the first instance still runs")
+
+subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
+try:
+    first.wait(timeout=30)
+except subprocess.TimeoutExpired:
+    first.kill()
+shutil.rmtree(work, ignore_errors=True)
+if failures:
+    print("%d check(s) failed" % len(failures))
+    sys.exit(1)
+print("all wine end-to-end checks passed; screenshot:", shot)
