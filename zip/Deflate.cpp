@@ -725,9 +725,12 @@ unsigned LongestMatch(S* s, unsigned cur_match) {
       Fail(s, "no future");
       break;
     }
+    // The next link is loaded before the window bytes are compared, so the two loads overlap.
+    const unsigned next = s->prev[cur_match & kWMask];
     const uint8_t* match = win + cur_match;
     if ((Load32(match + end_off) & mask) != scan_end ||
         ((Load32(match) ^ scan_start) & mask) != 0) {
+      cur_match = next;
       continue;
     }
 
@@ -751,7 +754,8 @@ unsigned LongestMatch(S* s, unsigned cur_match) {
       end_off = best_len - 3;
       scan_end = Load32(scan + end_off);
     }
-  } while ((cur_match = s->prev[cur_match & kWMask]) > limit && --chain != 0);
+    cur_match = next;
+  } while (cur_match > limit && --chain != 0);
   return best_len;
 }
 
