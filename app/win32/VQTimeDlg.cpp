@@ -57,13 +57,19 @@ CVQTimeDlg::~CVQTimeDlg() {
 
 BOOL CVQTimeDlg::OnInitDialog() {
   logView_.Attach(Item(IDC_RICHEDIT1));
-  if (RunStartup(*this) == StartupResult::HandedOver) {
+  running_ = RunStartup(*this) == StartupResult::Running;
+  if (!running_) {
     // As the framework's OK and then Cancel would.
     EndDialog(IDOK);
     EndDialog(IDCANCEL);
     return FALSE;
   }
-  return TRUE;
+  // Focus the log view ourselves: the dialog manager's default focus would select its whole
+  // text, and the next line would then replace the selection.
+  SetFocus(logView_.hwnd());
+  SendMessageW(logView_.hwnd(), EM_SETSEL, static_cast<WPARAM>(-1), 0);
+  logView_.AppendLogText(L"");
+  return FALSE;
 }
 
 void CVQTimeDlg::SetWindowIcons() {
@@ -144,7 +150,8 @@ bool CVQTimeDlg::DefaultHandler(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result)
       *result = 0;
       return true;
     case WM_DESTROY:
-      WriteLog(L"WM_DESTROY:\r\n");
+      // A start that handed over to a running instance must leave no trace, not even this line.
+      if (running_) WriteLog(L"WM_DESTROY:\r\n");
       return false;
     case WM_TIMER:
       // Timer 1 looks after the tray icon once there is one; timer 2 only ticks.

@@ -60,6 +60,7 @@ class CVQTimeDlg : public Dialog, public StartupHost, public CommandHost {
   HFONT statusFont_ = nullptr;
   UINT taskbarCreated_ = 0;
   HWND desktopIconWnd_ = nullptr;
+  bool running_ = false;
 };
 
 // Moves the window to the bottom right corner, just above a taskbar at the bottom.

@@ -51,13 +51,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       (void)d.TagName();
       std::wstring v;
       (void)d.GetAttrib(L"a", &v);
-      if (d.FindChild()) (void)d.ChildTagName();
       d.Descend();
       continue;
     }
     if (!d.Ascend()) break;
   }
   Check(elements + 1 == d.ElementCount());
+
+  // Children of the top-level elements through FindChild.
+  d.ResetPos();
+  while (d.FindNext()) {
+    while (d.FindChild()) (void)d.ChildTagName();
+  }
 
   // The same tree node by node, at the top level and inside the first element.
   d.ResetPos();
