@@ -98,7 +98,8 @@ void XmlDocument::SizeIndex(uint32_t records) {
 }
 
 void XmlDocument::GrowIndex() {
-  uint64_t grown = static_cast<uint64_t>(capacity_) + capacity_ / 2 + 1;
+  // The index is always sized to 8 records or more, so half of it is never 0.
+  uint64_t grown = static_cast<uint64_t>(capacity_) + std::max<uint32_t>(capacity_ / 2, 1);
   SizeIndex(static_cast<uint32_t>(std::min<uint64_t>(grown, 0xFFFFFFFFu)));
 }
 
