@@ -134,16 +134,18 @@ check("\n运行参数:\n" in shown and not re.search(PREFIX.pattern + "运行参
 check("ID_MENUITEM_EXIT:\r\n" in read_log(log_path)[1], "the log file has the exit line")
 
 # --- the normal path on the next start
-third = subprocess.Popen([prog], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
+third = subprocess.Popen([prog, "restart"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
 wait_for(lambda: read_log(log_path)[1].count(LAST_DUMP_LINE) == 3, 20, "the dump of the second run")
 text = read_log(log_path)[1]
 check(text.count("第一次运行设置:") == 1, "no first run the second time")
 check(("秒:timeLastBk 读取到上一次同步的时间 ") in text, "stored times read on the normal path")
 check(re.search(r"年:timeLastBkYearly \d+年\d+月\d+日 \d+:\d+:\d+ \r\n", text) is not None, "yearly time line")
 check(parse_store(store_path)["timeLastBk"] == store["timeLastBk"], "timeLastBk kept across runs")
+check(text.count("]:软件重启成功\r\n") == 1, "a start with restart on its command line confirms it")
 third.send_signal(signal.SIGTERM)
 try:
-    third.wait(timeout=10)
+    out3, _ = third.communicate(timeout=10)
+    check("[vq.l] 软件重启成功" in out3.decode("utf-8", errors="replace"), "the restart message is shown")
 except subprocess.TimeoutExpired:
     third.kill()
     check(False, "SIGTERM ends the program")

@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "common/Text.h"
 #include "platform/File.h"
 #include "platform/NamedMutex.h"
+#include "platform/Thread.h"
 #include "test_support.h"
 
 using namespace vq;
@@ -87,6 +89,22 @@ TEST(PlatformMutex, SerialisesThreadsOfOneProcess) {
   a.join();
   b.join();
   EXPECT_EQ(overlap.load(), 0);
+}
+
+TEST(PlatformThread, RunsOnItsOwnStackOfTheGivenSize) {
+  std::atomic<int> done{0};
+  ASSERT_TRUE(StartThread(
+      [&] {
+        // Touch most of a 1 MB stack: a thread made with the default size on some systems would
+        // not survive this.
+        volatile char big[900 * 1024];
+        big[0] = 1;
+        big[sizeof big - 1] = 2;
+        done.store(big[0] + big[sizeof big - 1]);
+      },
+      1048576));
+  for (int i = 0; i < 500 && done.load() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(done.load(), 3);
 }
 
 TEST(Text, Utf16LeBytesAndBack) {

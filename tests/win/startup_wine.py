@@ -5,7 +5,7 @@ creates the working directories; a second start hands over to the first and writ
 screenshot of the window is kept in the build tree for people to look at."""
 import os, re, shutil, subprocess, sys, tempfile, time
 
-EXE, WINE_RUN, BUILD = sys.argv[1], sys.argv[2], sys.argv[3]
+EXE, WINE_RUN, BUILD, VQPOST = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4]
 PREFIX_DIR = os.path.join(BUILD, "wineprefix")
 env = dict(os.environ, WINEPREFIX=PREFIX_DIR, WINEDEBUG="-all", LANG="zh_CN.UTF-8", LC_ALL="zh_CN.UTF-8")
 KEY = r"HKCU\software\vq.lumen\vq.l\set"
@@ -113,10 +113,38 @@ check(read_log(log_path)[0] == log_before, "second start adds nothing to the log
 check(reg_query(KEY)[1] == reg_before, "second start changes no registry value")
 check(first.poll() is None, "the first instance still runs")
 
-subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
+
+
+def post(*args):
+    r = subprocess.run([WINE_RUN, VQPOST] + list(args), env=env, capture_output=True, timeout=60)
+    return r.returncode, r.stdout.decode(errors="replace").strip()
+
+
+# The window's own commands, as the menu and the caption send them.
+post("command", "32773")
+wait_for(lambda: read_log(log_path)[1].count(LAST_DUMP_LINE) == 2, 30, "the dump of 运行状态信息")
+post("close")
+wait_for(lambda: post("visible")[1] == "0", 30, "close hides the window")
+check(first.poll() is None, "closing only hides: the program lives on")
+subprocess.run([WINE_RUN, exe], env=env, capture_output=True, timeout=120)
+wait_for(lambda: post("visible")[1] == "1", 30, "a second start shows the hidden window")
+for vk in ("13", "27"):  # Enter and Escape, pressed in the log view, must not end the window
+    post("key", vk)
+time.sleep(2)
+check(first.poll() is None and post("visible")[1] == "1", "Enter and Escape leave the window open")
+post("command", "32781")
+wait_for(lambda: "set todobd 1\r\n" in read_log(log_path)[1], 30, "command 32781")
+post("command", "32772")
 try:
-    first.wait(timeout=30)
+    first.wait(timeout=60)
 except subprocess.TimeoutExpired:
+    check(False, "退出 ends the program")
+text = read_log(log_path)[1]
+check("]:ID_MENUITEM_EXIT:\r\n" in text, "exit line logged")
+check("]:WM_DESTROY:\r\n" in text, "destroy line logged")
+check(text.count("]:WM_DESTROY:") == 1, "the handed-over starts logged nothing")
+subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
+if first.poll() is None:
     first.kill()
 shutil.rmtree(work, ignore_errors=True)
 if failures:
