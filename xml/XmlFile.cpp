@@ -208,11 +208,14 @@ bool XmlDocument::Open(const std::wstring& path, uint32_t mode) {
   } else {
     if (mode == kXmlFileAppend) {
       // Appending keeps a UTF-16 file in UTF-16.
-      platform::File existing = platform::File::OpenRead(path);
-      unsigned char bom[2] = {0, 0};
-      if (existing.IsOpen() && existing.Read(bom, 2) == 2) {
-        if (bom[0] == 0xFF && bom[1] == 0xFE) s->encoding = Encoding::kUtf16LE;
-        if (bom[0] == 0xFE && bom[1] == 0xFF) s->encoding = Encoding::kUtf16BE;
+      {
+        // Closed again before the exclusive open below, which it would otherwise block.
+        platform::File existing = platform::File::OpenRead(path);
+        unsigned char mark[2] = {0, 0};
+        if (existing.IsOpen() && existing.Read(mark, 2) == 2) {
+          if (mark[0] == 0xFF && mark[1] == 0xFE) s->encoding = Encoding::kUtf16LE;
+          if (mark[0] == 0xFE && mark[1] == 0xFF) s->encoding = Encoding::kUtf16BE;
+        }
       }
       bool created = false;
       s->file = platform::File::OpenAppendExclusive(path, &created);

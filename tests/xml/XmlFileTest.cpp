@@ -73,10 +73,9 @@ TEST_F(XmlFile, ByteOrderMarksDecideTheEncoding) {
     const std::wstring& log = d.ResultLog();
     EXPECT_EQ(log.rfind(std::wstring(L"<bom encoding=\"") + c.encoding + L"\"/>", 0), 0u) << WideToUtf8(log);
     // One read of the whole small file, mark included.
-    const size_t payload = c.bytes.size();
-    EXPECT_TRUE(Has(log, std::wstring(L"<read encoding=\"") + c.encoding + L"\" length=\"" +
-                             std::to_wstring(payload) + L"\"/>"))
-        << WideToUtf8(log);
+    const std::wstring read = std::wstring(L"<read encoding=\"") + c.encoding + L"\" length=\"" +
+                              std::to_wstring(c.bytes.size()) + L"\"/>";
+    EXPECT_TRUE(Has(log, read)) << WideToUtf8(log) << " lacks " << WideToUtf8(read);
     EXPECT_EQ(Has(log, L"<endian_swap/>"), c.encoding == std::wstring(L"UTF-16BE"));
   }
 }
