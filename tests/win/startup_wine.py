@@ -146,6 +146,43 @@ check(text.count("]:WM_DESTROY:") == 1, "the handed-over starts logged nothing")
 subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
 if first.poll() is None:
     first.kill()
+
+# A round trip through the program: values changed in the registry are read on the normal path
+# and written back with their types; autoRunFlag 1 writes the quoted program path to the Run key.
+wine("reg", "add", KEY, "/v", "maxFSize", "/t", "REG_DWORD", "/d", "100", "/f")
+wine("reg", "add", KEY, "/v", "autoRunFlag", "/t", "REG_DWORD", "/d", "1", "/f")
+wine("reg", "add", KEY, "/v", "S_ZIP_PSW", "/t", "REG_SZ", "/d", "", "/f")
+wine("reg", "add", KEY, "/v", "timeLastBk", "/t", "REG_SZ", "/d", "456789", "/f")
+wine("reg", "add", KEY, "/v", "timeLastBkDayly", "/t", "REG_SZ", "/d", "12", "/f")
+again = subprocess.Popen([WINE_RUN, exe], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+wait_for(lambda: read_log(log_path)[1].count(LAST_DUMP_LINE) == 3, 90, "the dump of the second run")
+wait_for(lambda: "vq.lumen" in reg_query(RUN_KEY)[1], 30, "the run-at-startup value")
+text = read_log(log_path)[1]
+check("]:秒:timeLastBk 读取到上一次同步的时间 " in text, "normal path on the second run")
+check(text.count("]:第一次运行设置:") == 1, "no second first run")
+check("]:maxFSize          [文件大小限制] [100]MB\r\n" in text, "changed maxFSize read back")
+check("]:S_ZIP_PSW         [Zip密码]      []\r\n" in text, "an empty password stays empty")
+check("]:autoRunFlag       [开机运行]     [是]\r\n" in text, "autoRunFlag read back")
+rc, values = reg_query(KEY)
+for name, ty in types.items():
+    check(values.get(name, ("?",))[0] == ty, "after the round trip %s is still %s" % (name, ty))
+check(values.get("maxFSize", ("", ""))[1] == "0x64", "maxFSize written back")
+check(values.get("timeLastBk", ("", ""))[1] == "456789", "timeLastBk written back unchanged")
+check(values.get("S_ZIP_PSW", ("?", "?"))[1] == "", "empty password written back empty")
+check(values.get("timeLastBkDayly", ("", ""))[1] not in ("", "12"),
+      "a two-character time counts as not stored and is replaced by the value in memory")
+run_value = reg_query(RUN_KEY)[1].get("vq.lumen", ("", ""))
+check(run_value[0] == "REG_SZ" and run_value[1].startswith('"') and run_value[1].endswith('vq.lumen.exe"'),
+      "the Run value is the quoted program path (%r)" % (run_value,))
+post("command", "32772")
+try:
+    again.wait(timeout=60)
+except subprocess.TimeoutExpired:
+    check(False, "退出 ends the second run")
+subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
+if again.poll() is None:
+    again.kill()
+wine("reg", "delete", RUN_KEY, "/v", "vq.lumen", "/f")
 shutil.rmtree(work, ignore_errors=True)
 if failures:
     print("%d check(s) failed" % len(failures))
