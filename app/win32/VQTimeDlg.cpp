@@ -29,7 +29,7 @@ BOOL CALLBACK FindIconList(HWND w, LPARAM lp) {
 }  // namespace
 
 void RichEditLogView::AppendLogText(const std::wstring& text) {
-  HWND e = edit_;
+  HWND e = edit_.load();
   if (!e) return;
   // Append at the very end whatever the user selected or clicked: a read-only view's caret can
   // still be moved, and text must never land in the middle of older lines.
@@ -44,13 +44,21 @@ void RichEditLogView::AppendLogText(const std::wstring& text) {
   PostMessageW(e, WM_VSCROLL, SB_BOTTOM, 0);
 }
 
-CVQTimeDlg::CVQTimeDlg() : Dialog(IDD_VQTIME_DIALOG) {
+namespace {
+RichEditLogView& ProcessLogView() {
+  static RichEditLogView* view = new RichEditLogView();
+  return *view;
+}
+}  // namespace
+
+CVQTimeDlg::CVQTimeDlg() : Dialog(IDD_VQTIME_DIALOG), logView_(ProcessLogView()) {
   background_ = CreateSolidBrush(kBackground);
   icon_ = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
 
 CVQTimeDlg::~CVQTimeDlg() {
   SetLogView(nullptr);
+  logView_.Attach(nullptr);
   if (statusFont_) DeleteObject(statusFont_);
   DeleteObject(background_);
 }

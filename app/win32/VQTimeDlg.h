@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 #include "app/Commands.h"
@@ -16,12 +17,12 @@ namespace vq::win {
 // thread waits until the UI thread has placed its text.
 class RichEditLogView : public LogView {
  public:
-  void Attach(HWND edit) { edit_ = edit; }
-  HWND hwnd() const { return edit_; }
+  void Attach(HWND edit) { edit_.store(edit); }
+  HWND hwnd() const { return edit_.load(); }
   void AppendLogText(const std::wstring& text) override;
 
  private:
-  HWND edit_ = nullptr;
+  std::atomic<HWND> edit_{nullptr};
 };
 
 class CVQTimeDlg : public Dialog, public StartupHost, public CommandHost {
@@ -54,7 +55,9 @@ class CVQTimeDlg : public Dialog, public StartupHost, public CommandHost {
   bool PreTranslateMessage(MSG* msg) override;
 
  private:
-  RichEditLogView logView_;
+  // Lives as long as the process: a worker thread may still hold it while the window goes away;
+  // requests to a destroyed control then simply fail.
+  RichEditLogView& logView_;
   HBRUSH background_;
   HICON icon_;
   HFONT statusFont_ = nullptr;
