@@ -671,35 +671,41 @@ inline unsigned InsertString(S* s, unsigned pos) {
   return prev_head;
 }
 
-void FillWindow(S* s) {
-  unsigned more = kWindowBytes - s->lookahead - s->strstart;
-  if (s->strstart >= kWSize + kMaxDist) {
-    std::memcpy(s->window, s->window + kWSize, kWSize);
-    s->match_start -= kWSize;
-    s->strstart -= kWSize;
-    s->block_start -= long(kWSize);
-    for (unsigned n = 0; n < kHashSize; ++n) {
-      unsigned m = s->head[n];
-      s->head[n] = uint16_t(m >= kWSize ? m - kWSize : 0);
-    }
-    for (unsigned n = 0; n < kWSize; ++n) {
-      unsigned m = s->prev[n];
-      s->prev[n] = uint16_t(m >= kWSize ? m - kWSize : 0);
-    }
-    more += kWSize;
+void Slide(S* s) {
+  std::memcpy(s->window, s->window + kWSize, kWSize);
+  s->match_start -= kWSize;
+  s->strstart -= kWSize;
+  s->block_start -= long(kWSize);
+  for (unsigned n = 0; n < kHashSize; ++n) {
+    unsigned m = s->head[n];
+    s->head[n] = uint16_t(m >= kWSize ? m - kWSize : 0);
   }
-  if (s->eofile) return;
-  // A failed output ends the input too: nothing more could reach the archive.
-  if (s->out_failed) {
-    s->eofile = true;
-    return;
+  for (unsigned n = 0; n < kWSize; ++n) {
+    unsigned m = s->prev[n];
+    s->prev[n] = uint16_t(m >= kWSize ? m - kWSize : 0);
   }
-  if (more < 2) Fail(s, "more < 2");
-  int n = more ? s->read(s->ctx, s->window + s->strstart + s->lookahead, more) : 0;
-  if (n <= 0) {
-    s->eofile = true;
-  } else {
-    s->lookahead += unsigned(n) <= more ? unsigned(n) : more;
+}
+
+// Brings the lookahead up to kMinLookahead while input lasts. The window slides whenever the
+// position has reached its upper end, also after the input has ended: the match search reads up
+// to 258 bytes ahead and must never be run that close to the end of the buffer.
+void Refill(S* s) {
+  while (s->lookahead < kMinLookahead) {
+    if (s->strstart >= kWSize + kMaxDist) Slide(s);
+    if (s->eofile) return;
+    // A failed output ends the input too: nothing more could reach the archive.
+    if (s->out_failed) {
+      s->eofile = true;
+      return;
+    }
+    unsigned more = kWindowBytes - s->lookahead - s->strstart;
+    if (more < 2) Fail(s, "more < 2");
+    int n = more ? s->read(s->ctx, s->window + s->strstart + s->lookahead, more) : 0;
+    if (n <= 0) {
+      s->eofile = true;
+    } else {
+      s->lookahead += unsigned(n) <= more ? unsigned(n) : more;
+    }
   }
 }
 
@@ -798,7 +804,7 @@ uint64_t DeflateFast(S* s) {
       s->strstart++;
     }
     if (flush) FlushCurrentBlock(s, false);
-    while (s->lookahead < kMinLookahead && !s->eofile) FillWindow(s);
+    Refill(s);
   }
   return FinishStream(s);
 }
@@ -847,7 +853,7 @@ uint64_t DeflateLazy(S* s) {
       s->strstart++;
       s->lookahead--;
     }
-    while (s->lookahead < kMinLookahead && !s->eofile) FillWindow(s);
+    Refill(s);
   }
   if (match_available) Tally(s, 0, s->window[s->strstart - 1]);
   return FinishStream(s);
@@ -882,7 +888,7 @@ bool MatcherSetup(S* s, int level, uint16_t* gp_flags) {
     return true;
   }
   s->lookahead = unsigned(n) <= kWindowBytes ? unsigned(n) : kWindowBytes;
-  while (s->lookahead < kMinLookahead && !s->eofile) FillWindow(s);
+  Refill(s);
   return true;
 }
 

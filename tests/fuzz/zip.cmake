@@ -4,3 +4,5 @@
 find_package(ZLIB REQUIRED)
 vq_add_fuzzer(zip_deflate_fuzz SOURCES ${CMAKE_CURRENT_LIST_DIR}/zip_deflate_fuzz.cpp
   LIBS vq_zip ZLIB::ZLIB)
+# Coverage feedback needs the library instrumented too, not only the fuzz target.
+target_compile_options(vq_zip PRIVATE -fsanitize=fuzzer-no-link)

@@ -95,8 +95,10 @@ bool Sanitized() {
 }
 
 TEST(Deflate, RoundTripsEdgeSizesAndContentsAtEveryLevel) {
-  const size_t sizes[] = {0,     1,     2,     3,     258,   262,     4096,        32506,
-                          32767, 32768, 65274, 65536, 65537, 1 << 20, 5 << 20};
+  // 65300 and 65535: the input ends close to the top of the window, where the match search
+  // must not run without the window sliding first.
+  const size_t sizes[] = {0,     1,     2,     3,     258,   262,   4096,    32506,  32767,
+                          32768, 65274, 65300, 65535, 65536, 65537, 1 << 20, 5 << 20};
   for (size_t n : sizes) {
     const std::string contents[][2] = {
         {"random", Random(n, 1)},
@@ -116,6 +118,52 @@ TEST(Deflate, RoundTripsEdgeSizesAndContentsAtEveryLevel) {
       }
     }
   }
+}
+
+// Reads that deliver a few bytes at a time (a pipe, a slow share) move every refill and slide
+// to other positions than whole-buffer reads do.
+TEST(Deflate, ShortReadsRoundTrip) {
+  struct Ctx {
+    const std::string* in;
+    size_t pos;
+    unsigned chunk;
+    std::string out;
+  };
+  auto read = [](void* c, uint8_t* dst, unsigned max) {
+    auto* x = static_cast<Ctx*>(c);
+    size_t n = std::min<size_t>({size_t(max), x->in->size() - x->pos, x->chunk + x->pos % 7});
+    std::memcpy(dst, x->in->data() + x->pos, n);
+    x->pos += n;
+    return int(n);
+  };
+  auto flush = [](void* c, const uint8_t* b, unsigned* n) {
+    static_cast<Ctx*>(c)->out.append(reinterpret_cast<const char*>(b), *n);
+    *n = 0;
+  };
+  std::string data = Text(150000);
+  for (size_t i = 0; i < data.size(); i += 3) data[i] = char(data[i] ^ (i % 5));
+  vq::zip::DeflateState* s = vq::zip::DeflateStateCreate();
+  ASSERT_NE(s, nullptr);
+  uint8_t buf[16384];
+  for (unsigned chunk : {1u, 40u, 1000u}) {
+    for (int level : {1, 4, 8}) {
+      SCOPED_TRACE(std::to_string(chunk) + " level " + std::to_string(level));
+      Ctx ctx{&data, 0, chunk, {}};
+      vq::zip::DeflateJob job;
+      job.level = level;
+      job.ctx = &ctx;
+      job.read = read;
+      job.flush = flush;
+      job.out_buf = buf;
+      job.out_size = sizeof buf;
+      vq::zip::DeflateRun(s, job);
+      ASSERT_EQ(vq::zip::DeflateError(s), nullptr) << vq::zip::DeflateError(s);
+      vqtest::InflateResult r = vqtest::TestInflate(ctx.out);
+      ASSERT_TRUE(r.ok) << r.error;
+      EXPECT_TRUE(r.out == data);
+    }
+  }
+  vq::zip::DeflateStateDestroy(s);
 }
 
 TEST(Deflate, EmptyInputIsOneFixedBlockWithOnlyTheEndCode) {

@@ -64,7 +64,7 @@ def run(work):
         with open(os.path.join(work, name), "wb") as f:
             f.write(data)
 
-    password = "pässwörd"
+    password = "secret-pw"
     kinds = [
         # entry name, source, password
         ("notes.txt", "text.txt", None),
@@ -77,9 +77,9 @@ def run(work):
         ("backup\\old.zip", "old.zip", password),
         ("中文 名字.txt", "text.txt", None),
         ("中文 名字.txt", "text.txt", password),
+        # A password outside ASCII reaches the cipher as bytes of the ANSI code page.
+        ("密码.txt", "text.txt", "密码pw"),
     ]
-    # 7-Zip and zipfile take the password as bytes of the code page the writer used.
-    pw_bytes = password.encode("gbk" if WINDOWS else "utf-8")
     for i, (entry, src, pw) in enumerate(kinds):
         what = "%s from %s %s" % (entry, src, "encrypted" if pw else "plain")
         archive = os.path.join(work, "k%d.zip" % i)
@@ -90,6 +90,8 @@ def run(work):
         if p.returncode != 0:
             continue
         expected = sources[src]
+        # zipfile takes the password as the bytes of the code page the writer used.
+        pw_bytes = pw.encode("gbk" if WINDOWS else "utf-8") if pw else None
         with zipfile.ZipFile(archive) as z:
             infos = z.infolist()
             check(len(infos) == 1, what + ": one entry")
@@ -116,8 +118,10 @@ def run(work):
             lt = time.localtime(mtime)
             want = (lt.tm_year, lt.tm_mon, lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec // 2 * 2)
             check(info.date_time == want, what + ": DOS stamp %r, want %r" % (info.date_time, want))
+        if pw and not pw.isascii() and WINDOWS:
+            continue  # 7-Zip turns its -p text into bytes its own way; zipfile checked it above
         if shutil.which("7z"):
-            t = subprocess.run(["7z", "t", "-p" + (password if pw else "unused"), archive],
+            t = subprocess.run(["7z", "t", "-p" + (pw or "unused"), archive],
                                capture_output=True, timeout=120)
             check(t.returncode == 0 and b"Everything is Ok" in t.stdout, what + ": 7z t\n" + t.stdout.decode("utf-8", "replace"))
             if pw:
@@ -141,7 +145,8 @@ def run(work):
         src = os.path.join(work, "in%d" % size)
         with open(src, "wb") as f:
             f.write(data)
-        for level in range(1, 9):
+        # Every wine start costs a second or more: fewer levels there, all of them natively.
+        for level in ((1, 3, 4, 8) if WINDOWS else range(1, 9)):
             out = os.path.join(work, "out%d_%d" % (size, level))
             p = vqzip("--deflate", str(level), src, out)
             check(p.returncode == 0, "deflate %d level %d: exit %d" % (size, level, p.returncode))
