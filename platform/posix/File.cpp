@@ -174,19 +174,6 @@ bool File::Info(FileInfo* out) const {
 
 int File::LastError() { return g_lastError; }
 
-bool ReadWholeFile(const std::wstring& path, std::string* out) {
-  File f = File::OpenRead(path);
-  if (!f.IsOpen()) return false;
-  out->clear();
-  char buf[65536];
-  for (;;) {
-    size_t n = f.Read(buf, sizeof buf);
-    if (n == 0) break;
-    out->append(buf, n);
-  }
-  return true;
-}
-
 bool WriteFileAtomically(const std::wstring& path, const std::string& data) {
   std::string n = Native(path);
   std::string tmp = n + ".tmp." + std::to_string(getpid());

@@ -123,19 +123,6 @@ bool File::Info(FileInfo* out) const {
 
 int File::LastError() { return g_lastError; }
 
-bool ReadWholeFile(const std::wstring& path, std::string* out) {
-  File f = File::OpenRead(path);
-  if (!f.IsOpen()) return false;
-  out->clear();
-  char buf[65536];
-  for (;;) {
-    size_t n = f.Read(buf, sizeof buf);
-    if (n == 0) break;
-    out->append(buf, n);
-  }
-  return true;
-}
-
 bool WriteFileAtomically(const std::wstring& path, const std::string& data) {
   std::wstring tmp = path + L".tmp";
   HANDLE h = CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

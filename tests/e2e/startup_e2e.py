@@ -3,34 +3,12 @@
 logged, start a second instance and see it leave without a trace, then end the first with its
 exit command and start once more on the normal path."""
 import os, re, shutil, signal, subprocess, sys, tempfile, time
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+from vqtest import check, read_log, wait_for, failures  # noqa: E402
 
 PROGRAM = sys.argv[1]
 LAST_DUMP_LINE = "中断备份所有数据的方法:菜单->重置->重置最后备份时间为一天前\r\n"
 PREFIX = re.compile(r"\[\d{4}\.\d\d\.\d\d-\d\d:\d\d:\d\d\]:")
-failures = []
-
-
-def check(cond, what):
-    if not cond:
-        failures.append(what)
-        print("FAIL:", what)
-
-
-def read_log(path):
-    if not os.path.exists(path):
-        return b"", ""
-    data = open(path, "rb").read()
-    return data, data[2:].decode("utf-16-le", errors="replace")
-
-
-def wait_for(pred, seconds, what):
-    end = time.time() + seconds
-    while time.time() < end:
-        if pred():
-            return True
-        time.sleep(0.1)
-    check(False, "timed out waiting for " + what)
-    return False
 
 
 def parse_store(path):

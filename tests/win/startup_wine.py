@@ -4,6 +4,8 @@ default in the registry (checked with `wine reg query`, types included), writes 
 creates the working directories; a second start hands over to the first and writes nothing; a
 screenshot of the window is kept in the build tree for people to look at."""
 import os, re, shutil, subprocess, sys, tempfile, time
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+from vqtest import check, read_log, wait_for, failures  # noqa: E402
 
 EXE, WINE_RUN, BUILD, VQPOST = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4]
 PREFIX_DIR = os.path.join(BUILD, "wineprefix")
@@ -11,13 +13,6 @@ env = dict(os.environ, WINEPREFIX=PREFIX_DIR, WINEDEBUG="-all", LANG="zh_CN.UTF-
 KEY = r"HKCU\software\vq.lumen\vq.l\set"
 RUN_KEY = r"HKCU\SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
 LAST_DUMP_LINE = "中断备份所有数据的方法:菜单->重置->重置最后备份时间为一天前\r\n"
-failures = []
-
-
-def check(cond, what):
-    if not cond:
-        failures.append(what)
-        print("FAIL:", what)
 
 
 def wine(*args, timeout=120):
@@ -33,23 +28,6 @@ def reg_query(key):
         if m:
             values[m.group(1)] = (m.group(2), m.group(3))
     return rc, values
-
-
-def read_log(path):
-    if not os.path.exists(path):
-        return b"", ""
-    data = open(path, "rb").read()
-    return data, data[2:].decode("utf-16-le", errors="replace")
-
-
-def wait_for(pred, seconds, what):
-    end = time.time() + seconds
-    while time.time() < end:
-        if pred():
-            return True
-        time.sleep(0.25)
-    check(False, "timed out waiting for " + what)
-    return False
 
 
 # The prefix is created on first use by the wine runner; make sure it exists before reg runs.
@@ -112,7 +90,6 @@ check(time.time() - t0 < 60, "second start leaves at once")
 check(read_log(log_path)[0] == log_before, "second start adds nothing to the log")
 check(reg_query(KEY)[1] == reg_before, "second start changes no registry value")
 check(first.poll() is None, "the first instance still runs")
-
 
 
 def post(*args):

@@ -1,0 +1,35 @@
+"""Helpers shared by the end-to-end test scripts."""
+import os, time
+
+failures = []
+
+
+def check(cond, what):
+    if not cond:
+        failures.append(what)
+        print("FAIL:", what)
+
+
+def read_log(path):
+    """The log file's bytes and its text (UTF-16LE after the byte-order mark)."""
+    if not os.path.exists(path):
+        return b"", ""
+    data = open(path, "rb").read()
+    return data, data[2:].decode("utf-16-le", errors="replace")
+
+
+def wait_for(pred, seconds, what, step=0.1):
+    end = time.time() + seconds
+    while time.time() < end:
+        if pred():
+            return True
+        time.sleep(step)
+    check(False, "timed out waiting for " + what)
+    return False
+
+
+def finish():
+    import sys
+    if failures:
+        print("%d check(s) failed" % len(failures))
+        sys.exit(1)
