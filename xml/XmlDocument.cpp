@@ -185,7 +185,9 @@ void XmlDocument::Parse() {
       std::wstring_view name(s + t.start + 2, t.nameLength);
       auto found = openNames.find(name);
       if (found == openNames.end() || found->second == 0) {
-        AddLogEntry(L"lone_end_tag", {{L"tagname", std::wstring(name)}, {L"offset", Decimal(t.start)}});
+        if (!LogFull()) {
+          AddLogEntry(L"lone_end_tag", {{L"tagname", std::wstring(name)}, {L"offset", Decimal(t.start)}});
+        }
         Rec(0).flags |= kElemNotWellFormed;
         Rec(current).flags |= kElemHasError;
         continue;
@@ -236,9 +238,13 @@ void XmlDocument::Parse() {
 
 void XmlDocument::Unend(uint32_t x, uint32_t startLength, size_t offset2) {
   ElementRecord& r = Rec(x);
-  AddLogEntry(L"unended_start_tag", {{L"tagname", std::wstring(TagNameOf(x))},
-                                      {L"offset", Decimal(r.start)},
-                                      {L"offset2", Decimal(offset2)}});
+  // The entry's texts are only built while the log has room: a text with millions of unended
+  // elements would otherwise spend most of its time formatting entries that are dropped.
+  if (!LogFull()) {
+    AddLogEntry(L"unended_start_tag", {{L"tagname", std::wstring(TagNameOf(x))},
+                                        {L"offset", Decimal(r.start)},
+                                        {L"offset2", Decimal(offset2)}});
+  }
   Rec(0).flags |= kElemNotWellFormed;
   r.flags |= kElemUnended;
   r.tagLengths = PackLengths(startLength, 0);
