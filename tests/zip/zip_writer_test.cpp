@@ -370,6 +370,29 @@ TEST_F(ZipWriterTest, ExecutableImagesGetTheOwnerExecuteBit) {
   EXPECT_EQ(U32(zip, cd + 38) & 0x00400000u, 0u);
 }
 
+// A source whose size changes between the file information and the reading. Files under /proc
+// report size 0 and then deliver text, which stands in for a file growing while it is read.
+TEST_F(ZipWriterTest, SourceThatChangedSizeWhileRead) {
+  const fs::path proc = "/proc/self/status";
+  if (!fs::exists(proc)) GTEST_SKIP() << "needs /proc";
+  fs::path zip = dir_ / "grow.zip";
+  // Stored and encrypted: the size is already in the local header, which cannot be rewritten.
+  ZipHandle h = ZipCreate(zip.wstring(), "pw");
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(ZipAdd(h, L"status.zip", proc.wstring()), kZipCannotChange);
+  EXPECT_EQ(ZipAdd(h, L"status.txt", proc.wstring()), kZipSuccess);  // deflated: descriptor
+  EXPECT_EQ(ZipClose(h), kZipSuccess);
+  // Unencrypted: the rewritten local header carries the real size.
+  h = ZipCreate(zip.wstring(), nullptr);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(ZipAdd(h, L"status.zip", proc.wstring()), kZipSuccess);
+  EXPECT_EQ(ZipClose(h), kZipSuccess);
+  std::string bytes = ReadAll(zip);
+  EXPECT_GT(U32(bytes, 22), 0u);
+  EXPECT_EQ(U32(bytes, 18), U32(bytes, 22));
+  EXPECT_EQ(bytes.substr(30 + 10 + 17, 5), "Name:");
+}
+
 TEST(ZipDecisions, ExternalAttributes) {
   EXPECT_EQ(ZipExternalAttributes(0x20, false), 0x81800020u);
   EXPECT_EQ(ZipExternalAttributes(0x21, false), 0x81000021u);  // read-only: no owner write
