@@ -287,16 +287,16 @@ size_t XmlDocument::EndTagLength(uint32_t i) const {
   if (r.flags & kElemUnended) return 0;
   const uint32_t packed = r.tagLengths >> 22;
   if (packed < kEndLengthMax) return packed;
-  // Too long for its field: the end tag is the end-tag token that finishes the element.
+  // Too long for its field: find it again. The end tag holds no '>' but its last, and between
+  // the '>' before it and its "</" only text can lie (text holds no '<'), so its start is the
+  // first '<' after the nearest earlier '>'. This stays short of the element's whole content.
   const size_t end = static_cast<size_t>(r.start) + r.length;
-  const Tokenizer tok(text_.data(), end, nullptr);
-  size_t pos = r.start + StartTagLength(i);
-  for (;;) {
-    const Token t = tok.Next(pos);
-    if (t.kind == kTokenEnd) return 0;
-    if (t.kind == kNodeEndTag && t.end == end) return t.end - t.start;
-    pos = t.end;
-  }
+  const size_t contentStart = r.start + StartTagLength(i);
+  const wchar_t* s = text_.data();
+  size_t p = end - 1;
+  while (p > contentStart && s[p - 1] != L'>') --p;
+  while (p < end && s[p] != L'<') ++p;
+  return end - p;
 }
 
 std::wstring_view XmlDocument::TagNameOf(uint32_t i) const {

@@ -98,6 +98,15 @@ TEST(XmlRobust, LongTagsBeyondTheirLengthFields) {
   EXPECT_EQ(d.ElementText(), L"zz");
   ASSERT_TRUE(d.AddChildElem(L"k"));
   EXPECT_EQ(d.Text(), L"<r><a>zz<k/>" + end + L"</r>");
+  // Walking the nodes of a parent with such an end tag does not rescan its content each step.
+  const size_t n = 100000;
+  ASSERT_TRUE(d.SetText(L"<a>" + Repeat(L"<b/>t", n) + end));
+  ASSERT_TRUE(d.FindNext(L"a"));
+  ASSERT_TRUE(d.Descend());
+  size_t nodes = 0;
+  while (d.FindNode()) ++nodes;
+  EXPECT_EQ(nodes, 2 * n);
+  EXPECT_EQ(d.NodeText(), L"t");
 }
 
 TEST(XmlRobust, NulEndsTheText) {
