@@ -396,23 +396,22 @@ bool XmlDocument::Ascend() {
 
 bool XmlDocument::FindNode(uint32_t kinds) {
   if (flags_ & kXmlStreamWrite) return false;
-  // The range of the parent's content, and where the current node ends.
-  size_t end;
-  size_t pos;
-  if (parent_ == 0) {
-    end = text_.size();
-    pos = 0;
-  } else {
+  // The end of the parent's content, and where the current node ends. The parent's start tag
+  // is measured only for the first step, as it may have to be measured again from the text.
+  size_t end = text_.size();
+  if (parent_ != 0) {
     const ElementRecord& p = Rec(parent_);
-    pos = p.start + StartTagLength(parent_);
     end = static_cast<size_t>(p.start) + p.length - EndTagLength(parent_);
-    if (end < pos) end = pos;
   }
+  size_t pos = 0;
   if (nodeKind_ != kNodeNone && nodeKind_ != kNodeElement) {
     pos = static_cast<size_t>(nodeOffset_) + nodeLength_;
   } else if (main_ != 0) {
     pos = static_cast<size_t>(Rec(main_).start) + Rec(main_).length;
+  } else if (parent_ != 0) {
+    pos = Rec(parent_).start + StartTagLength(parent_);
   }
+  if (end < pos) end = pos;
   uint32_t expected = main_ ? Rec(main_).nextSibling : Rec(parent_).firstChild;
   uint32_t lastElement = main_;
   const Tokenizer tok(text_.data(), end, nullptr);

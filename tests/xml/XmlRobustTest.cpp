@@ -107,6 +107,13 @@ TEST(XmlRobust, LongTagsBeyondTheirLengthFields) {
   while (d.FindNode()) ++nodes;
   EXPECT_EQ(nodes, 2 * n);
   EXPECT_EQ(d.NodeText(), L"t");
+  // Nor the start tag.
+  ASSERT_TRUE(d.SetText(start + Repeat(L"<b/>t", n) + L"</a>"));
+  ASSERT_TRUE(d.FindNext(L"a"));
+  ASSERT_TRUE(d.Descend());
+  nodes = 0;
+  while (d.FindNode()) ++nodes;
+  EXPECT_EQ(nodes, 2 * n);
 }
 
 TEST(XmlRobust, NulEndsTheText) {
