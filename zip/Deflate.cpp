@@ -662,9 +662,17 @@ inline bool Tally(S* s, unsigned dist, unsigned lc) {
 
 // ---------------------------------------------------------------- matching
 
+inline unsigned Hash3(const uint8_t* w) {
+  return ((unsigned(w[0]) << 10) ^ (unsigned(w[1]) << 5) ^ w[2]) & kHashMask;
+}
+
 inline unsigned InsertString(S* s, unsigned pos) {
   const uint8_t* w = s->window + pos;
-  unsigned h = ((unsigned(w[0]) << 10) ^ (unsigned(w[1]) << 5) ^ w[2]) & kHashMask;
+  unsigned h = Hash3(w);
+  // The heads of the next positions are almost always wanted soon; start loading one a few
+  // positions ahead, as the table is too big to stay in the first-level cache. (Near the end of
+  // the input this hashes stale bytes, which only wastes the prefetch; the window has padding.)
+  __builtin_prefetch(&s->head[Hash3(w + 4)]);
   unsigned prev_head = s->head[h];
   s->prev[pos & kWMask] = uint16_t(prev_head);
   s->head[h] = uint16_t(pos);
