@@ -19,7 +19,7 @@ using DeflateFlushFn = void (*)(void* ctx, const uint8_t* buf, unsigned* count);
 
 struct DeflateState;
 
-// The state is large (about 450 KiB); nullptr when memory is short.
+// The state is large (about 310 KiB); nullptr when memory is short.
 DeflateState* DeflateStateCreate();
 void DeflateStateDestroy(DeflateState* s);
 
