@@ -7,6 +7,9 @@
 namespace vq::platform {
 
 std::string WideToOem(const std::wstring& s);
+// True where the "OEM" code page is UTF-8 (POSIX): archive names then need the language-encoding
+// flag so that readers do not take them for code page 437.
+bool OemIsUtf8();
 std::string WideToAnsi(const std::wstring& s);
 std::wstring AnsiToWide(const std::string& s);
 

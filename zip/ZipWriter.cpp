@@ -29,6 +29,7 @@ constexpr uint16_t kVersionMadeBy = 0x0B17;
 constexpr uint16_t kVersionNeeded = 20;
 constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr uint16_t kFlagDescriptor = 0x0008;
+constexpr uint16_t kFlagUtf8Name = 0x0800;
 // Files this large do not fit the 32-bit sizes of the format without ZIP64.
 constexpr uint64_t kLargestSource = 0x7FFFFFFF;
 
@@ -319,6 +320,15 @@ uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, const std::wstri
   r->version_made_by = kVersionMadeBy;
   r->version_needed = kVersionNeeded;
   r->flags = encrypt ? kFlagDescriptor | kFlagEncrypted : kFlagDescriptor;
+  // Where the system's names are UTF-8 (the POSIX build), say so in the flags; in a real OEM code
+  // page the flag stays clear, as every reader assumes that code page anyway.
+  if (platform::OemIsUtf8()) {
+    for (unsigned char c : oem)
+      if (c >= 0x80) {
+        r->flags |= kFlagUtf8Name;
+        break;
+      }
+  }
   r->local_flags = r->flags;
   r->method = method;
   r->dos_stamp = w->dos_stamp;

@@ -17,6 +17,7 @@ std::string To(UINT cp, const std::wstring& s) {
 
 std::string WideToOem(const std::wstring& s) { return To(CP_OEMCP, s); }
 std::string WideToAnsi(const std::wstring& s) { return To(CP_THREAD_ACP, s); }
+bool OemIsUtf8() { return GetOEMCP() == CP_UTF8; }
 
 std::wstring AnsiToWide(const std::string& s) {
   if (s.empty()) return {};

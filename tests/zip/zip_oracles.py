@@ -33,10 +33,16 @@ def vqzip(*args):
 
 
 def name_bytes(info):
-    # The language-encoding flag is never set, so zipfile decodes the name as cp437; undo that
-    # and decode with the code page the writer used (GBK under the Chinese wine prefix).
-    raw = info.orig_filename.encode("cp437")
-    return raw.decode("gbk" if WINDOWS else "utf-8")
+    # Windows names are in the OEM code page without the language-encoding flag, so zipfile
+    # decodes them as cp437; undo that and decode as GBK (the Chinese wine prefix). The POSIX
+    # build writes UTF-8 and flags non-ASCII names as such, so zipfile already reads them right.
+    if info.flag_bits & 0x0800:
+        return info.filename
+    return info.orig_filename.encode("cp437").decode("gbk" if WINDOWS else "utf-8")
+
+
+def utf8_flag_expected(entry):
+    return not WINDOWS and any(ord(c) > 127 for c in entry)
 
 
 def main():
@@ -100,7 +106,7 @@ def run(work):
             stored = entry.endswith(".zip")
             check(info.compress_type == (0 if stored else 8), what + ": method")
             if pw:
-                check(info.flag_bits == 0x0009, what + ": flags 0x%04x" % info.flag_bits)
+                check(info.flag_bits == 0x0009 | (0x0800 if utf8_flag_expected(entry) else 0), what + ": flags 0x%04x" % info.flag_bits)
                 check(z.read(info, pwd=pw_bytes) == expected, what + ": content via zipfile")
                 try:
                     z.read(info, pwd=b"wrong password")
@@ -111,7 +117,7 @@ def run(work):
                     # The check byte matched by chance (1 in 256); the CRC must then fail.
                     pass
             else:
-                check(info.flag_bits == (0 if stored else 0x0002), what + ": flags 0x%04x" % info.flag_bits)
+                check(info.flag_bits == (0 if stored else 0x0002) | (0x0800 if utf8_flag_expected(entry) else 0), what + ": flags 0x%04x" % info.flag_bits)
                 check(z.read(info) == expected, what + ": content via zipfile")
             check(info.file_size == len(expected), what + ": size")
             mtime = os.stat(os.path.join(work, src)).st_mtime
