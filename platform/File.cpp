@@ -1,5 +1,6 @@
-// The parts of the file service that need nothing but the File class.
+// The portable parts of the file and path services.
 #include "platform/File.h"
+#include "platform/Paths.h"
 
 namespace vq::platform {
 
@@ -14,6 +15,17 @@ bool ReadWholeFile(const std::wstring& path, std::string* out) {
     out->append(buf, n);
   }
   return true;
+}
+
+std::wstring ChooseLogDir(const std::wstring& programDir, bool programDirWritable, const std::wstring& stateHome,
+                          const std::wstring& home) {
+  if (programDirWritable) return programDir;
+  std::wstring base;
+  if (!stateHome.empty() && stateHome[0] == L'/') base = stateHome;
+  else if (!home.empty()) base = home + L"/.local/state";
+  else return programDir;
+  while (base.size() > 1 && base.back() == L'/') base.pop_back();
+  return base + L"/vq.lumen/";
 }
 
 }  // namespace vq::platform

@@ -16,6 +16,16 @@ std::wstring ProgramPath();
 // Directory of the program, ending in a separator.
 std::wstring ProgramDir();
 
+// Where the program's log files go, ending in a separator: the program's directory. On POSIX,
+// where programs are often installed in directories the user cannot write, the per-user state
+// directory ($XDG_STATE_HOME/vq.lumen/, default ~/.local/state) stands in when it is not
+// writable.
+std::wstring LogDir();
+// The decision behind LogDir on POSIX: stateHome is $XDG_STATE_HOME (used only when absolute),
+// home the home folder; "" stands for unset.
+std::wstring ChooseLogDir(const std::wstring& programDir, bool programDirWritable, const std::wstring& stateHome,
+                          const std::wstring& home);
+
 // The user's documents folder (not created when missing), without a trailing separator.
 // Empty when the platform cannot name one.
 std::wstring DocumentsFolder();

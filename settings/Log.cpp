@@ -43,7 +43,7 @@ std::wstring LogFilePath() {
     std::lock_guard<std::mutex> g(g_dirOverrideLock);
     dir = g_dirOverride;
   }
-  if (dir.empty()) dir = platform::ProgramDir();
+  if (dir.empty()) dir = platform::LogDir();
   std::wstring name = AppSettings.logFileName.Get();
   if (name.empty()) name = std::wstring(kProductName) + L".log.txt";
   return JoinDirAndName(dir, name);

@@ -31,6 +31,15 @@ std::wstring ProgramDir() {
   return p.substr(0, slash + 1);
 }
 
+std::wstring LogDir() {
+  std::wstring dir = ProgramDir();
+  bool writable = access(WideToUtf8(dir).c_str(), W_OK) == 0;
+  if (writable) return dir;
+  const char* state = getenv("XDG_STATE_HOME");
+  std::wstring chosen = ChooseLogDir(dir, writable, state ? Utf8ToWide(state) : L"", ProfileFolder());
+  return chosen != dir && CreateDirectoryTree(chosen) ? chosen : dir;
+}
+
 std::wstring ProfileFolder() {
   const char* home = getenv("HOME");
   if (home && *home) return Utf8ToWide(home);

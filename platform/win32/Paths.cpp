@@ -24,6 +24,8 @@ std::wstring ProgramDir() {
   return p.substr(0, slash + 1);
 }
 
+std::wstring LogDir() { return ProgramDir(); }
+
 std::wstring DocumentsFolder() {
   wchar_t buf[MAX_PATH + 1] = {0};
   if (!SHGetSpecialFolderPathW(nullptr, buf, CSIDL_PERSONAL, FALSE) || buf[0] == 0) return L"";

@@ -8,6 +8,7 @@
 #include "common/Text.h"
 #include "platform/File.h"
 #include "platform/NamedMutex.h"
+#include "platform/Paths.h"
 #include "platform/Thread.h"
 #include "test_support.h"
 
@@ -105,6 +106,13 @@ TEST(PlatformThread, RunsOnItsOwnStackOfTheGivenSize) {
       1048576));
   for (int i = 0; i < 500 && done.load() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_EQ(done.load(), 3);
+}
+
+TEST(PlatformPaths, LogGoesBesideTheProgramUnlessItsDirectoryIsReadOnly) {
+  EXPECT_EQ(ChooseLogDir(L"/opt/vq/", true, L"/s", L"/home/li"), L"/opt/vq/");
+  EXPECT_EQ(ChooseLogDir(L"/usr/bin/", false, L"/s/", L"/home/li"), L"/s/vq.lumen/");
+  EXPECT_EQ(ChooseLogDir(L"/usr/bin/", false, L"relative", L"/home/li"), L"/home/li/.local/state/vq.lumen/");
+  EXPECT_EQ(ChooseLogDir(L"/usr/bin/", false, L"", L""), L"/usr/bin/") << "nowhere better: entries may be lost";
 }
 
 TEST(Text, Utf16LeBytesAndBack) {
