@@ -7,10 +7,19 @@ namespace vq {
 
 bool IsMenuCommand(int id) {
   switch (id) {
-    case ID_MENUITEM_EXIT: case ID_MENUITEM_SET: case ID_MENUITEM_CLEN: case ID_MENUITEM_RESET_DAY:
-    case ID_MENUITEM_RESET_WEEK: case ID_MENUITEM_RESET_MONTH: case ID_MENUITEM_RESET_YEAR:
-    case ID_MENUITEM_RESET_1980: case ID_MENUITEM_CHECK_UPDATE: case ID_MENUITEM_STATUS:
-    case ID_MENUITEM_ABOUT: case ID_COMMAND_TODOBD: case ID_COMMAND_TODOESTE:
+    case ID_MENUITEM_EXIT:
+    case ID_MENUITEM_SET:
+    case ID_MENUITEM_CLEN:
+    case ID_MENUITEM_RESET_DAY:
+    case ID_MENUITEM_RESET_WEEK:
+    case ID_MENUITEM_RESET_MONTH:
+    case ID_MENUITEM_RESET_YEAR:
+    case ID_MENUITEM_RESET_1980:
+    case ID_MENUITEM_CHECK_UPDATE:
+    case ID_MENUITEM_STATUS:
+    case ID_MENUITEM_ABOUT:
+    case ID_COMMAND_TODOBD:
+    case ID_COMMAND_TODOESTE:
       return true;
     default:
       return false;

@@ -108,8 +108,8 @@ StartupResult RunStartup(StartupHost& host) {
   host.AttachLogView();
 
   const bool windowsForm = platform::RootLength() == 3;
-  DefaultDirs defaults = ComputeDefaultDirs(platform::DocumentsFolder(), platform::ProfileFolder(),
-                                            platform::ProgramDir(), windowsForm);
+  DefaultDirs defaults =
+      ComputeDefaultDirs(platform::DocumentsFolder(), platform::ProfileFolder(), platform::ProgramDir(), windowsForm);
   AppSettings.defaultSrcDir.Set(defaults.src);
   AppSettings.defaultDestDir.Set(defaults.dest);
 
@@ -118,17 +118,15 @@ StartupResult RunStartup(StartupHost& host) {
   host.ConfigureLogView();
   host.AddTrayIcon();
   host.SetStatusFont();
-  host.SetStatusAndTitle(
-      std::wstring(kProductName) + L"-数据的简单保护:让数据安全地实时地加密地多路线保留历史版本地从一个地方流动到另一地方",
-      std::wstring(kProductName) + L"-保护你的数据安全");
+  host.SetStatusAndTitle(std::wstring(kProductName) +
+                             L"-数据的简单保护:让数据安全地实时地加密地多路线保留历史版本地从一个地方流动到另一地方",
+                         std::wstring(kProductName) + L"-保护你的数据安全");
 
   WriteProductDescription();
   host.PauseBeforeRun();
   CalendarTime now = platform::LocalNow();
-  WriteLog(L"[%04d.%02d.%02d-%02d:%02d:%02d]:run!\r\n", now.year, now.month, now.day, now.hour, now.minute,
-           now.second);
-  if (defaults.fallback)
-    WriteLog(L"找不到用户的文档目录,默认源目录改用[%s]\r\n", defaults.fallbackFrom);
+  WriteLog(L"[%04d.%02d.%02d-%02d:%02d:%02d]:run!\r\n", now.year, now.month, now.day, now.hour, now.minute, now.second);
+  if (defaults.fallback) WriteLog(L"找不到用户的文档目录,默认源目录改用[%s]\r\n", defaults.fallbackFrom);
   if (!host.FindDesktopIconWnd()) WriteLog(L"findDesktopIconWnd failed\r\n");
 
   if (LoadSettings()) {

@@ -40,11 +40,9 @@ std::string ReadFile(const fs::path& p, size_t cap = kCap) {
 std::string Gather(const fs::path& dir, const std::string& suffix, size_t cap) {
   std::vector<fs::path> files;
   std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it);
-       it.increment(ec)) {
+  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it); it.increment(ec)) {
     if (it->is_regular_file(ec) && it->path().string().size() >= suffix.size() &&
-        it->path().string().compare(it->path().string().size() - suffix.size(), suffix.size(),
-                                    suffix) == 0) {
+        it->path().string().compare(it->path().string().size() - suffix.size(), suffix.size(), suffix) == 0) {
       files.push_back(it->path());
     }
   }
@@ -139,8 +137,8 @@ int main(int argc, char** argv) {
   {
     std::string rep;
     for (int i = 0; rep.size() < (8u << 20); ++i) {
-      rep += "2026-01-01 12:00:" + std::to_string(i % 60) + " backup pass done, files=" +
-             std::to_string(i % 7) + "\r\n";
+      rep +=
+          "2026-01-01 12:00:" + std::to_string(i % 60) + " backup pass done, files=" + std::to_string(i % 7) + "\r\n";
     }
     add("repetitive: generated log lines", rep);
   }
@@ -156,8 +154,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) add(argv[i], ReadFile(argv[i]));
 
   vq::zip::DeflateState* s = vq::zip::DeflateStateCreate();
-  std::printf("%-36s %10s %10s %10s %8s %9s %9s %7s\n", "input", "bytes", "ours", "zlib-8",
-              "size", "ours MB/s", "zlib MB/s", "speed");
+  std::printf("%-36s %10s %10s %10s %8s %9s %9s %7s\n", "input", "bytes", "ours", "zlib-8", "size", "ours MB/s",
+              "zlib MB/s", "speed");
   size_t total_in = 0, total_ours = 0, total_zlib = 0;
   double t_ours_all = 0, t_zlib_all = 0;
   std::string zout;
@@ -166,9 +164,8 @@ int main(int argc, char** argv) {
     double t_ours = BestSeconds(3, [&] { ours = Ours(s, in.data); });
     double t_zlib = BestSeconds(3, [&] { zl = Zlib(in.data, &zout); });
     double mb = double(in.data.size()) / 1e6;
-    std::printf("%-36s %10zu %10zu %10zu %8.4f %9.1f %9.1f %6.2fx\n", in.name.c_str(),
-                in.data.size(), ours, zl, double(ours) / double(zl), mb / t_ours, mb / t_zlib,
-                t_zlib / t_ours);
+    std::printf("%-36s %10zu %10zu %10zu %8.4f %9.1f %9.1f %6.2fx\n", in.name.c_str(), in.data.size(), ours, zl,
+                double(ours) / double(zl), mb / t_ours, mb / t_zlib, t_zlib / t_ours);
     total_in += in.data.size();
     total_ours += ours;
     total_zlib += zl;
@@ -176,9 +173,8 @@ int main(int argc, char** argv) {
     t_zlib_all += t_zlib;
   }
   double mb = double(total_in) / 1e6;
-  std::printf("%-36s %10zu %10zu %10zu %8.4f %9.1f %9.1f %6.2fx\n", "TOTAL", total_in,
-              total_ours, total_zlib, double(total_ours) / double(total_zlib), mb / t_ours_all,
-              mb / t_zlib_all, t_zlib_all / t_ours_all);
+  std::printf("%-36s %10zu %10zu %10zu %8.4f %9.1f %9.1f %6.2fx\n", "TOTAL", total_in, total_ours, total_zlib,
+              double(total_ours) / double(total_zlib), mb / t_ours_all, mb / t_zlib_all, t_zlib_all / t_ours_all);
   vq::zip::DeflateStateDestroy(s);
   return 0;
 }

@@ -30,14 +30,30 @@ std::wstring Utf8ToWide(std::string_view in) {
     int extra;
     uint32_t cp;
     uint32_t min;
-    if (c >= 0xC2 && c <= 0xDF) { extra = 1; cp = c & 0x1F; min = 0x80; }
-    else if (c >= 0xE0 && c <= 0xEF) { extra = 2; cp = c & 0x0F; min = 0x800; }
-    else if (c >= 0xF0 && c <= 0xF4) { extra = 3; cp = c & 0x07; min = 0x10000; }
-    else { AppendCodePoint(out, 0xFFFD); ++i; continue; }
+    if (c >= 0xC2 && c <= 0xDF) {
+      extra = 1;
+      cp = c & 0x1F;
+      min = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      extra = 2;
+      cp = c & 0x0F;
+      min = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      extra = 3;
+      cp = c & 0x07;
+      min = 0x10000;
+    } else {
+      AppendCodePoint(out, 0xFFFD);
+      ++i;
+      continue;
+    }
     size_t j = i + 1;
     bool ok = true;
     for (int k = 0; k < extra; ++k, ++j) {
-      if (j >= n || (static_cast<unsigned char>(in[j]) & 0xC0) != 0x80) { ok = false; break; }
+      if (j >= n || (static_cast<unsigned char>(in[j]) & 0xC0) != 0x80) {
+        ok = false;
+        break;
+      }
       cp = (cp << 6) | (static_cast<unsigned char>(in[j]) & 0x3F);
     }
     if (!ok || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {

@@ -62,13 +62,20 @@ void Marker(std::wstring& out, wchar_t conv, const wchar_t* what) {
 
 const wchar_t* KindName(FormatArg::Kind k) {
   switch (k) {
-    case FormatArg::Int: return L"int";
-    case FormatArg::Uint: return L"uint";
-    case FormatArg::Double: return L"double";
-    case FormatArg::WStr: return L"wstring";
-    case FormatArg::NStr: return L"string";
-    case FormatArg::Ptr: return L"pointer";
-    case FormatArg::WChar: return L"char";
+    case FormatArg::Int:
+      return L"int";
+    case FormatArg::Uint:
+      return L"uint";
+    case FormatArg::Double:
+      return L"double";
+    case FormatArg::WStr:
+      return L"wstring";
+    case FormatArg::NStr:
+      return L"string";
+    case FormatArg::Ptr:
+      return L"pointer";
+    case FormatArg::WChar:
+      return L"char";
   }
   return L"?";
 }
@@ -101,20 +108,36 @@ void FormatInteger(std::wstring& out, const Spec& sp, const FormatArg& a) {
         mag = a.kind == FormatArg::Int ? static_cast<uint64_t>(a.i) : a.u;
       }
       break;
-    case L'u': mag = AsUnsigned(a); break;
-    case L'x': mag = AsUnsigned(a); base = 16; break;
-    case L'X': mag = AsUnsigned(a); base = 16; upper = true; break;
-    case L'o': mag = AsUnsigned(a); base = 8; break;
-    default: break;
+    case L'u':
+      mag = AsUnsigned(a);
+      break;
+    case L'x':
+      mag = AsUnsigned(a);
+      base = 16;
+      break;
+    case L'X':
+      mag = AsUnsigned(a);
+      base = 16;
+      upper = true;
+      break;
+    case L'o':
+      mag = AsUnsigned(a);
+      base = 8;
+      break;
+    default:
+      break;
   }
   std::wstring body;
   if (!(sp.precision == 0 && mag == 0)) body = Digits(mag, base, upper);
   if (sp.precision > 0 && body.size() < static_cast<size_t>(sp.precision))
     body.insert(0, static_cast<size_t>(sp.precision) - body.size(), L'0');
   std::wstring prefix;
-  if (negative) prefix = L"-";
-  else if ((sp.conv == L'd' || sp.conv == L'i') && sp.plus) prefix = L"+";
-  else if ((sp.conv == L'd' || sp.conv == L'i') && sp.space) prefix = L" ";
+  if (negative)
+    prefix = L"-";
+  else if ((sp.conv == L'd' || sp.conv == L'i') && sp.plus)
+    prefix = L"+";
+  else if ((sp.conv == L'd' || sp.conv == L'i') && sp.space)
+    prefix = L" ";
   if (sp.alt && mag != 0) {
     if (base == 16) prefix += upper ? L"0X" : L"0x";
     if (base == 8 && (body.empty() || body[0] != L'0')) body.insert(0, 1, L'0');
@@ -220,12 +243,18 @@ void WFormatInto(std::wstring& out, std::wstring_view fmt, const FormatArg* args
     Spec sp;
     for (; i < n; ++i) {
       wchar_t f = fmt[i];
-      if (f == L'-') sp.left = true;
-      else if (f == L'0') sp.zero = true;
-      else if (f == L'+') sp.plus = true;
-      else if (f == L' ') sp.space = true;
-      else if (f == L'#') sp.alt = true;
-      else break;
+      if (f == L'-')
+        sp.left = true;
+      else if (f == L'0')
+        sp.zero = true;
+      else if (f == L'+')
+        sp.plus = true;
+      else if (f == L' ')
+        sp.space = true;
+      else if (f == L'#')
+        sp.alt = true;
+      else
+        break;
     }
     if (i < n && fmt[i] == L'*') {
       ++i;
@@ -270,12 +299,14 @@ void WFormatInto(std::wstring& out, std::wstring_view fmt, const FormatArg* args
     }
     // Size prefixes: every argument carries its own size, so they only need to be skipped.
     while (i < n) {
-      if (fmt[i] == L'h' || fmt[i] == L'l' || fmt[i] == L'L' || fmt[i] == L'z' || fmt[i] == L'j' ||
-          fmt[i] == L't' || fmt[i] == L'w') {
+      if (fmt[i] == L'h' || fmt[i] == L'l' || fmt[i] == L'L' || fmt[i] == L'z' || fmt[i] == L'j' || fmt[i] == L't' ||
+          fmt[i] == L'w') {
         ++i;
       } else if (fmt[i] == L'I') {
-        if (fmt.substr(i, 3) == L"I64" || fmt.substr(i, 3) == L"I32") i += 3;
-        else ++i;
+        if (fmt.substr(i, 3) == L"I64" || fmt.substr(i, 3) == L"I32")
+          i += 3;
+        else
+          ++i;
       } else {
         break;
       }
@@ -297,11 +328,19 @@ void WFormatInto(std::wstring& out, std::wstring_view fmt, const FormatArg* args
     }
     const FormatArg& a = args[next++];
     switch (sp.conv) {
-      case L'd': case L'i': case L'u': case L'x': case L'X': case L'o':
-        if (!IsIntegral(a)) Marker(out, sp.conv, KindName(a.kind));
-        else FormatInteger(out, sp, a);
+      case L'd':
+      case L'i':
+      case L'u':
+      case L'x':
+      case L'X':
+      case L'o':
+        if (!IsIntegral(a))
+          Marker(out, sp.conv, KindName(a.kind));
+        else
+          FormatInteger(out, sp, a);
         break;
-      case L'c': case L'C':
+      case L'c':
+      case L'C':
         if (!IsIntegral(a)) {
           Marker(out, sp.conv, KindName(a.kind));
         } else {
@@ -311,21 +350,30 @@ void WFormatInto(std::wstring& out, std::wstring_view fmt, const FormatArg* args
         }
         break;
       case L's':
-        if (a.kind == FormatArg::WStr) FormatWide(out, sp, a);
-        else Marker(out, sp.conv, KindName(a.kind));
+        if (a.kind == FormatArg::WStr)
+          FormatWide(out, sp, a);
+        else
+          Marker(out, sp.conv, KindName(a.kind));
         break;
       case L'S':
-        if (a.kind == FormatArg::NStr) FormatNarrow(out, sp, a);
-        else Marker(out, sp.conv, KindName(a.kind));
+        if (a.kind == FormatArg::NStr)
+          FormatNarrow(out, sp, a);
+        else
+          Marker(out, sp.conv, KindName(a.kind));
         break;
       case L'p':
-        if (a.kind == FormatArg::Ptr || IsIntegral(a)) FormatPointer(out, sp, a);
-        else Marker(out, sp.conv, KindName(a.kind));
+        if (a.kind == FormatArg::Ptr || IsIntegral(a))
+          FormatPointer(out, sp, a);
+        else
+          Marker(out, sp.conv, KindName(a.kind));
         break;
       default:  // f F e E g G
-        if (a.kind == FormatArg::Double) FormatDouble(out, sp, a.d);
-        else if (IsIntegral(a)) Marker(out, sp.conv, KindName(a.kind));
-        else Marker(out, sp.conv, KindName(a.kind));
+        if (a.kind == FormatArg::Double)
+          FormatDouble(out, sp, a.d);
+        else if (IsIntegral(a))
+          Marker(out, sp.conv, KindName(a.kind));
+        else
+          Marker(out, sp.conv, KindName(a.kind));
         break;
     }
   }

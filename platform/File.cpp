@@ -21,9 +21,12 @@ std::wstring ChooseLogDir(const std::wstring& programDir, bool programDirWritabl
                           const std::wstring& home) {
   if (programDirWritable) return programDir;
   std::wstring base;
-  if (!stateHome.empty() && stateHome[0] == L'/') base = stateHome;
-  else if (!home.empty()) base = home + L"/.local/state";
-  else return programDir;
+  if (!stateHome.empty() && stateHome[0] == L'/')
+    base = stateHome;
+  else if (!home.empty())
+    base = home + L"/.local/state";
+  else
+    return programDir;
   while (base.size() > 1 && base.back() == L'/') base.pop_back();
   return base + L"/vq.lumen/";
 }

@@ -27,7 +27,7 @@ struct FileInfo {
   uint64_t size = 0;
   UnixTime modified = 0;  // last write, seconds since 1970 UTC
   UnixTime accessed = 0;
-  UnixTime created = 0;   // POSIX: birth time when the file system reports it, else last change
+  UnixTime created = 0;  // POSIX: birth time when the file system reports it, else last change
 };
 
 class File {

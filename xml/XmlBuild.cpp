@@ -15,8 +15,8 @@ bool IsPlainName(const wchar_t* name) {
   if (!name || !Tokenizer::StartsName(name[0])) return false;
   for (const wchar_t* p = name; *p; ++p) {
     const wchar_t c = *p;
-    if (Tokenizer::IsSpace(c) || c == L'/' || c == L'>' || c == L'<' || c == L'&' || c == L'"' ||
-        c == L'\'' || c == L'=')
+    if (Tokenizer::IsSpace(c) || c == L'/' || c == L'>' || c == L'<' || c == L'&' || c == L'"' || c == L'\'' ||
+        c == L'=')
       return false;
   }
   return true;
@@ -27,9 +27,15 @@ std::wstring Escape(std::wstring_view text, bool attribute) {
   out.reserve(text.size());
   for (wchar_t c : text) {
     switch (c) {
-      case L'<': out += L"&lt;"; break;
-      case L'&': out += L"&amp;"; break;
-      case L'>': out += L"&gt;"; break;
+      case L'<':
+        out += L"&lt;";
+        break;
+      case L'&':
+        out += L"&amp;";
+        break;
+      case L'>':
+        out += L"&gt;";
+        break;
       case L'"':
         if (attribute) {
           out += L"&quot;";
@@ -44,7 +50,8 @@ std::wstring Escape(std::wstring_view text, bool attribute) {
           out += c;
         }
         break;
-      default: out += c;
+      default:
+        out += c;
     }
   }
   return out;
@@ -182,8 +189,6 @@ bool XmlDocument::SetAttribOf(uint32_t i, const wchar_t* name, const wchar_t* va
 }
 
 bool XmlDocument::SetAttrib(const wchar_t* name, const wchar_t* value) { return SetAttribOf(main_, name, value); }
-bool XmlDocument::SetChildAttrib(const wchar_t* name, const wchar_t* value) {
-  return SetAttribOf(child_, name, value);
-}
+bool XmlDocument::SetChildAttrib(const wchar_t* name, const wchar_t* value) { return SetAttribOf(child_, name, value); }
 
 }  // namespace vq

@@ -9,9 +9,9 @@
 
 namespace vq {
 
+using xmldetail::kTokenEnd;
 using xmldetail::Token;
 using xmldetail::Tokenizer;
-using xmldetail::kTokenEnd;
 
 namespace {
 
@@ -80,8 +80,7 @@ void XmlDocument::SetFlags(uint32_t flags) {
 
 bool XmlDocument::IsWellFormed() const {
   const ElementRecord& doc = Rec(0);
-  return !(doc.flags & kElemNotWellFormed) && doc.firstChild != 0 &&
-         Rec(doc.firstChild).nextSibling == 0;
+  return !(doc.flags & kElemNotWellFormed) && doc.firstChild != 0 && Rec(doc.firstChild).nextSibling == 0;
 }
 
 // ---- Index ---------------------------------------------------------------------------------
@@ -221,7 +220,8 @@ void XmlDocument::Parse() {
     // index, so one forward pass sets every level.
     for (uint32_t i = 1; i < nextFree_; ++i) {
       ElementRecord& r = Rec(i);
-      uint32_t level = r.parent == 0 ? 0 : std::min<uint32_t>((Rec(r.parent).flags & kElemLevelMask) + 1, kElemLevelMask);
+      uint32_t level =
+          r.parent == 0 ? 0 : std::min<uint32_t>((Rec(r.parent).flags & kElemLevelMask) + 1, kElemLevelMask);
       r.flags = (r.flags & ~kElemLevelMask) | level;
     }
   }
@@ -241,9 +241,9 @@ void XmlDocument::Unend(uint32_t x, uint32_t startLength, size_t offset2) {
   // The entry's texts are only built while the log has room: a text with millions of unended
   // elements would otherwise spend most of its time formatting entries that are dropped.
   if (!LogFull()) {
-    AddLogEntry(L"unended_start_tag", {{L"tagname", std::wstring(TagNameOf(x))},
-                                        {L"offset", Decimal(r.start)},
-                                        {L"offset2", Decimal(offset2)}});
+    AddLogEntry(
+        L"unended_start_tag",
+        {{L"tagname", std::wstring(TagNameOf(x))}, {L"offset", Decimal(r.start)}, {L"offset2", Decimal(offset2)}});
   }
   Rec(0).flags |= kElemNotWellFormed;
   r.flags |= kElemUnended;
@@ -546,9 +546,7 @@ bool XmlDocument::FindAttribute(uint32_t i, std::wstring_view name, size_t* attr
     while (p < end && (Tokenizer::IsSpace(s[p]) || s[p] == L'/')) ++p;
     if (p >= end) break;
     const size_t nameStart = p;
-    while (p < end && !Tokenizer::IsSpace(s[p]) && s[p] != L'=' && s[p] != L'>' && s[p] != L'"' &&
-           s[p] != L'\'')
-      ++p;
+    while (p < end && !Tokenizer::IsSpace(s[p]) && s[p] != L'=' && s[p] != L'>' && s[p] != L'"' && s[p] != L'\'') ++p;
     const size_t nameEnd = p;
     if (nameEnd == nameStart) {
       // A stray character; a stray quote starts a quoted run like the tokeniser's.

@@ -20,10 +20,10 @@ namespace vq {
 
 // One indexed element: eight 32-bit fields.
 struct ElementRecord {
-  uint32_t start;        // offset of the '<' of the start tag
-  uint32_t length;       // start to the end of the end tag; the start tag's length when there is none
-  uint32_t tagLengths;   // low 22 bits start tag length, high 10 bits end tag length (both saturate)
-  uint32_t flags;        // low 16 bits nesting level (saturates), plus the kElem* bits
+  uint32_t start;       // offset of the '<' of the start tag
+  uint32_t length;      // start to the end of the end tag; the start tag's length when there is none
+  uint32_t tagLengths;  // low 22 bits start tag length, high 10 bits end tag length (both saturate)
+  uint32_t flags;       // low 16 bits nesting level (saturates), plus the kElem* bits
   uint32_t parent;
   uint32_t firstChild;   // 0 = none
   uint32_t nextSibling;  // 0 = none

@@ -108,16 +108,21 @@ bool IsUtf8(const std::string& bytes) {
   const std::wstring w = Utf8ToWide(bytes);
   size_t replacements = static_cast<size_t>(std::count(w.begin(), w.end(), static_cast<wchar_t>(0xFFFD)));
   size_t literal = 0;
-  for (size_t at = bytes.find("\xEF\xBF\xBD"); at != std::string::npos; at = bytes.find("\xEF\xBF\xBD", at + 3)) ++literal;
+  for (size_t at = bytes.find("\xEF\xBF\xBD"); at != std::string::npos; at = bytes.find("\xEF\xBF\xBD", at + 3))
+    ++literal;
   return replacements == literal;
 }
 
 const wchar_t* EncodingName(Encoding e) {
   switch (e) {
-    case Encoding::kUtf8: return L"UTF-8";
-    case Encoding::kUtf16LE: return L"UTF-16LE";
-    case Encoding::kUtf16BE: return L"UTF-16BE";
-    case Encoding::kCodePage: break;
+    case Encoding::kUtf8:
+      return L"UTF-8";
+    case Encoding::kUtf16LE:
+      return L"UTF-16LE";
+    case Encoding::kUtf16BE:
+      return L"UTF-16BE";
+    case Encoding::kCodePage:
+      break;
   }
   return L"ANSI";
 }
@@ -273,7 +278,8 @@ bool XmlDocument::ReadText(std::wstring* out, size_t maxUnits) {
     for (size_t i = 0; i < units.size(); ++i) {
       const unsigned char a = static_cast<unsigned char>(s.pending[2 * i]);
       const unsigned char b = static_cast<unsigned char>(s.pending[2 * i + 1]);
-      units[i] = s.encoding == Encoding::kUtf16LE ? static_cast<char16_t>(a | (b << 8)) : static_cast<char16_t>((a << 8) | b);
+      units[i] =
+          s.encoding == Encoding::kUtf16LE ? static_cast<char16_t>(a | (b << 8)) : static_cast<char16_t>((a << 8) | b);
     }
     // A pair cut by the end of this piece waits for the next one.
     if (!s.atEnd && !units.empty() && units.back() >= 0xD800 && units.back() <= 0xDBFF) {

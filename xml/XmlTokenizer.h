@@ -16,7 +16,7 @@ constexpr uint32_t kTokenEnd = 0;  // no token: the end of the range
 struct Token {
   uint32_t kind = kTokenEnd;  // an XmlNodeKind, kNodeEndTag, kNodeError or kTokenEnd
   size_t start = 0;
-  size_t end = 0;       // one past the last unit
+  size_t end = 0;         // one past the last unit
   size_t nameLength = 0;  // start and end tags: units of the tag name
   bool emptyElement = false;
 };

@@ -18,8 +18,6 @@ extern const CrcTables kCrcTables;
 uint32_t Crc32Update(uint32_t crc, const void* data, size_t n);
 
 // One step of the raw register (no complement), as the cipher's key update uses it.
-inline uint32_t Crc32Step(uint32_t reg, uint8_t byte) {
-  return kCrcTables.t[0][(reg ^ byte) & 0xFF] ^ (reg >> 8);
-}
+inline uint32_t Crc32Step(uint32_t reg, uint8_t byte) { return kCrcTables.t[0][(reg ^ byte) & 0xFF] ^ (reg >> 8); }
 
 }  // namespace vq::zip

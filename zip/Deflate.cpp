@@ -47,19 +47,16 @@ constexpr uint8_t kExtraLBits[kLengthCodes] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 
                                                2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
 constexpr uint8_t kExtraDBits[kDCodes] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                           6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-constexpr uint8_t kExtraBlBits[kBlCodes] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                            0, 0, 0, 0, 0, 0, 2, 3, 7};
+constexpr uint8_t kExtraBlBits[kBlCodes] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3, 7};
 // Order in which the code-length code lengths are sent.
-constexpr uint8_t kBlOrder[kBlCodes] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5,
-                                        11, 4,  12, 3, 13, 2, 14, 1, 15};
+constexpr uint8_t kBlOrder[kBlCodes] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
 struct LevelParams {
   uint16_t good, lazy, nice, chain;
 };
-constexpr LevelParams kLevels[10] = {
-    {0, 0, 0, 0},      {4, 4, 8, 4},       {4, 5, 16, 8},      {4, 6, 32, 32},
-    {4, 4, 16, 16},    {8, 16, 32, 32},    {8, 16, 128, 128},  {8, 32, 128, 256},
-    {32, 128, 258, 1024}, {32, 258, 258, 4096}};
+constexpr LevelParams kLevels[10] = {{0, 0, 0, 0},         {4, 4, 8, 4},        {4, 5, 16, 8},     {4, 6, 32, 32},
+                                     {4, 4, 16, 16},       {8, 16, 32, 32},     {8, 16, 128, 128}, {8, 32, 128, 256},
+                                     {32, 128, 258, 1024}, {32, 258, 258, 4096}};
 
 struct Node {
   uint32_t freq;  // frequency while building; unused afterwards
@@ -324,8 +321,7 @@ void TreeSetup(S* s) {
 
 // Heap order: smaller frequency first, ties to the shallower subtree.
 inline bool Smaller(const S* s, const Node* tree, int n, int m) {
-  return tree[n].freq < tree[m].freq ||
-         (tree[n].freq == tree[m].freq && s->depth[n] <= s->depth[m]);
+  return tree[n].freq < tree[m].freq || (tree[n].freq == tree[m].freq && s->depth[n] <= s->depth[m]);
 }
 
 void SiftDown(S* s, const Node* tree, int k) {
@@ -662,9 +658,7 @@ inline bool Tally(S* s, unsigned dist, unsigned lc) {
 
 // ---------------------------------------------------------------- matching
 
-inline unsigned Hash3(const uint8_t* w) {
-  return ((unsigned(w[0]) << 10) ^ (unsigned(w[1]) << 5) ^ w[2]) & kHashMask;
-}
+inline unsigned Hash3(const uint8_t* w) { return ((unsigned(w[0]) << 10) ^ (unsigned(w[1]) << 5) ^ w[2]) & kHashMask; }
 
 inline unsigned InsertString(S* s, unsigned pos) {
   const uint8_t* w = s->window + pos;
@@ -742,8 +736,7 @@ unsigned LongestMatch(S* s, unsigned cur_match) {
     // The next link is loaded before the window bytes are compared, so the two loads overlap.
     const unsigned next = s->prev[cur_match & kWMask];
     const uint8_t* match = win + cur_match;
-    if ((Load32(match + end_off) & mask) != scan_end ||
-        ((Load32(match) ^ scan_start) & mask) != 0) {
+    if ((Load32(match + end_off) & mask) != scan_end || ((Load32(match) ^ scan_start) & mask) != 0) {
       cur_match = next;
       continue;
     }

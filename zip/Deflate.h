@@ -41,7 +41,6 @@ const char* DeflateError(const DeflateState* s);
 
 // Whole-buffer convenience for the tool, tests and benchmarks. Returns false (and the message
 // in *error when given) if the compressor reported a failure.
-bool DeflateBuffer(int level, const void* data, size_t n, std::string* out,
-                   std::string* error = nullptr);
+bool DeflateBuffer(int level, const void* data, size_t n, std::string* out, std::string* error = nullptr);
 
 }  // namespace vq::zip

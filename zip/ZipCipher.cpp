@@ -26,8 +26,8 @@ void CipherEncrypt(ZipCipherKeys* keys, uint8_t* data, size_t n) {
   *keys = k;
 }
 
-void MakeEncryptionHeader(ZipCipherKeys* keys, const char* password, uint32_t seed,
-                          uint16_t dos_time, uint8_t out[12]) {
+void MakeEncryptionHeader(ZipCipherKeys* keys, const char* password, uint32_t seed, uint16_t dos_time,
+                          uint8_t out[12]) {
   CipherInitKeys(keys, password);
   CrtRand rng(seed);
   for (int i = 0; i < 12; ++i) out[i] = uint8_t(rng.Next() >> 7);

@@ -48,7 +48,6 @@ class CrtRand {
 // Sets up the keys from the password and fills out[12] with the enciphered header: eleven
 // generator bytes and, last, the check byte (high byte of the entry's DOS time), because the
 // CRC is not known when the header is written. The keys then run on into the entry data.
-void MakeEncryptionHeader(ZipCipherKeys* keys, const char* password, uint32_t seed,
-                          uint16_t dos_time, uint8_t out[12]);
+void MakeEncryptionHeader(ZipCipherKeys* keys, const char* password, uint32_t seed, uint16_t dos_time, uint8_t out[12]);
 
 }  // namespace vq::zip

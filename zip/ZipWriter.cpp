@@ -369,8 +369,7 @@ uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, const std::wstri
   if (encrypt) {
     uint8_t crypt_header[kCryptHeaderLen];
     uint32_t seed = platform::DesktopHandleValue() ^ platform::TickCount();
-    MakeEncryptionHeader(&w->keys, w->password, seed, uint16_t(w->dos_stamp & 0xFFFF),
-                         crypt_header);
+    MakeEncryptionHeader(&w->keys, w->password, seed, uint16_t(w->dos_stamp & 0xFFFF), crypt_header);
     if (!Append(w, crypt_header, sizeof crypt_header)) return fail(kZipWriteFailed);
   }
 
@@ -454,28 +453,50 @@ uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, const std::wstri
 
 const char* ZipResultText(uint32_t code) {
   switch (code) {
-    case kZipSuccess: return "Success";
-    case kZipCouldNotDuplicate: return "Culdn't duplicate handle";
-    case kZipCouldNotOpen: return "Couldn't create/open file";
-    case kZipNoMemory: return "Failed to allocate memory";
-    case kZipWriteFailed: return "Error writing to file";
-    case kZipNotFound: return "File not found in the zipfile";
-    case kZipMoreData: return "Still more data to unzip";
-    case kZipCorrupt: return "Zipfile is corrupt or not a zipfile";
-    case kZipReadFailed: return "Error reading file";
-    case kZipBadArguments: return "Caller: faulty arguments";
-    case kZipNotMemoryArchive: return "Caller: can only get memory of a memory zipfile";
-    case kZipMemoryTooSmall: return "Caller: not enough space allocated for memory zipfile";
-    case kZipPreviousError: return "Caller: there was a previous error";
-    case kZipAdditionsEnded: return "Caller: additions to the zip have already been ended";
-    case kZipSizeMismatch: return "Zip-bug: the anticipated size turned out wrong";
-    case kZipPartlyUnzipped: return "Caller: the file had already been partially unzipped";
-    case kZipWrongKind: return "Caller: mixing creation and opening of zip";
-    case kZipNotInitialised: return "Zip-bug: internal initialisation not completed";
-    case kZipUnseekable: return "Zip-bug: trying to seek the unseekable";
-    case kZipCannotChange: return "Zip-bug: tried to change mind, but not allowed";
-    case kZipDeflateFailed: return "Zip-bug: an internal error during flation";
-    default: return "unknown zip result code";
+    case kZipSuccess:
+      return "Success";
+    case kZipCouldNotDuplicate:
+      return "Culdn't duplicate handle";
+    case kZipCouldNotOpen:
+      return "Couldn't create/open file";
+    case kZipNoMemory:
+      return "Failed to allocate memory";
+    case kZipWriteFailed:
+      return "Error writing to file";
+    case kZipNotFound:
+      return "File not found in the zipfile";
+    case kZipMoreData:
+      return "Still more data to unzip";
+    case kZipCorrupt:
+      return "Zipfile is corrupt or not a zipfile";
+    case kZipReadFailed:
+      return "Error reading file";
+    case kZipBadArguments:
+      return "Caller: faulty arguments";
+    case kZipNotMemoryArchive:
+      return "Caller: can only get memory of a memory zipfile";
+    case kZipMemoryTooSmall:
+      return "Caller: not enough space allocated for memory zipfile";
+    case kZipPreviousError:
+      return "Caller: there was a previous error";
+    case kZipAdditionsEnded:
+      return "Caller: additions to the zip have already been ended";
+    case kZipSizeMismatch:
+      return "Zip-bug: the anticipated size turned out wrong";
+    case kZipPartlyUnzipped:
+      return "Caller: the file had already been partially unzipped";
+    case kZipWrongKind:
+      return "Caller: mixing creation and opening of zip";
+    case kZipNotInitialised:
+      return "Zip-bug: internal initialisation not completed";
+    case kZipUnseekable:
+      return "Zip-bug: trying to seek the unseekable";
+    case kZipCannotChange:
+      return "Zip-bug: tried to change mind, but not allowed";
+    case kZipDeflateFailed:
+      return "Zip-bug: an internal error during flation";
+    default:
+      return "unknown zip result code";
   }
 }
 
@@ -563,16 +584,15 @@ bool ZipIsArchiveName(const std::wstring& name) {
 uint32_t ZipExternalAttributes(uint32_t windows_attributes, bool executable) {
   uint32_t a = windows_attributes & 0x37;
   a |= (windows_attributes & 0x10) ? 0x40000000u : 0x80000000u;  // S_IFDIR or S_IFREG
-  a |= 0x01000000u;                                               // owner read
-  if (!(windows_attributes & 0x01)) a |= 0x00800000u;             // owner write
-  if (executable) a |= 0x00400000u;                               // owner execute
+  a |= 0x01000000u;                                              // owner read
+  if (!(windows_attributes & 0x01)) a |= 0x00800000u;            // owner write
+  if (executable) a |= 0x00400000u;                              // owner execute
   return a;
 }
 
 uint32_t ZipDosStamp(const CalendarTime& c) {
   constexpr uint32_t kFirst = (uint32_t((0 << 9) | (1 << 5) | 1) << 16) | 0;
-  constexpr uint32_t kLast =
-      (uint32_t((127 << 9) | (12 << 5) | 31) << 16) | uint32_t((23 << 11) | (59 << 5) | 29);
+  constexpr uint32_t kLast = (uint32_t((127 << 9) | (12 << 5) | 31) << 16) | uint32_t((23 << 11) | (59 << 5) | 29);
   if (c.year < 1980) return kFirst;
   if (c.year > 2107) return kLast;
   int second = c.second > 59 ? 59 : c.second;  // a leap second has no DOS form
@@ -596,8 +616,7 @@ bool ZipLooksExecutable(const uint8_t* head, size_t n) {
     return true;
   }
   if (n < 64 || head[0] != 'M' || head[1] != 'Z') return false;
-  uint32_t pe = uint32_t(head[60]) | uint32_t(head[61]) << 8 | uint32_t(head[62]) << 16 |
-                uint32_t(head[63]) << 24;
+  uint32_t pe = uint32_t(head[60]) | uint32_t(head[61]) << 8 | uint32_t(head[62]) << 16 | uint32_t(head[63]) << 24;
   if (pe < 64 || pe > n - 4) return false;
   return std::memcmp(head + pe, "PE\0\0", 4) == 0;
 }

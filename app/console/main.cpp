@@ -58,7 +58,9 @@ class ConsoleHost : public StartupHost, public CommandHost {
     if (isatty(STDOUT_FILENO)) PrintUtf8(L"\033]0;" + title + L"\007");
     Show();
   }
-  void ShowMessageBox(const std::wstring& text) override { PrintUtf8(L"[" + std::wstring(kAppName) + L"] " + text + L"\n"); }
+  void ShowMessageBox(const std::wstring& text) override {
+    PrintUtf8(L"[" + std::wstring(kAppName) + L"] " + text + L"\n");
+  }
   void QuitMessageLoop() override { g_quit.store(true); }
 
   // The terminal's "show the window": the title and status lines again.

@@ -22,8 +22,7 @@ bool BaseNameHidden(const std::wstring& path) {
   while (end > 1 && path[end - 1] == L'/') --end;
   size_t slash = path.rfind(L'/', end - 1);
   size_t start = slash == std::wstring::npos ? 0 : slash + 1;
-  return start < end && path[start] == L'.' && !(end - start == 1) &&
-         !(end - start == 2 && path[start + 1] == L'.');
+  return start < end && path[start] == L'.' && !(end - start == 1) && !(end - start == 2 && path[start + 1] == L'.');
 }
 }  // namespace
 
@@ -68,8 +67,10 @@ File File::OpenAppendExclusive(const std::wstring& path, bool* created) {
   int fd = ::open(n.c_str(), O_WRONLY | O_CLOEXEC);
   if (fd < 0 && errno == ENOENT) {
     fd = ::open(n.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0) made = true;
-    else if (errno == EEXIST) fd = ::open(n.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd >= 0)
+      made = true;
+    else if (errno == EEXIST)
+      fd = ::open(n.c_str(), O_WRONLY | O_CLOEXEC);
   }
   if (fd < 0) {
     g_lastError = errno;

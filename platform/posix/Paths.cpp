@@ -84,9 +84,12 @@ std::wstring DocumentsFolder() {
       if (close == std::string::npos) continue;
       std::string value = line.substr(key.size(), close - key.size());
       std::wstring dir;
-      if (value.compare(0, 5, "$HOME") == 0) dir = home + Utf8ToWide(value.substr(5));
-      else if (!value.empty() && value[0] == '/') dir = Utf8ToWide(value);
-      else continue;
+      if (value.compare(0, 5, "$HOME") == 0)
+        dir = home + Utf8ToWide(value.substr(5));
+      else if (!value.empty() && value[0] == '/')
+        dir = Utf8ToWide(value);
+      else
+        continue;
       dir = StripTrailingSlashes(dir);
       if (dir != home) return dir;
     }

@@ -30,11 +30,16 @@ std::wstring StorePath() {
 std::string Escape(const std::string& s) {
   std::string o;
   for (char c : s) {
-    if (c == '\\') o += "\\\\";
-    else if (c == '"') o += "\\\"";
-    else if (c == '\n') o += "\\n";
-    else if (c == '\r') o += "\\r";
-    else o.push_back(c);
+    if (c == '\\')
+      o += "\\\\";
+    else if (c == '"')
+      o += "\\\"";
+    else if (c == '\n')
+      o += "\\n";
+    else if (c == '\r')
+      o += "\\r";
+    else
+      o.push_back(c);
   }
   return o;
 }
@@ -49,9 +54,12 @@ bool ParseQuoted(const std::string& s, size_t& i, std::string* out) {
     if (c == '"') return true;
     if (c == '\\' && i < s.size()) {
       char e = s[i++];
-      if (e == 'n') out->push_back('\n');
-      else if (e == 'r') out->push_back('\r');
-      else out->push_back(e);
+      if (e == 'n')
+        out->push_back('\n');
+      else if (e == 'r')
+        out->push_back('\r');
+      else
+        out->push_back(e);
     } else {
       out->push_back(c);
     }
@@ -211,9 +219,8 @@ std::wstring AutostartDir() {
 bool AutoRunSet(const std::wstring& quotedProgramPath) {
   std::wstring dir = AutostartDir();
   if (dir.empty() || !CreateDirectoryTree(dir)) return false;
-  std::string entry =
-      "[Desktop Entry]\nType=Application\nName=vq.lumen\nExec=" + WideToUtf8(quotedProgramPath) +
-      "\nX-GNOME-Autostart-enabled=true\n";
+  std::string entry = "[Desktop Entry]\nType=Application\nName=vq.lumen\nExec=" + WideToUtf8(quotedProgramPath) +
+                      "\nX-GNOME-Autostart-enabled=true\n";
   return WriteFileAtomically(dir + L"vq.lumen.desktop", entry);
 }
 

@@ -54,8 +54,10 @@ File File::OpenAppendExclusive(const std::wstring& path, bool* created) {
   bool made = false;
   if (!f.h_ && g_lastError == ERROR_FILE_NOT_FOUND) {
     f.h_ = Open(path, GENERIC_WRITE, 0, CREATE_NEW);
-    if (f.h_) made = true;
-    else if (g_lastError == ERROR_FILE_EXISTS) f.h_ = Open(path, GENERIC_WRITE, 0, OPEN_EXISTING);
+    if (f.h_)
+      made = true;
+    else if (g_lastError == ERROR_FILE_EXISTS)
+      f.h_ = Open(path, GENERIC_WRITE, 0, OPEN_EXISTING);
   }
   if (f.h_ && created) *created = made;
   return f;

@@ -14,8 +14,6 @@ void CreateRunningMarker() {
   (void)marker;
 }
 
-uint32_t DesktopHandleValue() {
-  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(GetDesktopWindow()));
-}
+uint32_t DesktopHandleValue() { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(GetDesktopWindow())); }
 
 }  // namespace vq::platform

@@ -34,7 +34,8 @@ bool SettingsKey::GetString(const std::wstring& name, std::wstring* out) const {
   if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
   std::wstring buf(bytes / sizeof(wchar_t) + 1, L'\0');
   DWORD size = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
-  if (RegQueryValueExW(impl_->key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&buf[0]), &size) != ERROR_SUCCESS)
+  if (RegQueryValueExW(impl_->key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&buf[0]), &size) !=
+      ERROR_SUCCESS)
     return false;
   buf.resize(size / sizeof(wchar_t));
   // The stored data normally carries its terminating NUL; the text ends at the first one.
@@ -50,7 +51,8 @@ bool SettingsKey::GetDword(const std::wstring& name, uint32_t* out) const {
   if (RegQueryValueExW(impl_->key, name.c_str(), nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS) return false;
   std::string data(bytes < 4 ? 4 : bytes, '\0');
   DWORD size = bytes;
-  if (RegQueryValueExW(impl_->key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &size) != ERROR_SUCCESS)
+  if (RegQueryValueExW(impl_->key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &size) !=
+      ERROR_SUCCESS)
     return false;
   uint32_t v = 0;
   std::memcpy(&v, data.data(), 4);

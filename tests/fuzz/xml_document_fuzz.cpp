@@ -20,8 +20,7 @@ std::wstring ToText(const uint8_t* data, size_t size) {
   if (size == 0) return {};
   if (data[0] & 1) {
     std::wstring out;
-    for (size_t i = 1; i + 1 < size; i += 2)
-      out.push_back(static_cast<wchar_t>(data[i] | (data[i + 1] << 8)));
+    for (size_t i = 1; i + 1 < size; i += 2) out.push_back(static_cast<wchar_t>(data[i] | (data[i + 1] << 8)));
     return out;
   }
   return vq::Utf8ToWide(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));

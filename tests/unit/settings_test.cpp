@@ -67,8 +67,8 @@ class StoreTest : public ::testing::Test {
     for (const wchar_t* n : kNames) key.Delete(n);
   }
   static constexpr const wchar_t* kNames[] = {
-      L"timeLastBk", L"timeLastBkDayly", L"timeLastBkWeekly", L"timeLastBkMonthly", L"timeLastBkYearly", L"vqDebug",
-      L"autoRunFlag", L"maxFSize", L"S_ZIP_PSW", L"S_DIR_SRCDATA", L"S_DIR_DESTDATA", L"fFilterSr"};
+      L"timeLastBk",  L"timeLastBkDayly", L"timeLastBkWeekly", L"timeLastBkMonthly", L"timeLastBkYearly", L"vqDebug",
+      L"autoRunFlag", L"maxFSize",        L"S_ZIP_PSW",        L"S_DIR_SRCDATA",     L"S_DIR_DESTDATA",   L"fFilterSr"};
   std::wstring scratch_;
 };
 

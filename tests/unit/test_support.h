@@ -43,8 +43,8 @@ inline std::string ReadAll(const std::wstring& path) {
 inline std::wstring DecodeLog(const std::string& bytes) {
   std::u16string u;
   for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-    u.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                      (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    u.push_back(
+        static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8)));
   return vq::Utf16ToWide(u);
 }
 

@@ -37,9 +37,7 @@ class XmlFile : public ::testing::Test {
     std::ifstream in(fs::path(path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
-  static bool Has(const std::wstring& log, const std::wstring& entry) {
-    return log.find(entry) != std::wstring::npos;
-  }
+  static bool Has(const std::wstring& log, const std::wstring& entry) { return log.find(entry) != std::wstring::npos; }
 
   fs::path dir_;
 };
@@ -73,8 +71,8 @@ TEST_F(XmlFile, ByteOrderMarksDecideTheEncoding) {
     const std::wstring& log = d.ResultLog();
     EXPECT_EQ(log.rfind(std::wstring(L"<bom encoding=\"") + c.encoding + L"\"/>", 0), 0u) << WideToUtf8(log);
     // One read of the whole small file, mark included.
-    const std::wstring read = std::wstring(L"<read encoding=\"") + c.encoding + L"\" length=\"" +
-                              std::to_wstring(c.bytes.size()) + L"\"/>";
+    const std::wstring read =
+        std::wstring(L"<read encoding=\"") + c.encoding + L"\" length=\"" + std::to_wstring(c.bytes.size()) + L"\"/>";
     EXPECT_TRUE(Has(log, read)) << WideToUtf8(log) << " lacks " << WideToUtf8(read);
     EXPECT_EQ(Has(log, L"<endian_swap/>"), c.encoding == std::wstring(L"UTF-16BE"));
   }
@@ -159,9 +157,9 @@ TEST_F(XmlFile, StreamingReadInSmallPiecesKeepsCharactersWhole) {
     AppendCodePoint(doc, 0x1F600);
   }
   doc += L"</r>";
-  for (const auto& file : {std::make_pair("s8.xml", WideToUtf8(doc)),
-                           std::make_pair("s16.xml", "\xFF\xFE" + Utf16Bytes(doc, false)),
-                           std::make_pair("s16be.xml", "\xFE\xFF" + Utf16Bytes(doc, true))}) {
+  for (const auto& file :
+       {std::make_pair("s8.xml", WideToUtf8(doc)), std::make_pair("s16.xml", "\xFF\xFE" + Utf16Bytes(doc, false)),
+        std::make_pair("s16be.xml", "\xFE\xFF" + Utf16Bytes(doc, true))}) {
     const std::wstring path = Write(file.first, file.second);
     for (size_t piece : {1u, 2u, 3u, 7u, 1000u}) {
       XmlDocument d;

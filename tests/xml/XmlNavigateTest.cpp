@@ -165,18 +165,18 @@ TEST(XmlNavigate, TwoTopLevelElementsAreBothFound) {
 // The walk the update check makes over its configuration document.
 TEST(XmlNavigate, UpdateDocumentWalk) {
   XmlDocument d;
-  ASSERT_TRUE(d.SetText(
-      L"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
-      L"<ROOT>\r\n"
-      L"  <version>0.10</version>\r\n"
-      L"  <message>\x65b0\x7248\x672c &amp; \x4fee\x590d</message>\r\n"
-      L"  <softpage>http://example.test/dl?a=1&amp;b=2</softpage>\r\n"
-      L"  <wopenflag>1</wopenflag>\r\n"
-      L"  <wopen>\r\n"
-      L"    <u>http://a.test/</u>\r\n"
-      L"    <page><![CDATA[http://b.test/?x=<y>]]></page>\r\n"
-      L"  </wopen>\r\n"
-      L"</ROOT>\r\n"));
+  ASSERT_TRUE(
+      d.SetText(L"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+                L"<ROOT>\r\n"
+                L"  <version>0.10</version>\r\n"
+                L"  <message>\x65b0\x7248\x672c &amp; \x4fee\x590d</message>\r\n"
+                L"  <softpage>http://example.test/dl?a=1&amp;b=2</softpage>\r\n"
+                L"  <wopenflag>1</wopenflag>\r\n"
+                L"  <wopen>\r\n"
+                L"    <u>http://a.test/</u>\r\n"
+                L"    <page><![CDATA[http://b.test/?x=<y>]]></page>\r\n"
+                L"  </wopen>\r\n"
+                L"</ROOT>\r\n"));
   ASSERT_TRUE(d.FindNext(L"ROOT"));
   ASSERT_TRUE(d.Descend());
   ASSERT_TRUE(d.FindNext(L"version"));
@@ -218,7 +218,7 @@ TEST(XmlNavigate, FindNodeVisitsEveryKindOfNode) {
   ASSERT_TRUE(d.Descend());
   while (d.FindNode()) inside.push_back({d.NodeKind(), d.NodeText()});
   const std::vector<std::pair<uint32_t, std::wstring>> expected = {
-      {kNodeText, L"a<b "}, {kNodeComment, L"c"}, {kNodeProcessingInstruction, L"p i"},
+      {kNodeText, L"a<b "}, {kNodeComment, L"c"},    {kNodeProcessingInstruction, L"p i"},
       {kNodeCData, L"<d>"}, {kNodeWhitespace, L" "}, {kNodeElement, L"x"},
       {kNodeText, L"tail"}};
   ASSERT_EQ(inside.size(), expected.size());

@@ -54,8 +54,7 @@ TEST(XmlParse, VerdictsAndResultLog) {
       {L"<!DOCTYPE r [<?pi?>]><r/>", false, L"<doctype_tag_syntax offset=\"13\"/>"},
       {L"<!DOCTYPE r [<!X>]><r/>", false, L"<doctype_tag_syntax offset=\"13\"/>"},
       // A '/' that belongs to an unquoted attribute value does not make the tag empty.
-      {L"<r><a b=c/></r>", false,
-       L"<unended_start_tag tagname=\"a\" offset=\"3\" offset2=\"12\"/>"},
+      {L"<r><a b=c/></r>", false, L"<unended_start_tag tagname=\"a\" offset=\"3\" offset2=\"12\"/>"},
       {L"<r><a b=c /></r>", true, L""},
       {L"<r><a b=\"c/\"/></r>", true, L""},
       // End tags match whole names only.

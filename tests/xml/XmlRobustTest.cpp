@@ -175,10 +175,9 @@ TEST(XmlRobust, UnterminatedRunsAreLinear) {
   // Long sections whose closing sequence never comes, with many near misses.
   const size_t n = 2000000;
   XmlDocument d;
-  for (const std::wstring& text :
-       {L"<r><!--" + Repeat(L"->", n), L"<r><![CDATA[" + Repeat(L"]>", n), L"<r><?" + Repeat(L"? >", n),
-        L"<r><a b=\"" + Repeat(L">", n), Repeat(L"<!x", n), Repeat(L"<", n), Repeat(L"&amp", n),
-        L"<r>" + Repeat(L"&#x1;&", n) + L"</r>"}) {
+  for (const std::wstring& text : {L"<r><!--" + Repeat(L"->", n), L"<r><![CDATA[" + Repeat(L"]>", n),
+                                   L"<r><?" + Repeat(L"? >", n), L"<r><a b=\"" + Repeat(L">", n), Repeat(L"<!x", n),
+                                   Repeat(L"<", n), Repeat(L"&amp", n), L"<r>" + Repeat(L"&#x1;&", n) + L"</r>"}) {
     d.SetText(text);
     WalkAll(d);
     EXPECT_LT(d.ResultLog().size(), 1100u);

@@ -71,9 +71,9 @@ TEST(XmlText, NumericReferences) {
   }
   EXPECT_EQ(TextOf(L"&#x10FFFF;"), Cp(0x10FFFF));
   // Nothing that is not a character: the reference stays as written.
-  for (const wchar_t* bad : {L"&#0;", L"&#x0;", L"&#x110000;", L"&#1114112;", L"&#xD800;", L"&#xDFFF;",
-                             L"&#55296;", L"&#xFFFFFFF;", L"&#99999999;", L"&#;", L"&#x;", L"&#12a;",
-                             L"&#x12g;", L"&#-1;", L"&# 65;"}) {
+  for (const wchar_t* bad :
+       {L"&#0;", L"&#x0;", L"&#x110000;", L"&#1114112;", L"&#xD800;", L"&#xDFFF;", L"&#55296;", L"&#xFFFFFFF;",
+        L"&#99999999;", L"&#;", L"&#x;", L"&#12a;", L"&#x12g;", L"&#-1;", L"&# 65;"}) {
     EXPECT_EQ(TextOf(bad), bad) << bad;
   }
 }
@@ -83,8 +83,8 @@ TEST(XmlText, NamedReferences) {
   EXPECT_EQ(TextOf(L"&AMP;&Amp;&LT;"), L"&&<");
   EXPECT_EQ(TextOf(L"&nbsp;&copy;&euro;&hellip;&thetasym;"), L"\x00a0\x00a9\x20ac\x2026\x03d1");
   // Unknown names, no ';' within reach, a non-ASCII name: copied as they stand.
-  for (const wchar_t* bad : {L"&foo;", L"&amp", L"&amp x;", L"&;", L"& amp;", L"&thetasymx;",
-                             L"&am\x4e2d;", L"&&amp", L"a & b"}) {
+  for (const wchar_t* bad :
+       {L"&foo;", L"&amp", L"&amp x;", L"&;", L"& amp;", L"&thetasymx;", L"&am\x4e2d;", L"&&amp", L"a & b"}) {
     EXPECT_EQ(TextOf(bad), bad) << bad;
   }
   EXPECT_EQ(TextOf(L"&&amp;"), L"&&");
@@ -103,36 +103,35 @@ TEST(XmlText, NamesWithTwoCasesPreferTheSpellingGiven) {
 // Every name of the HTML 4 table, listed from an outside source, decodes to its code point.
 TEST(XmlText, AllHtml4NamesDecode) {
   const wchar_t* table =
-    L"AElig=198 Aacute=193 Acirc=194 Agrave=192 Alpha=913 Aring=197 Atilde=195 Auml=196 Beta=914 "
-    L"Ccedil=199 Chi=935 Dagger=8225 Delta=916 ETH=208 Eacute=201 Ecirc=202 Egrave=200 "
-    L"Epsilon=917 Eta=919 Euml=203 Gamma=915 Iacute=205 Icirc=206 Igrave=204 Iota=921 Iuml=207 "
-    L"Kappa=922 Lambda=923 Mu=924 Ntilde=209 Nu=925 OElig=338 Oacute=211 Ocirc=212 Ograve=210 "
-    L"Omega=937 Omicron=927 Oslash=216 Otilde=213 Ouml=214 Phi=934 Pi=928 Prime=8243 Psi=936 "
-    L"Rho=929 Scaron=352 Sigma=931 THORN=222 Tau=932 Theta=920 Uacute=218 Ucirc=219 Ugrave=217 "
-    L"Upsilon=933 Uuml=220 Xi=926 Yacute=221 Yuml=376 Zeta=918 aacute=225 acirc=226 acute=180 "
-    L"aelig=230 agrave=224 alefsym=8501 alpha=945 amp=38 and=8743 ang=8736 aring=229 asymp=8776 "
-    L"atilde=227 auml=228 bdquo=8222 beta=946 brvbar=166 bull=8226 cap=8745 ccedil=231 cedil=184 "
-    L"cent=162 chi=967 circ=710 clubs=9827 cong=8773 copy=169 crarr=8629 cup=8746 curren=164 "
-    L"dArr=8659 dagger=8224 darr=8595 deg=176 delta=948 diams=9830 divide=247 eacute=233 "
-    L"ecirc=234 egrave=232 empty=8709 emsp=8195 ensp=8194 epsilon=949 equiv=8801 eta=951 eth=240 "
-    L"euml=235 euro=8364 exist=8707 fnof=402 forall=8704 frac12=189 frac14=188 frac34=190 "
-    L"frasl=8260 gamma=947 ge=8805 gt=62 hArr=8660 harr=8596 hearts=9829 hellip=8230 iacute=237 "
-    L"icirc=238 iexcl=161 igrave=236 image=8465 infin=8734 int=8747 iota=953 iquest=191 "
-    L"isin=8712 iuml=239 kappa=954 lArr=8656 lambda=955 lang=9001 laquo=171 larr=8592 lceil=8968 "
-    L"ldquo=8220 le=8804 lfloor=8970 lowast=8727 loz=9674 lrm=8206 lsaquo=8249 lsquo=8216 lt=60 "
-    L"macr=175 mdash=8212 micro=181 middot=183 minus=8722 mu=956 nabla=8711 nbsp=160 ndash=8211 "
-    L"ne=8800 ni=8715 not=172 notin=8713 nsub=8836 ntilde=241 nu=957 oacute=243 ocirc=244 "
-    L"oelig=339 ograve=242 oline=8254 omega=969 omicron=959 oplus=8853 or=8744 ordf=170 ordm=186 "
-    L"oslash=248 otilde=245 otimes=8855 ouml=246 para=182 part=8706 permil=8240 perp=8869 "
-    L"phi=966 pi=960 piv=982 plusmn=177 pound=163 prime=8242 prod=8719 prop=8733 psi=968 quot=34 "
-    L"rArr=8658 radic=8730 rang=9002 raquo=187 rarr=8594 rceil=8969 rdquo=8221 real=8476 reg=174 "
-    L"rfloor=8971 rho=961 rlm=8207 rsaquo=8250 rsquo=8217 sbquo=8218 scaron=353 sdot=8901 "
-    L"sect=167 shy=173 sigma=963 sigmaf=962 sim=8764 spades=9824 sub=8834 sube=8838 sum=8721 "
-    L"sup=8835 sup1=185 sup2=178 sup3=179 supe=8839 szlig=223 tau=964 there4=8756 theta=952 "
-    L"thetasym=977 thinsp=8201 thorn=254 tilde=732 times=215 trade=8482 uArr=8657 uacute=250 "
-    L"uarr=8593 ucirc=251 ugrave=249 uml=168 upsih=978 upsilon=965 uuml=252 weierp=8472 xi=958 "
-    L"yacute=253 yen=165 yuml=255 zeta=950 zwj=8205 zwnj=8204 "
-      ;
+      L"AElig=198 Aacute=193 Acirc=194 Agrave=192 Alpha=913 Aring=197 Atilde=195 Auml=196 Beta=914 "
+      L"Ccedil=199 Chi=935 Dagger=8225 Delta=916 ETH=208 Eacute=201 Ecirc=202 Egrave=200 "
+      L"Epsilon=917 Eta=919 Euml=203 Gamma=915 Iacute=205 Icirc=206 Igrave=204 Iota=921 Iuml=207 "
+      L"Kappa=922 Lambda=923 Mu=924 Ntilde=209 Nu=925 OElig=338 Oacute=211 Ocirc=212 Ograve=210 "
+      L"Omega=937 Omicron=927 Oslash=216 Otilde=213 Ouml=214 Phi=934 Pi=928 Prime=8243 Psi=936 "
+      L"Rho=929 Scaron=352 Sigma=931 THORN=222 Tau=932 Theta=920 Uacute=218 Ucirc=219 Ugrave=217 "
+      L"Upsilon=933 Uuml=220 Xi=926 Yacute=221 Yuml=376 Zeta=918 aacute=225 acirc=226 acute=180 "
+      L"aelig=230 agrave=224 alefsym=8501 alpha=945 amp=38 and=8743 ang=8736 aring=229 asymp=8776 "
+      L"atilde=227 auml=228 bdquo=8222 beta=946 brvbar=166 bull=8226 cap=8745 ccedil=231 cedil=184 "
+      L"cent=162 chi=967 circ=710 clubs=9827 cong=8773 copy=169 crarr=8629 cup=8746 curren=164 "
+      L"dArr=8659 dagger=8224 darr=8595 deg=176 delta=948 diams=9830 divide=247 eacute=233 "
+      L"ecirc=234 egrave=232 empty=8709 emsp=8195 ensp=8194 epsilon=949 equiv=8801 eta=951 eth=240 "
+      L"euml=235 euro=8364 exist=8707 fnof=402 forall=8704 frac12=189 frac14=188 frac34=190 "
+      L"frasl=8260 gamma=947 ge=8805 gt=62 hArr=8660 harr=8596 hearts=9829 hellip=8230 iacute=237 "
+      L"icirc=238 iexcl=161 igrave=236 image=8465 infin=8734 int=8747 iota=953 iquest=191 "
+      L"isin=8712 iuml=239 kappa=954 lArr=8656 lambda=955 lang=9001 laquo=171 larr=8592 lceil=8968 "
+      L"ldquo=8220 le=8804 lfloor=8970 lowast=8727 loz=9674 lrm=8206 lsaquo=8249 lsquo=8216 lt=60 "
+      L"macr=175 mdash=8212 micro=181 middot=183 minus=8722 mu=956 nabla=8711 nbsp=160 ndash=8211 "
+      L"ne=8800 ni=8715 not=172 notin=8713 nsub=8836 ntilde=241 nu=957 oacute=243 ocirc=244 "
+      L"oelig=339 ograve=242 oline=8254 omega=969 omicron=959 oplus=8853 or=8744 ordf=170 ordm=186 "
+      L"oslash=248 otilde=245 otimes=8855 ouml=246 para=182 part=8706 permil=8240 perp=8869 "
+      L"phi=966 pi=960 piv=982 plusmn=177 pound=163 prime=8242 prod=8719 prop=8733 psi=968 quot=34 "
+      L"rArr=8658 radic=8730 rang=9002 raquo=187 rarr=8594 rceil=8969 rdquo=8221 real=8476 reg=174 "
+      L"rfloor=8971 rho=961 rlm=8207 rsaquo=8250 rsquo=8217 sbquo=8218 scaron=353 sdot=8901 "
+      L"sect=167 shy=173 sigma=963 sigmaf=962 sim=8764 spades=9824 sub=8834 sube=8838 sum=8721 "
+      L"sup=8835 sup1=185 sup2=178 sup3=179 supe=8839 szlig=223 tau=964 there4=8756 theta=952 "
+      L"thetasym=977 thinsp=8201 thorn=254 tilde=732 times=215 trade=8482 uArr=8657 uacute=250 "
+      L"uarr=8593 ucirc=251 ugrave=249 uml=168 upsih=978 upsilon=965 uuml=252 weierp=8472 xi=958 "
+      L"yacute=253 yen=165 yuml=255 zeta=950 zwj=8205 zwnj=8204 ";
   std::wistringstream in(table);
   std::wstring item;
   int count = 0;

@@ -27,8 +27,8 @@ std::string Random(size_t n, uint32_t seed) {
 }
 
 std::string Text(size_t n) {
-  static const char* words[] = {"备份", "the", "archive", "window", "slides", "over", "a",
-                                "quick", "match", "lazy", "deflate", "block", "code", "\n"};
+  static const char* words[] = {"备份",  "the",   "archive", "window",  "slides", "over", "a",
+                                "quick", "match", "lazy",    "deflate", "block",  "code", "\n"};
   std::mt19937 g(7);
   std::string s;
   while (s.size() < n) {
@@ -347,8 +347,7 @@ TEST(Deflate, StateIsReusableAcrossStreams) {
     static_cast<Ctx*>(c)->out.append(reinterpret_cast<const char*>(b), *n);
     *n = 0;
   };
-  const std::string inputs[] = {Text(200000), Periodic(100000, 5000), "", Random(70000, 4),
-                                Text(1000)};
+  const std::string inputs[] = {Text(200000), Periodic(100000, 5000), "", Random(70000, 4), Text(1000)};
   uint8_t buf[16384];
   for (int round = 0; round < 2; ++round) {
     for (const auto& in : inputs) {

@@ -48,9 +48,8 @@ std::string Decipher(ZipCipherKeys* k, const std::string& in) {
 class ZipWriterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("vq_zip_test_" + std::to_string(std::random_device{}()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = fs::temp_directory_path() / ("vq_zip_test_" + std::to_string(std::random_device{}()) + "_" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(dir_);
   }
   void TearDown() override {
@@ -346,7 +345,10 @@ TEST_F(ZipWriterTest, WritesThatStopFailTheEntry) {
 }
 
 TEST_F(ZipWriterTest, ExecutableImagesGetTheOwnerExecuteBit) {
-  std::string elf = "\x7F" "ELF" + std::string(60, '\x01');
+  std::string elf =
+      "\x7F"
+      "ELF" +
+      std::string(60, '\x01');
   std::string zip = OneEntry(L"tool", elf, nullptr);
   size_t cd = U32(zip, zip.size() - 6);
   EXPECT_EQ(U32(zip, cd + 38) & 0x00400000u, 0x00400000u);
@@ -363,9 +365,14 @@ TEST_F(ZipWriterTest, ExecutableImagesGetTheOwnerExecuteBit) {
   EXPECT_FALSE(ZipLooksExecutable(reinterpret_cast<const uint8_t*>(pe.data()), pe.size()));
   pe[60] = char(250);  // points past what was read
   EXPECT_FALSE(ZipLooksExecutable(reinterpret_cast<const uint8_t*>(pe.data()), pe.size()));
-  EXPECT_FALSE(ZipLooksExecutable(reinterpret_cast<const uint8_t*>("\x7F" "EL"), 3));
+  EXPECT_FALSE(ZipLooksExecutable(reinterpret_cast<const uint8_t*>("\x7F"
+                                                                   "EL"),
+                                  3));
 
-  zip = OneEntry(L"short", "\x7F" "ELF", nullptr);  // 40 bytes or less: never tested
+  zip = OneEntry(L"short",
+                 "\x7F"
+                 "ELF",
+                 nullptr);  // 40 bytes or less: never tested
   cd = U32(zip, zip.size() - 6);
   EXPECT_EQ(U32(zip, cd + 38) & 0x00400000u, 0u);
 }
@@ -415,9 +422,9 @@ TEST(ZipDecisions, DosStampsClampToTheFormatsRange) {
   c.year = 1980, c.month = 1, c.day = 1, c.hour = 0, c.minute = 0, c.second = 0;
   EXPECT_EQ(ZipDosStamp(c), 0x00210000u);
 
-  EXPECT_EQ(ZipDosStampFromUnix(-5000000000LL), 0x00210000u);      // 1811
-  EXPECT_EQ(ZipDosStampFromUnix(0), 0x00210000u);                  // 1970
-  EXPECT_EQ(ZipDosStampFromUnix(5000000000LL), 0xFF9FBF7Du);       // 2128
+  EXPECT_EQ(ZipDosStampFromUnix(-5000000000LL), 0x00210000u);       // 1811
+  EXPECT_EQ(ZipDosStampFromUnix(0), 0x00210000u);                   // 1970
+  EXPECT_EQ(ZipDosStampFromUnix(5000000000LL), 0xFF9FBF7Du);        // 2128
   EXPECT_EQ(ZipDosStampFromUnix(4000000000000000LL), 0xFF9FBF7Du);  // beyond any calendar
   uint32_t mid = ZipDosStampFromUnix(1700000000);                   // November 2023
   EXPECT_EQ(mid >> 25, 2023u - 1980u);

@@ -33,9 +33,7 @@ struct Streams {
   bool write_failed = false;
 };
 
-int ReadIn(void* ctx, uint8_t* dst, unsigned max) {
-  return int(static_cast<Streams*>(ctx)->in.Read(dst, max));
-}
+int ReadIn(void* ctx, uint8_t* dst, unsigned max) { return int(static_cast<Streams*>(ctx)->in.Read(dst, max)); }
 
 void WriteOut(void* ctx, const uint8_t* buf, unsigned* count) {
   auto* s = static_cast<Streams*>(ctx);
