@@ -3,8 +3,9 @@
 logged, start a second instance and see it leave without a trace, then end the first with its
 exit command and start once more on the normal path."""
 import os, re, shutil, signal, subprocess, sys, tempfile, time
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
-from vqtest import check, read_log, wait_for, failures  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import vqtest  # noqa: E402
+from vqtest import check, finish, read_log, wait_for, failures  # noqa: E402
 
 PROGRAM = sys.argv[1]
 LAST_DUMP_LINE = "中断备份所有数据的方法:菜单->重置->重置最后备份时间为一天前\r\n"
@@ -30,7 +31,7 @@ def snapshot(root):
     return out
 
 
-root = tempfile.mkdtemp(prefix="vq-e2e-")
+root = vqtest.scratch("vq-e2e-")
 home = os.path.join(root, "home")
 os.makedirs(home)
 bindir = os.path.join(root, "bin")
@@ -128,8 +129,5 @@ except subprocess.TimeoutExpired:
     third.kill()
     check(False, "SIGTERM ends the program")
 
-shutil.rmtree(root, ignore_errors=True)
-if failures:
-    print("%d check(s) failed" % len(failures))
-    sys.exit(1)
+finish()
 print("all end-to-end checks passed")

@@ -4,8 +4,9 @@ default in the registry (checked with `wine reg query`, types included), writes 
 creates the working directories; a second start hands over to the first and writes nothing; a
 screenshot of the window is kept in the build tree for people to look at."""
 import os, re, shutil, subprocess, sys, tempfile, time
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
-from vqtest import check, read_log, wait_for, failures  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import vqtest  # noqa: E402
+from vqtest import check, finish, read_log, wait_for, failures  # noqa: E402
 
 EXE, WINE_RUN, BUILD, VQPOST = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4]
 PREFIX_DIR = os.path.join(BUILD, "wineprefix")
@@ -35,7 +36,7 @@ subprocess.run([WINE_RUN, os.path.join(os.environ.get("WINDIR", ""), "none.exe")
 wine("reg", "delete", r"HKCU\software\vq.lumen", "/f")
 wine("reg", "delete", RUN_KEY, "/v", "vq.lumen", "/f")
 
-work = tempfile.mkdtemp(prefix="vq-wine-")
+work = vqtest.scratch("vq-wine-")
 exe = os.path.join(work, "vq.lumen.exe")
 shutil.copy(EXE, exe)
 log_path = os.path.join(work, "vq.lumen.log.txt")
@@ -160,8 +161,5 @@ subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
 if again.poll() is None:
     again.kill()
 wine("reg", "delete", RUN_KEY, "/v", "vq.lumen", "/f")
-shutil.rmtree(work, ignore_errors=True)
-if failures:
-    print("%d check(s) failed" % len(failures))
-    sys.exit(1)
+finish()
 print("all wine end-to-end checks passed; screenshot:", shot)

@@ -46,14 +46,17 @@ def utf8_flag_expected(entry):
 
 
 def main():
-    work = tempfile.mkdtemp(prefix="vq_zip_oracles_")
+    work = tempfile.mkdtemp(prefix="vq-zip-oracles-")
     try:
         run(work)
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
+    except BaseException:
+        print("scratch directory kept:", work)
+        raise
     if failures:
+        print("scratch directory kept:", work)
         print("%d check(s) failed" % len(failures))
         sys.exit(1)
+    shutil.rmtree(work, ignore_errors=True)
     print("all oracle checks passed")
 
 

@@ -1,7 +1,24 @@
 """Helpers shared by the end-to-end test scripts."""
-import os, time
+import atexit, os, shutil, tempfile, time
 
 failures = []
+_scratch = []
+_finished = False
+
+
+def scratch(prefix):
+    """A fresh temporary directory, removed by finish() when every check passed and kept (its
+    path printed) otherwise."""
+    d = tempfile.mkdtemp(prefix=prefix)
+    _scratch.append(d)
+    return d
+
+
+@atexit.register
+def _report_kept():
+    if not _finished:
+        for d in _scratch:
+            print("scratch directory kept:", d)
 
 
 def check(cond, what):
@@ -30,6 +47,12 @@ def wait_for(pred, seconds, what, step=0.1):
 
 def finish():
     import sys
+    global _finished
+    _finished = True
     if failures:
+        for d in _scratch:
+            print("scratch directory kept:", d)
         print("%d check(s) failed" % len(failures))
         sys.exit(1)
+    for d in _scratch:
+        shutil.rmtree(d, ignore_errors=True)

@@ -5,9 +5,11 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Paths.h"
 #include "settings/AppSettings.h"
 #include "settings/Log.h"
-#include "test_support.h"
+#include "tests/support/SettingsGuard.h"
+#include "tests/support/TestSupport.h"
 
 using namespace vq;
 
@@ -36,6 +38,7 @@ class LogTest : public ::testing::Test {
   }
   std::string Bytes() { return vqtest::ReadAll(dir_ + L"vq.lumen.log.txt"); }
   std::wstring Text() { return vqtest::DecodeLog(Bytes()); }
+  vqtest::SettingsGuard keep_;
   std::wstring dir_;
 };
 

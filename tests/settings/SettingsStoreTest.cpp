@@ -8,7 +8,8 @@
 #include "platform/SettingsStore.h"
 #include "settings/AppSettings.h"
 #include "settings/Log.h"
-#include "test_support.h"
+#include "tests/support/SettingsGuard.h"
+#include "tests/support/TestSupport.h"
 
 using namespace vq;
 
@@ -69,6 +70,7 @@ class StoreTest : public ::testing::Test {
   static constexpr const wchar_t* kNames[] = {
       L"timeLastBk",  L"timeLastBkDayly", L"timeLastBkWeekly", L"timeLastBkMonthly", L"timeLastBkYearly", L"vqDebug",
       L"autoRunFlag", L"maxFSize",        L"S_ZIP_PSW",        L"S_DIR_SRCDATA",     L"S_DIR_DESTDATA",   L"fFilterSr"};
+  vqtest::SettingsGuard keep_;
   std::wstring scratch_;
 };
 

@@ -1,26 +1,24 @@
 // Small helpers shared by the unit tests.
 #pragma once
 
-#include <atomic>
 #include <cstdlib>
 #include <string>
 
 #include "common/Text.h"
-#include "platform/Clock.h"
 #include "platform/File.h"
-#include "platform/Paths.h"
 
 namespace vqtest {
 
-// A fresh directory under the temporary path, ending in a separator.
-inline std::wstring MakeScratchDir(const std::wstring& name) {
-  static std::atomic<int> counter{0};
-  std::wstring base = vq::platform::TempPathLong();
-  std::wstring dir = base + L"vq-test-" + name + L"-" + std::to_wstring(vq::platform::TickCount()) + L"-" +
-                     std::to_wstring(counter.fetch_add(1)) + vq::platform::PathSeparator();
-  vq::platform::CreateDirectoryTree(dir);
-  return dir;
-}
+// A fresh directory, ending in a separator, under this test process's one scratch root
+// (TEMP/vq-tests-TICK-RANDOM/SUITE.TEST/). It is removed when the test passes and kept, with its path
+// printed, when the test fails; the root goes when the process ends with nothing kept in it.
+std::wstring MakeScratchDir(const std::wstring& name);
+
+// The root itself, ending in a separator.
+const std::wstring& ScratchRoot();
+
+// Removes a directory and everything below it (read-only entries included); true when gone.
+bool RemoveTree(const std::wstring& dir);
 
 // The POSIX stand-ins of the registry and the autostart entry live under XDG_CONFIG_HOME; point
 // it at a scratch directory so tests never touch the user's own. (Windows: the wine prefix of the

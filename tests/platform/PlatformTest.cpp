@@ -10,7 +10,7 @@
 #include "platform/NamedMutex.h"
 #include "platform/Paths.h"
 #include "platform/Thread.h"
-#include "test_support.h"
+#include "tests/support/TestSupport.h"
 
 using namespace vq;
 using namespace vq::platform;
@@ -113,17 +113,4 @@ TEST(PlatformPaths, LogGoesBesideTheProgramUnlessItsDirectoryIsReadOnly) {
   EXPECT_EQ(ChooseLogDir(L"/usr/bin/", false, L"/s/", L"/home/li"), L"/s/vq.lumen/");
   EXPECT_EQ(ChooseLogDir(L"/usr/bin/", false, L"relative", L"/home/li"), L"/home/li/.local/state/vq.lumen/");
   EXPECT_EQ(ChooseLogDir(L"/usr/bin/", false, L"", L""), L"/usr/bin/") << "nowhere better: entries may be lost";
-}
-
-TEST(Text, Utf16LeBytesAndBack) {
-  std::wstring w = L"a中";
-  w += static_cast<wchar_t>(0x20AC);
-  std::string b = WideToUtf16LEBytes(w);
-  EXPECT_EQ(b, std::string("a\0\x2dN\xac\x20", 6));
-  EXPECT_EQ(Utf8ToWide(WideToUtf8(L"数据 ok")), L"数据 ok");
-  EXPECT_EQ(Utf8ToWide("\xff\xfe"), L"\xFFFD\xFFFD");
-  std::wstring astral;
-  AppendCodePoint(astral, 0x1F600);
-  EXPECT_EQ(WideToUtf8(astral), "\xF0\x9F\x98\x80");
-  EXPECT_EQ(WideToUtf16(astral).size(), 2u);
 }
