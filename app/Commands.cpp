@@ -1,5 +1,7 @@
 #include "app/Commands.h"
 
+#include "app/EngineHooks.h"
+#include "backup/Schedule.h"
 #include "platform/Clock.h"
 #include "settings/Log.h"
 
@@ -34,8 +36,34 @@ void OnMenuCommand(int id, CommandHost& host) {
       host.RemoveTrayIcon();
       host.QuitMessageLoop();
       break;
+    case ID_MENUITEM_CLEN:
+      WriteLog(L"ID_MENUITEM_CLEN:清理同步盘的up-dir-by-vq和up-history-by-vq目录\r\n");
+      StartCleanThread();
+      break;
+    case ID_MENUITEM_RESET_DAY:
+      ApplyResetRule(ResetKind::Day);
+      break;
+    case ID_MENUITEM_RESET_WEEK:
+      ApplyResetRule(ResetKind::Week);
+      break;
+    case ID_MENUITEM_RESET_MONTH:
+      ApplyResetRule(ResetKind::Month);
+      break;
+    case ID_MENUITEM_RESET_YEAR:
+      ApplyResetRule(ResetKind::Year);
+      break;
+    case ID_MENUITEM_RESET_1980:
+      ApplyResetRule(ResetKind::To1980);
+      break;
+    case ID_MENUITEM_CHECK_UPDATE:
+      RequestUpdateCheck();
+      WriteLog(L"check updata..\r\n");
+      break;
     case ID_MENUITEM_STATUS:
       ShowRunParameters();
+      break;
+    case ID_MENUITEM_ABOUT:
+      LogAboutLines();
       break;
     case ID_COMMAND_TODOBD:
       WriteLog(L"set todobd %d\r\n", 1);
@@ -44,8 +72,7 @@ void OnMenuCommand(int id, CommandHost& host) {
       WriteLog(L"set todoEste %d\r\n", 1);
       break;
     default:
-      // Settings, clean, the resets, the update check and about arrive with their own parts of
-      // the program; until then the command is taken and nothing happens.
+      // Settings are the front end's own (its dialog).
       break;
   }
 }

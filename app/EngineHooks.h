@@ -1,5 +1,5 @@
-// Start-up steps whose work is not built yet. Each is called at its place in the start-up
-// sequence and does nothing until its part of the engine exists.
+// Start-up steps and menu actions whose work is not built yet. Each is called at its place and
+// does nothing until its part of the engine exists.
 #pragma once
 
 namespace vq {
@@ -7,6 +7,9 @@ namespace vq {
 void StartScheduleThread();  // the schedule thread (1 MB stack) — not built yet
 bool StartDirMonitThread();  // the change monitor; false when its thread could not be made — not built yet
 void StartBackUpThread();    // the backup worker — not built yet
+void StartCleanThread();     // one cleaning run of the history view on a thread of its own — not built yet
 void StartProductInfo();     // product ini, product-information log, update thread — not built yet
+void RequestUpdateCheck();   // asks the update thread for a check — not built yet
+void LogAboutLines();        // the About lines from the product constants — not built yet
 
 }  // namespace vq

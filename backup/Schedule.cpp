@@ -1,5 +1,6 @@
 #include "backup/Schedule.h"
 
+#include "backup/EngineState.h"
 #include "platform/Clock.h"
 #include "settings/AppSettings.h"
 #include "settings/Log.h"
@@ -29,6 +30,41 @@ void ApplyFirstRunRule() {
   AppSettings.timeLastBkYearly.store(t.yearly);
   CalendarTime c = CalendarForLog(t.timeLastBk);
   WriteLog(L"make timeLastBk %d年%d月%d日 %d:%d:%d \r\n", c.year, c.month, c.day, c.hour, c.minute, c.second);
+}
+
+UnixTime ResetTimeFor(ResetKind kind, UnixTime now) {
+  switch (kind) {
+    case ResetKind::Day:
+      return now - kSecondsPerDay;
+    case ResetKind::Week:
+      return now - kSecondsPerWeek;
+    case ResetKind::Month:
+      return now - kSecondsPerMonth;
+    case ResetKind::Year:
+      return now - kSecondsPerYear;
+    case ResetKind::To1980:
+      break;
+  }
+  CalendarTime c;
+  c.year = 1980, c.month = 1, c.day = 1;
+  UnixTime t = 0;
+  if (!platform::FromLocalCalendar(c, &t)) t = 315532800;  // the UTC moment, should the zone be unknown
+  return t;
+}
+
+void ApplyResetRule(ResetKind kind) {
+  static const wchar_t* const kLines[] = {
+      L"[重置最后备份时间为一天前]:make timeLastBk %d年%d月%d日 %d:%d:%d \r\n",
+      L"[重置最后备份时间为一周前]:make timeLastBk %d年%d月%d日 %d:%d:%d \r\n",
+      L"[重置最后备份时间为一月前]:make timeLastBk %d年%d月%d日 %d:%d:%d \r\n",
+      L"[重置最后备份时间为一年前]:make timeLastBk %d年%d月%d日 %d:%d:%d \r\n",
+      L"[重置最后备份时间为1980年1月1日]:make timeLastBk %d年%d月%d日 %d:%d:%d \r\n",
+  };
+  UnixTime t = ResetTimeFor(kind, platform::Now());
+  AppSettings.timeLastBk.store(t);
+  CalendarTime c = CalendarForLog(t);
+  WriteLog(kLines[static_cast<int>(kind)], c.year, c.month, c.day, c.hour, c.minute, c.second);
+  srcChanged.store(1);
 }
 
 }  // namespace vq

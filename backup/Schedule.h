@@ -10,6 +10,8 @@ namespace vq {
 
 inline constexpr int64_t kSecondsPerDay = 86400;
 inline constexpr int64_t kSecondsPerWeek = 604800;
+inline constexpr int64_t kSecondsPerMonth = 2592000;  // 30 days
+inline constexpr int64_t kSecondsPerYear = 31536000;  // 365 days
 
 // Local calendar fields of t for a log line; when t cannot be converted the line shows 0 for
 // year, month and day and -1 for hour, minute and second.
@@ -23,5 +25,13 @@ FirstRunTimes FirstRunTimesAt(UnixTime now);
 
 // Applies the first-run times to the settings and writes their two log lines.
 void ApplyFirstRunRule();
+
+// The five reset commands of the menu.
+enum class ResetKind { Day, Week, Month, Year, To1980 };
+// The new last backup time of a reset made at now (1980-01-01 00:00:00 local time for To1980).
+UnixTime ResetTimeFor(ResetKind kind, UnixTime now);
+// Sets timeLastBk, logs the command's line and asks the worker for a pass. Saves nothing: the
+// worker stores the settings after that pass.
+void ApplyResetRule(ResetKind kind);
 
 }  // namespace vq

@@ -27,3 +27,18 @@ TEST(CalendarForLog, UnconvertibleTimeShowsZerosAndMinusOnes) {
   CalendarTime ok = CalendarForLog(1609999684);  // 2021-01-07 UTC
   EXPECT_EQ(ok.year, 2021);
 }
+
+TEST(ResetRule, SpansAreWholeDaysBackAnd1980IsLocalMidnight) {
+  const UnixTime now = 1800000000;
+  EXPECT_EQ(ResetTimeFor(ResetKind::Day, now), now - 86400);
+  EXPECT_EQ(ResetTimeFor(ResetKind::Week, now), now - 7 * 86400);
+  EXPECT_EQ(ResetTimeFor(ResetKind::Month, now), now - 30 * 86400);
+  EXPECT_EQ(ResetTimeFor(ResetKind::Year, now), now - 365 * 86400);
+  CalendarTime c = CalendarForLog(ResetTimeFor(ResetKind::To1980, now));
+  EXPECT_EQ(c.year, 1980);
+  EXPECT_EQ(c.month, 1);
+  EXPECT_EQ(c.day, 1);
+  EXPECT_EQ(c.hour, 0);
+  EXPECT_EQ(c.minute, 0);
+  EXPECT_EQ(c.second, 0);
+}
