@@ -3,7 +3,7 @@
 # already present is skipped, so a second run costs a few seconds.
 set -euo pipefail
 
-need_pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev zlib1g-dev libcurl4-openssl-dev
+need_pkgs=(cmake ninja-build g++ clang clang-format libclang-rt-14-dev zlib1g-dev libcurl4-openssl-dev
   libgtest-dev libbenchmark-dev googletest g++-mingw-w64-x86-64-posix wine wine64 xvfb x11-apps
   imagemagick p7zip-full fonts-wqy-microhei locales python3 xdg-user-dirs)
 
