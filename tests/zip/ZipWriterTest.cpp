@@ -431,7 +431,7 @@ TEST(ZipDecisions, DosStampsClampToTheFormatsRange) {
   EXPECT_EQ((mid >> 21) & 0xF, 11u);
 }
 
-TEST(ZipCipherTest, CrcAndGenerator) {
+TEST(ZipCipher, CrcAndGenerator) {
   EXPECT_EQ(Crc32Update(0, "123456789", 9), 0xCBF43926u);
   // Piecewise equals whole, across the eight-byte rounds.
   std::string s(1000, '\0');
@@ -446,7 +446,7 @@ TEST(ZipCipherTest, CrcAndGenerator) {
   for (int e : expected) EXPECT_EQ(r.Next(), e);
 }
 
-TEST(ZipCipherTest, HeaderIsSeededAndEndsWithTheCheckByte) {
+TEST(ZipCipher, HeaderIsSeededAndEndsWithTheCheckByte) {
   ZipCipherKeys k1, k2;
   uint8_t h1[12], h2[12];
   MakeEncryptionHeader(&k1, "pw", 12345, 0xA1B2, h1);
