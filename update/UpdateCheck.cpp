@@ -22,7 +22,8 @@ namespace {
 
 constexpr size_t kUpdateThreadStack = 0x100000;
 constexpr wchar_t kPromptFormat[] =
-    L"本软件需要升级才能继续使用，因为软件已有最新版本!\r\n请点击确认按钮进入如下所示的官方下载页面重新下载本软件!\r\n%s";
+    L"本软件需要升级才能继续使用，因为软件已有最新版本!\r\n请点击确认按钮进入如下所示的官方下载页面重新下载本软件!\r\n%"
+    L"s";
 constexpr wchar_t kPromptCaption[] = L"请升级本软件!!";
 
 std::mutex g_configLock;

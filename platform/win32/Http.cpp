@@ -62,7 +62,8 @@ bool HttpGet(const std::wstring& url, const HttpOptions& options, HttpReceiver& 
   DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_DONT_CACHE | INTERNET_FLAG_NO_AUTO_REDIRECT |
                 INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI;
   if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
-  InternetHandle request(HttpOpenRequestW(connection.get(), L"GET", object.c_str(), nullptr, nullptr, nullptr, flags, 1));
+  InternetHandle request(
+      HttpOpenRequestW(connection.get(), L"GET", object.c_str(), nullptr, nullptr, nullptr, flags, 1));
   if (!request) return false;
   if (!HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) return false;
 

@@ -53,8 +53,7 @@ void PostCancelCommand(void* window) {
 std::wstring ReadProfileString(const std::wstring& path, const std::wstring& section, const std::wstring& key,
                                size_t maxChars) {
   std::vector<wchar_t> buf(maxChars + 1, L'\0');
-  GetPrivateProfileStringW(section.c_str(), key.c_str(), L"", buf.data(), static_cast<DWORD>(buf.size()),
-                           path.c_str());
+  GetPrivateProfileStringW(section.c_str(), key.c_str(), L"", buf.data(), static_cast<DWORD>(buf.size()), path.c_str());
   return std::wstring(buf.data());
 }
 
