@@ -229,7 +229,8 @@ TEST_F(UpdateHttpTest, BytesThatAreNotUtf8BecomeReplacementCharacters) {
 }
 
 TEST_F(UpdateHttpTest, ThreadRunsOneCheckForTwoQuickRequestsAndEndsAfterAFailure) {
-  UpdateTimings quick{0, 0, 50};
+  // Both requests come in while the thread still waits before its first poll.
+  UpdateTimings quick{300, 0, 50};
   SetUpdateTimingsForTest(&quick);
   const std::wstring counted = Doc(Document("0.05", "counted"), "quick");
   SetMirrorsForTest({counted});
