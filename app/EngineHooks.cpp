@@ -6,8 +6,5 @@ void StartScheduleThread() {}
 bool StartDirMonitThread() { return true; }
 void StartBackUpThread() {}
 void StartCleanThread() {}
-void StartProductInfo() {}
-void RequestUpdateCheck() {}
-void LogAboutLines() {}
 
 }  // namespace vq
