@@ -16,6 +16,9 @@
 #define IDC_STATIC_STATUS 1004
 
 /* Settings dialog */
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif
 #define IDC_BUTTON_DEFAULT 1000
 #define IDC_BUTTON_DEST 1001
 #define IDC_BUTTON_SRC 1002
