@@ -7,6 +7,11 @@ INT_PTR Dialog::DoModal(HWND parent) {
   HWND h = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId_), parent, Proc,
                               reinterpret_cast<LPARAM>(this));
   if (!h) return -1;
+  // As a modal dialog box shows itself once initialised (unless it ended during initialisation).
+  if (!ended_ && !IsWindowVisible(h)) {
+    ShowWindow(h, SW_SHOW);
+    UpdateWindow(h);
+  }
   if (parent) EnableWindow(parent, FALSE);
   bool quit = false;
   WPARAM quitCode = 0;
