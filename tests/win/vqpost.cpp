@@ -9,8 +9,12 @@
 //   vqpost logcmd ID         post a context-menu command to the log view
 //   vqpost tray MOUSEMSG     post the tray icon's callback with a mouse message
 //   vqpost taskbar           post the shell's "TaskbarCreated" message
+//   vqpost trayprobe         print 1 when the shell has the window's tray icon (a harmless
+//                            modify of its tip succeeds), else 0
+//   vqpost traydrop          make the shell forget the window's tray icon
 //   vqpost syscommand SC     post WM_SYSCOMMAND (e.g. 61488 maximise, 61728 restore)
-//   vqpost rect              print "left top right bottom screenwidth screenheight caption"
+//   vqpost rect              print "left top right bottom screenwidth screenheight caption
+//                            taskbarheight" (-1 without a taskbar window)
 //   vqpost logrect           print the log view's client-relative "left top right bottom" and
 //                            the window's client "width height"
 //   vqpost dlg               print 1 when the settings dialog is open
@@ -23,6 +27,7 @@
 //   vqpost msgbox-ok         press its OK button
 // Exits 2 when the window (or dialog, or box) is not found.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -147,14 +152,27 @@ int wmain(int argc, wchar_t** argv) {
     PostMessageW(w, WM_USER + 99, 0, static_cast<LPARAM>(arg));
   } else if (Is(cmd, L"taskbar")) {
     PostMessageW(w, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  } else if (Is(cmd, L"trayprobe") || Is(cmd, L"traydrop")) {
+    NOTIFYICONDATAW nid = {};
+    nid.cbSize = NOTIFYICONDATAW_V3_SIZE;
+    nid.hWnd = w;
+    nid.uID = 0;
+    nid.uFlags = NIF_TIP;
+    wcscpy(nid.szTip, L"vq.lumen");
+    if (Is(cmd, L"trayprobe"))
+      Print(Shell_NotifyIconW(NIM_MODIFY, &nid) ? L"1" : L"0");
+    else
+      Shell_NotifyIconW(NIM_DELETE, &nid);
   } else if (Is(cmd, L"syscommand")) {
     PostMessageW(w, WM_SYSCOMMAND, static_cast<WPARAM>(arg), 0);
   } else if (Is(cmd, L"rect")) {
     RECT r;
     GetWindowRect(w, &r);
     wchar_t buf[128];
-    swprintf(buf, 128, L"%ld %ld %ld %ld %d %d %d", r.left, r.top, r.right, r.bottom, GetSystemMetrics(SM_CXSCREEN),
-             GetSystemMetrics(SM_CYSCREEN), GetSystemMetrics(SM_CYCAPTION));
+    RECT t = {0, 0, 0, -1};  // height -1: no taskbar window
+    if (HWND tray = FindWindowW(L"Shell_TrayWnd", L"")) GetWindowRect(tray, &t);
+    swprintf(buf, 128, L"%ld %ld %ld %ld %d %d %d %ld", r.left, r.top, r.right, r.bottom, GetSystemMetrics(SM_CXSCREEN),
+             GetSystemMetrics(SM_CYSCREEN), GetSystemMetrics(SM_CYCAPTION), t.bottom - t.top);
     Print(buf);
   } else if (Is(cmd, L"logrect")) {
     RECT r, c;
