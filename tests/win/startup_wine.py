@@ -32,8 +32,12 @@ def reg_query(key):
 
 
 def post(*args):
-    r = subprocess.run([WINE_RUN, VQPOST] + list(args), env=env, capture_output=True, timeout=60)
-    return r.returncode, r.stdout.decode(errors="replace").strip()
+    try:
+        r = subprocess.run([WINE_RUN, VQPOST] + list(args), env=env, capture_output=True, timeout=30)
+    except subprocess.TimeoutExpired:
+        print("driver timed out:", args)
+        return -1, ""
+    return r.returncode, r.stdout.decode("utf-8", errors="replace").strip()
 
 
 # The prefix is created on first use by the wine runner; make sure it exists before reg runs.
@@ -46,6 +50,9 @@ exe = os.path.join(work, "vq.lumen.exe")
 shutil.copy(EXE, exe)
 log_path = os.path.join(work, "vq.lumen.log.txt")
 started = time.time()
+# One run of the driver first: the first GUI process of a display sets up wine's desktop, and a
+# driver started while the program does the same can stall.
+post("visible")
 first = subprocess.Popen([WINE_RUN, exe], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 # The first run shows the settings dialog before any thread starts; cancelling it keeps the
 # defaults, which are stored all the same.

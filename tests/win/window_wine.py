@@ -100,6 +100,9 @@ log_path = os.path.join(work, "vq.lumen.log.txt")
 for d in ("vqsrc2", "vqdest2", "vqdest3"):
     os.makedirs(os.path.join(DRIVE_C, d), exist_ok=True)
 
+# One run of the driver first: the first GUI process of a display sets up wine's desktop, and a
+# driver started while the program does the same can stall.
+post("visible")
 first = subprocess.Popen([WINE_RUN, exe], env=env, cwd=elsewhere, stdout=subprocess.DEVNULL,
                          stderr=subprocess.DEVNULL)
 
