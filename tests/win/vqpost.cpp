@@ -23,6 +23,7 @@
 //   vqpost dlg-check ID      print 1 when a check box is checked, then its enabled state
 //   vqpost dlg-setcheck ID N check (1) or clear (0) a check box
 //   vqpost dlg-click ID      post a button click (OK 1, Cancel 2, ...)
+//   vqpost dlg-key ID VK     post a key press (down and up) to a settings control
 //   vqpost msgbox            print the text of the open "vq.l" message box
 //   vqpost msgbox-ok         press its OK button
 // Exits 2 when the window (or dialog, or box) is not found.
@@ -116,6 +117,10 @@ int wmain(int argc, wchar_t** argv) {
             std::to_wstring(IsWindowEnabled(item) ? 1 : 0));
     } else if (Is(cmd, L"dlg-setcheck") && argc > 3) {
       SendMessageW(item, BM_SETCHECK, _wtoi(argv[3]) ? BST_CHECKED : BST_UNCHECKED, 0);
+    } else if (Is(cmd, L"dlg-key") && argc > 3) {
+      const WPARAM vk = static_cast<WPARAM>(_wtoi(argv[3]));
+      PostMessageW(item, WM_KEYDOWN, vk, 1);
+      PostMessageW(item, WM_KEYUP, vk, 0xC0000001);
     } else if (Is(cmd, L"dlg-redraw")) {
       RedrawWindow(dlg, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
     } else if (Is(cmd, L"dlg-click")) {
