@@ -1,8 +1,12 @@
 #include "app/Commands.h"
 
 #include "app/EngineHooks.h"
+#include "app/Startup.h"
 #include "backup/Schedule.h"
+#include "backup/WorkDirs.h"
 #include "platform/Clock.h"
+#include "platform/Paths.h"
+#include "settings/AppSettings.h"
 #include "settings/Log.h"
 
 namespace vq {
@@ -35,6 +39,9 @@ void OnMenuCommand(int id, CommandHost& host) {
       platform::SleepMs(200);
       host.RemoveTrayIcon();
       host.QuitMessageLoop();
+      break;
+    case ID_MENUITEM_SET:
+      host.RunSettingsDialog();
       break;
     case ID_MENUITEM_CLEN:
       WriteLog(L"ID_MENUITEM_CLEN:清理同步盘的up-dir-by-vq和up-history-by-vq目录\r\n");
@@ -72,9 +79,44 @@ void OnMenuCommand(int id, CommandHost& host) {
       WriteLog(L"set todoEste %d\r\n", 1);
       break;
     default:
-      // Settings are the front end's own (its dialog).
       break;
   }
+}
+
+SettingsSubmit SubmitSettings(const SettingsForm& form, const SettingsRules& rules) {
+  SettingsSubmit r;
+  r.message = ValidateSettingsForm(form, rules);
+  if (!r.accepted()) return r;
+  SettingsValues v = NormaliseSettingsForm(form, platform::PathSeparator());
+  const bool changed = DirectoriesChanged(v, AppSettings.S_DIR_SRCDATA.Get(), AppSettings.S_DIR_DESTDATA.Get());
+  AppSettings.fFilterSr.Set(v.filter);
+  AppSettings.S_DIR_SRCDATA.Set(v.source);
+  AppSettings.S_DIR_DESTDATA.Set(v.dest);
+  AppSettings.S_ZIP_PSW.Set(v.password);
+  AppSettings.maxFSize.store(v.maxFSize);
+  AppSettings.autoRunFlag.store(v.autoRunFlag);
+  AppSettings.vqDebug.store(v.vqDebug);
+  ApplyAutoRun(v.autoRunFlag);
+  WriteLog(L"设置结果:\r\n");
+  WriteLog(L"fFilterSr:[%s]\r\n", v.filter);
+  WriteLog(L"Set autoRunFlag    [%d]\r\n", v.autoRunFlag);
+  WriteLog(L"Set vqDebug        [%d]\r\n", v.vqDebug);
+  WriteLog(L"Set maxFSize       [%d]\r\n", v.maxFSize);
+  WriteLog(L"Set S_ZIP_PSW      [%s]\r\n", std::wstring(v.password.size(), L'*'));
+  WriteLog(L"Set S_DIR_SRCDATA  [%s]  \r\n", v.source);
+  WriteLog(L"Set S_DIR_DESTDATA [%s]  \r\n", v.dest);
+  // The working paths follow the new destination at once; a missing default destination is
+  // created here.
+  InitWorkDirs();
+  CreateWorkDirs();
+  SaveSettings();
+  LoadSettings();
+  // During the first run nothing watches the old directories yet.
+  if (firstRun.load() == 0 && changed) {
+    WriteLog(L"目录有改变，将重启软件\r\n");
+    r.restart = true;
+  }
+  return r;
 }
 
 }  // namespace vq

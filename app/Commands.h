@@ -3,23 +3,10 @@
 
 #include <string>
 
-namespace vq {
+#include "app/CommandIds.h"
+#include "settings/SettingsForm.h"
 
-enum MenuCommand : int {
-  ID_MENUITEM_EXIT = 32772,
-  ID_MENUITEM_SET = 32782,
-  ID_MENUITEM_CLEN = 32775,
-  ID_MENUITEM_RESET_DAY = 32784,
-  ID_MENUITEM_RESET_WEEK = 32779,
-  ID_MENUITEM_RESET_MONTH = 32778,
-  ID_MENUITEM_RESET_YEAR = 32785,
-  ID_MENUITEM_RESET_1980 = 32795,
-  ID_MENUITEM_CHECK_UPDATE = 32791,
-  ID_MENUITEM_STATUS = 32773,
-  ID_MENUITEM_ABOUT = 32792,
-  ID_COMMAND_TODOBD = 32781,
-  ID_COMMAND_TODOESTE = 32787,
-};
+namespace vq {
 
 class CommandHost {
  public:
@@ -27,10 +14,25 @@ class CommandHost {
   virtual void RemoveTrayIcon() {}
   // Ends the UI thread's loop; the program then exits.
   virtual void QuitMessageLoop() = 0;
+  // Runs the settings dialog modally (Windows: dialog 147; terminal: the text dialog).
+  virtual void RunSettingsDialog() {}
 };
 
 // True when id is a menu command (it is then handled, possibly by doing nothing yet).
 bool IsMenuCommand(int id);
 void OnMenuCommand(int id, CommandHost& host);
+
+// The OK button of the settings dialog. A form that fails a check changes nothing: the message
+// is returned for the dialog to show, and the dialog stays open. Otherwise the values are stored,
+// the run-at-startup entry and the working directories follow them, the result is logged and
+// the store written; restart tells that the directories changed outside the first run and the
+// program must start again to take them up (the line is logged, the front end asks the user).
+struct SettingsSubmit {
+  std::wstring message;
+  bool restart = false;
+  bool accepted() const { return message.empty(); }
+};
+SettingsSubmit SubmitSettings(const SettingsForm& form, const SettingsRules& rules);
+inline constexpr wchar_t kRestartMessage[] = L"目录有改变，将重启软件";
 
 }  // namespace vq

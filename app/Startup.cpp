@@ -95,8 +95,13 @@ std::wstring BuildTimeLine(const char* date, const char* time) {
 StartupResult RunStartup(StartupHost& host) {
   // A second start hands over to the first and leaves without a trace: nothing logged, nothing
   // stored, no tray icon.
+  // A restarted program was started by the instance that is just ending; handing over to it
+  // would end both.
+  const bool restarted = IsRestartCommandLine(platform::CommandLine());
+  if (restarted) platform::WaitForNoRunningInstance(kRestartWaitMs);
   if (platform::HandOverToRunningInstance()) return StartupResult::HandedOver;
-  if (!platform::MarkRunningInstance(host.MainWindowHandle())) {
+  const platform::InstanceMark mark = platform::MarkRunningInstance(host.MainWindowHandle());
+  if (mark == platform::InstanceMark::TakenByOther) {
     // Another start won the race between our check and our mark.
     platform::HandOverToRunningInstance();
     return StartupResult::HandedOver;
@@ -128,6 +133,8 @@ StartupResult RunStartup(StartupHost& host) {
   WriteLog(L"[%04d.%02d.%02d-%02d:%02d:%02d]:run!\r\n", now.year, now.month, now.day, now.hour, now.minute, now.second);
   if (defaults.fallback) WriteLog(L"找不到用户的文档目录,默认源目录改用[%s]\r\n", defaults.fallbackFrom);
   if (!host.FindDesktopIconWnd()) WriteLog(L"findDesktopIconWnd failed\r\n");
+  // Without the mark a second start cannot find this one; the program still does its work.
+  if (mark == platform::InstanceMark::Failed) WriteLog(L"单实例标记失败,程序继续运行\r\n");
 
   if (LoadSettings()) {
     LogStoredTime(L"秒:timeLastBk 读取到上一次同步的时间 %d年%d月%d日 %d:%d:%d \r\n", AppSettings.timeLastBk.load());
@@ -161,7 +168,7 @@ StartupResult RunStartup(StartupHost& host) {
   if (!StartDirMonitThread()) WriteLog(L"hThreadDir == NULL \r\n");
   StartBackUpThread();
 
-  if (IsRestartCommandLine(platform::CommandLine())) {
+  if (restarted) {
     WriteLog(L"软件重启成功\r\n");
     host.ShowMessageBox(L"软件重启成功");
   }

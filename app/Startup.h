@@ -31,12 +31,15 @@ class StartupHost {
   virtual void PauseBeforeRun();
   // False when the desktop's icon list window is not there.
   virtual bool FindDesktopIconWnd() { return true; }
-  // The settings dialog of the first run; it is not built yet, so the first run goes on
-  // without it.
+  // The settings dialog of the first run; whatever its outcome, the defaults or the values
+  // entered are stored afterwards.
   virtual void RunFirstRunSettingsDialog() {}
   // Modal message box with the caption "vq.l", an OK button and an exclamation icon.
   virtual void ShowMessageBox(const std::wstring& text) = 0;
 };
+
+// How long a restarted program waits for the old instance to be gone.
+inline constexpr unsigned kRestartWaitMs = 5000;
 
 enum class StartupResult {
   HandedOver,  // another instance runs; it was brought forward and this process must leave

@@ -9,9 +9,18 @@ namespace vq::platform {
 // must then leave without any trace. Creates and changes nothing in that case.
 bool HandOverToRunningInstance();
 
+enum class InstanceMark {
+  Marked,        // this process is the running instance
+  TakenByOther,  // another process really holds the mark (it won the race since our check)
+  Failed,        // the mark could not be made for another reason (e.g. nowhere to write it)
+};
 // Marks this process as the running instance. window: the main window handle on Windows
-// (ignored on POSIX). Returns false when the mark could not be made.
-bool MarkRunningInstance(void* window);
+// (ignored on POSIX).
+InstanceMark MarkRunningInstance(void* window);
+
+// Waits until no running instance is found, at most timeoutMs; true when none is left. A
+// restarted program uses it so it never hands over to the instance that is just ending.
+bool WaitForNoRunningInstance(unsigned timeoutMs);
 
 }  // namespace vq::platform
 

@@ -13,6 +13,11 @@ std::wstring CommandLine();
 // on it). A no-op on POSIX.
 void CreateRunningMarker();
 
+// Starts the program at path as a new, independent process with the given command line (what
+// the new process sees as its whole command line); its handles are not kept. False when it
+// could not be started.
+bool StartProgram(const std::wstring& path, const std::wstring& commandLine);
+
 }  // namespace vq::platform
 
 namespace vq::platform {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/Calendar.h"
+#include "common/Version.h"
 #include "settings/SharedText.h"
 
 namespace vq {
@@ -14,7 +15,7 @@ namespace vq {
 inline constexpr wchar_t kRegistryKeyName[] = L"vq.lumen";
 inline constexpr wchar_t kAppName[] = L"vq.l";
 inline constexpr wchar_t kProductName[] = L"vq.lumen";
-inline constexpr wchar_t kProductVersion[] = L"0.05";
+inline constexpr wchar_t kProductVersion[] = VQ_VERSION_WTEXT;
 inline constexpr wchar_t kDefaultPassword[] = L"739";
 inline constexpr int32_t kDefaultMaxFSize = 32;
 

@@ -5,19 +5,25 @@
 
 #include <atomic>
 #include <clocale>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <functional>
 #include <iostream>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/Commands.h"
 #include "app/Startup.h"
 #include "common/Text.h"
 #include "platform/Clock.h"
 #include "platform/Instance.h"
+#include "platform/Paths.h"
 #include "platform/Thread.h"
 #include "settings/AppSettings.h"
 #include "settings/Log.h"
+#include "settings/SettingsForm.h"
 
 namespace vq {
 namespace {
@@ -48,8 +54,134 @@ class TerminalLogView : public LogView {
   void AppendLogText(const std::wstring& text) override { PrintUtf8(text); }
 };
 
+// The lines of standard input, read on a thread of their own so that the main thread can keep
+// polling; commands and the settings dialog take them from here in order.
+class InputLines {
+ public:
+  void Start() {
+    platform::StartThread([this] {
+      std::string line;
+      while (std::getline(std::cin, line)) {
+        std::lock_guard<std::mutex> g(lock_);
+        lines_.push_back(line);
+        ready_.notify_all();
+      }
+      std::lock_guard<std::mutex> g(lock_);
+      ended_ = true;
+      ready_.notify_all();
+    });
+  }
+  // Waits for the next line; false once input has ended and every line was taken.
+  bool Next(std::string* out) {
+    std::unique_lock<std::mutex> g(lock_);
+    ready_.wait(g, [this] { return !lines_.empty() || ended_; });
+    return Pop(out);
+  }
+  // The next line if one is there already.
+  bool TryNext(std::string* out) {
+    std::lock_guard<std::mutex> g(lock_);
+    return Pop(out);
+  }
+
+ private:
+  bool Pop(std::string* out) {
+    if (lines_.empty()) return false;
+    *out = lines_.front();
+    lines_.pop_front();
+    return true;
+  }
+  std::mutex lock_;
+  std::condition_variable ready_;
+  std::deque<std::string> lines_;
+  bool ended_ = false;
+};
+
+std::string Trim(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return "";
+  size_t e = s.find_last_not_of(" \t\r\n");
+  return s.substr(b, e - b + 1);
+}
+
+// The settings dialog as text: the fields of the Windows dialog one per line, Enter keeps what
+// is shown, then OK, Cancel or restore defaults. A check that fails prints its message and the
+// form comes back with the input as entered. The end of input counts as Cancel.
+class TextSettingsDialog {
+ public:
+  TextSettingsDialog(InputLines& in, std::function<void(const std::wstring&)> messageBox)
+      : in_(in), messageBox_(std::move(messageBox)) {}
+
+  // True when OK stored the values; *restart when the program must start again.
+  bool Run(bool* restart) {
+    *restart = false;
+    SettingsForm form = FormFromSettings();
+    PrintUtf8(L"== 设置 == (Enter 保留当前值)\n");
+    for (;;) {
+      if (!Ask(L"监控文件的类型的扩展名", &form.filter) || !AskPassword(&form.password) ||
+          !Ask(L"源目录[DIR_SRCDATA]（本地上的目录）", &form.source) ||
+          !Ask(L"目的目录[DIR_DESTDATA]（本地上的目录或网络目录）", &form.dest) ||
+          !Ask(L"MB，文件大小限制，超过此大小的文件不备份", &form.size) || !AskFlag(L"开机自动运行", &form.autoRun))
+        return Cancelled();
+      PrintUtf8(WFormat(L"调试信息: %s (不可更改)\n", form.debug ? L"是" : L"否"));
+      std::string choice;
+      PrintUtf8(L"确定 ok / 取消 cancel / 恢复默认值 default ? ");
+      if (!in_.Next(&choice)) return Cancelled();
+      choice = Trim(choice);
+      if (choice == "cancel" || choice == "取消") return Cancelled();
+      if (choice == "default" || choice == "恢复默认值") {
+        form = DefaultSettingsForm();
+        continue;
+      }
+      if (choice != "ok" && choice != "确定" && !choice.empty()) continue;
+      SettingsSubmit r = SubmitSettings(form, PlatformSettingsRules());
+      if (!r.accepted()) {
+        messageBox_(r.message);
+        continue;
+      }
+      if (r.restart) messageBox_(kRestartMessage);
+      *restart = r.restart;
+      return true;
+    }
+  }
+
+ private:
+  bool Cancelled() {
+    PrintUtf8(L"设置已取消\n");
+    return false;
+  }
+  bool Ask(const std::wstring& label, std::wstring* value) {
+    PrintUtf8(label + L" [" + *value + L"]: ");
+    std::string line;
+    if (!in_.Next(&line)) return false;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) *value = Utf8ToWide(line);
+    return true;
+  }
+  bool AskPassword(std::wstring* value) {
+    PrintUtf8(L"Zip密码 [" + std::wstring(value->size(), L'*') + L"]: ");
+    std::string line;
+    if (!in_.Next(&line)) return false;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) *value = Utf8ToWide(line);
+    return true;
+  }
+  bool AskFlag(const std::wstring& label, bool* value) {
+    PrintUtf8(label + L" (y/n) [" + (*value ? L"y" : L"n") + L"]: ");
+    std::string line;
+    if (!in_.Next(&line)) return false;
+    line = Trim(line);
+    if (line == "y" || line == "是") *value = true;
+    if (line == "n" || line == "否") *value = false;
+    return true;
+  }
+
+  InputLines& in_;
+  std::function<void(const std::wstring&)> messageBox_;
+};
+
 class ConsoleHost : public StartupHost, public CommandHost {
  public:
+  explicit ConsoleHost(InputLines& in) : in_(in) {}
   void* MainWindowHandle() override { return nullptr; }
   void AttachLogView() override { SetLogView(&view_); }
   void SetStatusAndTitle(const std::wstring& status, const std::wstring& title) override {
@@ -62,13 +194,27 @@ class ConsoleHost : public StartupHost, public CommandHost {
     PrintUtf8(L"[" + std::wstring(kAppName) + L"] " + text + L"\n");
   }
   void QuitMessageLoop() override { g_quit.store(true); }
+  void RunFirstRunSettingsDialog() override {
+    // Started from the autostart entry or a script nobody answers: the defaults stay.
+    if (!isatty(STDIN_FILENO)) return;
+    bool restart = false;
+    TextSettingsDialog(in_, [this](const std::wstring& t) { ShowMessageBox(t); }).Run(&restart);
+  }
+  void RunSettingsDialog() override {
+    bool restart = false;
+    TextSettingsDialog(in_, [this](const std::wstring& t) { ShowMessageBox(t); }).Run(&restart);
+    if (restart) restartPending_ = true;
+  }
+  bool restartPending() const { return restartPending_; }
 
   // The terminal's "show the window": the title and status lines again.
   void Show() { PrintUtf8(L"== " + title_ + L" ==\n" + status_ + L"\n"); }
 
  private:
+  InputLines& in_;
   TerminalLogView view_;
   std::wstring title_, status_;
+  bool restartPending_ = false;
 };
 
 struct NamedCommand {
@@ -100,21 +246,31 @@ void PrintHelp() {
   PrintUtf8(h);
 }
 
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return "";
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
-
 }  // namespace
 }  // namespace vq
+
+// A changed directory takes effect in a new instance: the program replaces itself, in the same
+// terminal, with its own file started with "restart". The instance lock is closed on exec, so
+// the new image finds no running instance.
+[[noreturn]] void RestartProgram() {
+  using namespace vq;
+  fflush(stdout);
+  std::string path = WideToUtf8(platform::ProgramPath());
+  char restartWord[] = "restart";
+  char* argv[] = {path.data(), restartWord, nullptr};
+  execv(path.c_str(), argv);
+  // Could not start again: say so and end, as the window does when its restart fails.
+  WriteLog(L"重启失败:%S\r\n", path.c_str());
+  _exit(1);
+}
 
 int main() {
   using namespace vq;
   std::setlocale(LC_ALL, "");
-  ConsoleHost host;
-  if (RunStartup(host) == StartupResult::HandedOver) return 0;
+  InputLines input;
+  input.Start();
+  ConsoleHost host(input);
+  if (RunStartup(host) == StartupResult::HandedOver) _exit(0);
 
   struct sigaction sa = {};
   sa.sa_handler = OnTerminate;
@@ -123,37 +279,27 @@ int main() {
   sigaction(SIGTERM, &sa, nullptr);
   sigaction(SIGHUP, &sa, nullptr);
 
-  std::mutex queueLock;
-  std::vector<int> queue;
-  // stdin is read on its own thread; the commands run on the main thread, as menu commands run
-  // on the UI thread. At the end of input the program keeps running until a signal.
-  platform::StartThread([&] {
-    std::string line;
-    while (std::getline(std::cin, line)) {
-      std::string cmd = Trim(line);
-      if (cmd.empty()) continue;
-      int id = 0;
-      for (const NamedCommand& c : kCommands)
-        if (cmd == c.name || cmd == c.alias) id = c.id;
-      if (id == 0) {
-        if (cmd != "help" && cmd != "?") PrintUtf8(L"unknown command: " + Utf8ToWide(cmd) + L"\n");
-        PrintHelp();
-        continue;
-      }
-      std::lock_guard<std::mutex> g(queueLock);
-      queue.push_back(id);
-    }
-  });
-
+  // Commands run on the main thread, as menu commands run on the UI thread. At the end of input
+  // the program keeps running until a signal or the exit command.
   while (!g_quit.load() && g_signal.load() == 0) {
-    platform::SleepMs(100);
     if (platform::TakeShowRequest()) host.Show();
-    std::vector<int> todo;
-    {
-      std::lock_guard<std::mutex> g(queueLock);
-      todo.swap(queue);
+    std::string line;
+    if (!input.TryNext(&line)) {
+      platform::SleepMs(100);
+      continue;
     }
-    for (int id : todo) OnMenuCommand(id, host);
+    std::string cmd = Trim(line);
+    if (cmd.empty()) continue;
+    int id = 0;
+    for (const NamedCommand& c : kCommands)
+      if (cmd == c.name || cmd == c.alias) id = c.id;
+    if (id == 0) {
+      if (cmd != "help" && cmd != "?") PrintUtf8(L"unknown command: " + Utf8ToWide(cmd) + L"\n");
+      PrintHelp();
+      continue;
+    }
+    OnMenuCommand(id, host);
+    if (host.restartPending()) RestartProgram();
   }
   // Nothing is flushed or joined: every log entry and every store write is already on disk.
   fflush(stdout);

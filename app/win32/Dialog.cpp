@@ -7,6 +7,11 @@ INT_PTR Dialog::DoModal(HWND parent) {
   HWND h = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId_), parent, Proc,
                               reinterpret_cast<LPARAM>(this));
   if (!h) return -1;
+  // As a modal dialog box shows itself once initialised (unless it ended during initialisation).
+  if (!ended_ && !IsWindowVisible(h)) {
+    ShowWindow(h, SW_SHOW);
+    UpdateWindow(h);
+  }
   if (parent) EnableWindow(parent, FALSE);
   bool quit = false;
   WPARAM quitCode = 0;
@@ -69,26 +74,48 @@ INT_PTR CALLBACK Dialog::Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   return self->Handle(msg, wp, lp);
 }
 
-INT_PTR Dialog::Handle(UINT msg, WPARAM wp, LPARAM lp) {
+bool Dialog::FirstLayer(UINT msg, WPARAM wp, LPARAM lp, INT_PTR* direct) {
   switch (msg) {
-    case WM_INITDIALOG:
-      return OnInitDialog();
+    case WM_SYSCOMMAND:
+      return OnSysCommand(wp, lp);
+    case WM_PAINT:
+      return OnPaint();
+    case WM_QUERYDRAGICON: {
+      HCURSOR c = OnQueryDragIcon();
+      if (!c) return false;
+      *direct = reinterpret_cast<INT_PTR>(c);
+      return true;
+    }
+    case WM_TIMER:
+      return OnTimer(wp);
+    case WM_CLOSE:
+      return OnClose();
     case WM_CTLCOLORDLG:
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORBTN: {
       HBRUSH b = OnCtlColor(reinterpret_cast<HDC>(wp), reinterpret_cast<HWND>(lp), msg);
-      if (b) return reinterpret_cast<INT_PTR>(b);
-      return FALSE;
+      if (!b) return false;
+      *direct = reinterpret_cast<INT_PTR>(b);
+      return true;
     }
     case WM_SIZE:
+      // The size handler always passes the message on.
       OnSize(static_cast<UINT>(wp), LOWORD(lp), HIWORD(lp));
-      break;
+      return false;
     case WM_COMMAND:
-      if (OnCommand(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp))) return TRUE;
-      break;
+      return OnCommand(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
     default:
-      break;
+      return false;
+  }
+}
+
+INT_PTR Dialog::Handle(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_INITDIALOG) return OnInitDialog();
+  INT_PTR direct = -1;
+  if (FirstLayer(msg, wp, lp, &direct)) {
+    // Colour and drag-icon answers are returned directly; others are just "handled".
+    return direct != -1 ? direct : TRUE;
   }
   LRESULT result = 0;
   if (DefaultHandler(msg, wp, lp, &result)) {

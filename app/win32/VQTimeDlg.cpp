@@ -1,13 +1,17 @@
 #include "app/win32/VQTimeDlg.h"
 
-#include <richedit.h>
-
+#include "app/win32/DialogSet.h"
+#include "app/win32/Placement.h"
+#include "platform/Paths.h"
+#include "platform/Process.h"
 #include "res/resource.h"
 #include "settings/AppSettings.h"
+#include "settings/Log.h"
 
 namespace vq::win {
 
 HWND hMainWnd = nullptr;
+int restartPending = 0;
 
 namespace {
 const COLORREF kBackground = RGB(50, 185, 30);
@@ -26,27 +30,9 @@ BOOL CALLBACK FindIconList(HWND w, LPARAM lp) {
   reinterpret_cast<DesktopSearch*>(lp)->found = list;
   return FALSE;
 }
-}  // namespace
 
-void RichEditLogView::AppendLogText(const std::wstring& text) {
-  HWND e = edit_.load();
-  if (!e) return;
-  // Append at the very end whatever the user selected or clicked: a read-only view's caret can
-  // still be moved, and text must never land in the middle of older lines.
-  GETTEXTLENGTHEX len = {GTL_NUMCHARS | GTL_PRECISE, 1200};
-  LRESULT end = SendMessageW(e, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&len), 0);
-  if (end < 0) end = 0;
-  SendMessageW(e, EM_SETSEL, static_cast<WPARAM>(end), static_cast<LPARAM>(end));
-  SendMessageW(e, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
-  end = SendMessageW(e, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&len), 0);
-  if (end < 0) end = 0;
-  SendMessageW(e, EM_SETSEL, static_cast<WPARAM>(end), static_cast<LPARAM>(end));
-  PostMessageW(e, WM_VSCROLL, SB_BOTTOM, 0);
-}
-
-namespace {
-RichEditLogView& ProcessLogView() {
-  static RichEditLogView* view = new RichEditLogView();
+CMyRichEditCtrl& ProcessLogView() {
+  static CMyRichEditCtrl* view = new CMyRichEditCtrl();
   return *view;
 }
 }  // namespace
@@ -63,6 +49,8 @@ CVQTimeDlg::~CVQTimeDlg() {
   DeleteObject(background_);
 }
 
+// ---- start-up steps (StartupHost)
+
 BOOL CVQTimeDlg::OnInitDialog() {
   logView_.Attach(Item(IDC_RICHEDIT1));
   running_ = RunStartup(*this) == StartupResult::Running;
@@ -75,7 +63,6 @@ BOOL CVQTimeDlg::OnInitDialog() {
   // Focus the log view ourselves: the dialog manager's default focus would select its whole
   // text, and the next line would then replace the selection.
   SetFocus(logView_.hwnd());
-  SendMessageW(logView_.hwnd(), EM_SETSEL, static_cast<WPARAM>(-1), 0);
   logView_.AppendLogText(L"");
   return FALSE;
 }
@@ -99,16 +86,17 @@ void CVQTimeDlg::ShowTopmostBottomRight() {
 }
 
 void CVQTimeDlg::StartTimers() {
-  SetTimer(hwnd(), 1, 1000, nullptr);
-  SetTimer(hwnd(), 2, 50, nullptr);
+  SetTimer(hwnd(), kTimerTrayWatchdog, 1000, nullptr);
+  SetTimer(hwnd(), kTimerTick, 50, nullptr);
 }
 
 void CVQTimeDlg::ConfigureLogView() {
-  HWND e = logView_.hwnd();
-  SendMessageW(e, EM_EXLIMITTEXT, 0, 0x7FFF);
-  SendMessageW(e, EM_SETREADONLY, TRUE, 0);
-  SendMessageW(e, EM_SETBKGNDCOLOR, 0, kBackground);
+  logView_.LimitText(0x7FFF);
+  logView_.SetReadOnly(true);
+  logView_.SetBackgroundColor(kBackground);
 }
+
+void CVQTimeDlg::AddTrayIcon() { tray_.Add(hwnd(), icon_); }
 
 void CVQTimeDlg::SetStatusFont() {
   LOGFONTW lf = {};
@@ -130,51 +118,50 @@ bool CVQTimeDlg::FindDesktopIconWnd() {
   return s.found != nullptr;
 }
 
+void CVQTimeDlg::RunFirstRunSettingsDialog() {
+  CDialogSet dlg;
+  dlg.DoModal(hwnd());
+}
+
 void CVQTimeDlg::ShowMessageBox(const std::wstring& text) {
   MessageBoxW(hwnd(), text.c_str(), kAppName, MB_OK | MB_ICONEXCLAMATION);
 }
 
+// ---- menu commands (CommandHost)
+
+void CVQTimeDlg::RemoveTrayIcon() { tray_.Remove(); }
+
 void CVQTimeDlg::QuitMessageLoop() { PostQuitMessage(0); }
 
-bool CVQTimeDlg::OnCommand(int id, int notifyCode, HWND control) {
-  if (id == IDC_PLACE_WINDOW) {
-    PlaceWindowBottomRight(hwnd());
-    return true;
-  }
-  if (IsMenuCommand(id)) {
-    OnMenuCommand(id, *this);
-    return true;
-  }
-  if (id == IDOK || id == IDCANCEL) return Dialog::OnCommand(id, notifyCode, control);
-  return true;  // any other command is taken without action
+void CVQTimeDlg::RunSettingsDialog() {
+  // Owned by the main window: above it although it is topmost, and the menu cannot open a
+  // second one meanwhile.
+  CDialogSet dlg;
+  dlg.DoModal(hwnd());
 }
 
-bool CVQTimeDlg::DefaultHandler(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
-  switch (msg) {
-    case WM_CLOSE:
-      // Closing only hides the window; the program lives on.
-      ShowWindow(hwnd(), SW_HIDE);
-      PlaceWindowBottomRight(hwnd());
-      *result = 0;
-      return true;
-    case WM_DESTROY:
-      // A start that handed over to a running instance must leave no trace, not even this line.
-      if (running_) WriteLog(L"WM_DESTROY:\r\n");
-      return false;
-    case WM_TIMER:
-      // Timer 1 looks after the tray icon once there is one; timer 2 only ticks.
-      if (wp == 1 || wp == 2) return true;
-      return false;
-    case WM_HOTKEY:
-      return true;
-    case WM_SYSCOMMAND:
-      if ((wp & 0xFFF0) >= 16 && (wp & 0xFFF0) <= 31) return true;
-      return false;
-    default:
-      (void)lp;
-      return false;
-  }
+// ---- first layer
+
+bool CVQTimeDlg::OnSysCommand(WPARAM id, LPARAM) {
+  // The range an about item of the system menu would use; there is none.
+  return (id & 0xFFF0) == 0x10;
 }
+
+bool CVQTimeDlg::OnPaint() {
+  if (!IsIconic(hwnd())) return false;
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(hwnd(), &ps);
+  SendMessageW(hwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  RECT r;
+  GetClientRect(hwnd(), &r);
+  const int x = (r.right - r.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+  const int y = (r.bottom - r.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+  DrawIcon(dc, x, y, icon_);
+  EndPaint(hwnd(), &ps);
+  return true;
+}
+
+HCURSOR CVQTimeDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(icon_); }
 
 HBRUSH CVQTimeDlg::OnCtlColor(HDC dc, HWND control, UINT ctlMsg) {
   if (ctlMsg == WM_CTLCOLORDLG) return background_;
@@ -189,8 +176,14 @@ HBRUSH CVQTimeDlg::OnCtlColor(HDC dc, HWND control, UINT ctlMsg) {
 void CVQTimeDlg::OnSize(UINT, int, int) {
   RECT client;
   GetClientRect(hwnd(), &client);
+  // A start that hands over has no log file name yet and must leave no trace.
+  const bool logging = !AppSettings.logFileName.Get().empty();
+  if (!Item(IDC_STATIC_TEXT) && logging) WriteLogFile(L"OnSize:pWnd = GetDlgItem(IDC_STATIC_TEXT) re NULL \r\n");
   HWND e = Item(IDC_RICHEDIT1);
-  if (!e) return;
+  if (!e) {
+    if (logging) WriteLogFile(L"OnSize:pWnd = GetDlgItem(IDC_RICHEDIT1) re NULL \r\n");
+    return;
+  }
   RECT r;
   GetWindowRect(e, &r);
   MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&r), 2);
@@ -198,26 +191,125 @@ void CVQTimeDlg::OnSize(UINT, int, int) {
   InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
-bool CVQTimeDlg::PreTranslateMessage(MSG* msg) {
-  // Neither Enter nor Escape may end the main window.
-  if (msg->message == WM_KEYDOWN && (msg->wParam == VK_RETURN || msg->wParam == VK_ESCAPE) &&
-      (msg->hwnd == hwnd() || IsChild(hwnd(), msg->hwnd)))
+bool CVQTimeDlg::OnCommand(int id, int notifyCode, HWND control) {
+  if (id == ID_COMMAND_PLACE_WINDOW) {
+    PlaceWindowBottomRight(hwnd());
     return true;
-  return false;
+  }
+  if (IsMenuCommand(id)) {
+    OnMenuCommand(id, *this);
+    return true;
+  }
+  if (id == IDOK || id == IDCANCEL) return Dialog::OnCommand(id, notifyCode, control);
+  return true;  // any other command is taken without action
 }
 
-void PlaceWindowBottomRight(HWND window) {
-  int margin = GetSystemMetrics(SM_CYCAPTION);
-  RECT r;
-  GetWindowRect(window, &r);
-  int w = r.right - r.left, h = r.bottom - r.top;
-  HWND tray = FindWindowW(L"Shell_TrayWnd", L"");
-  if (tray) {
-    RECT t;
-    GetWindowRect(tray, &t);
-    margin = t.bottom - t.top;
+bool CVQTimeDlg::PreTranslateMessage(MSG* msg) {
+  // Neither Enter nor Escape may end the main window.
+  return msg->message == WM_KEYDOWN && (msg->wParam == VK_RETURN || msg->wParam == VK_ESCAPE) &&
+         (msg->hwnd == hwnd() || IsChild(hwnd(), msg->hwnd));
+}
+
+// ---- second layer
+
+bool CVQTimeDlg::DefaultHandler(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
+  *result = 0;
+  if (taskbarCreated_ != 0 && msg == taskbarCreated_) return OnTaskbarCreated();
+  switch (msg) {
+    case WM_DESTROY:
+      OnDestroy();
+      return false;
+    case WM_CLOSE:
+      return OnCloseDefault(wp, lp, result);
+    case WM_QUIT:
+      OnQuit();
+      return false;
+    case WM_DISPLAYCHANGE:
+      OnDisplayChange();
+      return false;
+    case WM_THEMECHANGED:
+      OnThemeChanged();
+      return false;
+    case WM_TIMER:
+      return OnTimerDefault(wp);
+    case WM_HOTKEY:
+      return OnHotKey();
+    case WM_TRAYICON:
+      return OnTrayIcon(wp, lp);
+    default:
+      return false;
   }
-  MoveWindow(window, GetSystemMetrics(SM_CXSCREEN) - w, GetSystemMetrics(SM_CYSCREEN) - h - margin, w, h, TRUE);
+}
+
+bool CVQTimeDlg::OnTaskbarCreated() {
+  // The shell restarted and forgot the icon; the watchdog adds it again within a second.
+  WriteLog(L"explorer restarted..\r\n");
+  tray_.MarkLost();
+  return true;
+}
+
+void CVQTimeDlg::OnDestroy() {
+  tray_.Remove();
+  // A start that handed over to a running instance must leave no trace, not even this line.
+  if (running_) WriteLog(L"WM_DESTROY:\r\n");
+}
+
+bool CVQTimeDlg::OnCloseDefault(WPARAM wp, LPARAM lp, LRESULT* result) {
+  ShowWindow(hwnd(), SW_HIDE);
+  PlaceWindowBottomRight(hwnd());
+  // Closing only hides the window; the program lives on behind its tray icon.
+  if (restartPending == 0) return true;
+  tray_.Remove();
+  StartRestartedInstance();
+  // The dialog manager's close: Cancel, which ends the dialog and the process.
+  return Dialog::DefaultHandler(WM_CLOSE, wp, lp, result);
+}
+
+void CVQTimeDlg::StartRestartedInstance() {
+  // From the program's own file: started from the Run key the current directory is the system
+  // folder, where no such program is.
+  if (!platform::StartProgram(platform::ProgramPath(), L"  restart "))
+    WriteLog(L"重启失败,请手动启动:%s\r\n", platform::ProgramPath());
+}
+
+void CVQTimeDlg::OnQuit() {
+  tray_.Remove();
+  WriteLog(L"WM_QUIT:\r\n");
+}
+
+void CVQTimeDlg::OnDisplayChange() {
+  WriteLog(L"WM_DISPLAYCHANGE\r\n");
+  PlaceWindowBottomRight(hwnd());
+}
+
+void CVQTimeDlg::OnThemeChanged() {
+  WriteLog(L"WM_THEMECHANGED\r\n");
+  PlaceWindowBottomRight(hwnd());
+}
+
+bool CVQTimeDlg::OnTimerDefault(UINT_PTR id) {
+  if (id == kTimerTrayWatchdog) {
+    if (tray_.added() != 1) {
+      tray_.Remove();
+      tray_.Add(hwnd(), icon_);
+    }
+    return true;
+  }
+  return id == kTimerTick;
+}
+
+bool CVQTimeDlg::OnHotKey() { return true; }
+
+bool CVQTimeDlg::OnTrayIcon(WPARAM id, LPARAM mouseMsg) {
+  if (id != 0 || mouseMsg < WM_LBUTTONDOWN || mouseMsg > WM_RBUTTONDBLCLK) return false;
+  // No tray menu: any click, left or right, brings the window back.
+  ShowFromTray();
+  return true;
+}
+
+void CVQTimeDlg::ShowFromTray() {
+  ShowWindow(hwnd(), SW_SHOWNORMAL);
+  SetForegroundWindow(hwnd());
 }
 
 }  // namespace vq::win

@@ -1,28 +1,23 @@
-// The main window: a small topmost dialog at the bottom right with a status line and the log.
+// The main window: a small topmost dialog at the bottom right with a status line and the log,
+// hidden to the tray icon when closed.
 #pragma once
 
 #include <windows.h>
 
-#include <atomic>
 #include <string>
 
 #include "app/Commands.h"
 #include "app/Startup.h"
 #include "app/win32/Dialog.h"
-#include "settings/Log.h"
+#include "app/win32/TrayIcon.h"
+#include "controls/MyRichEditCtrl.h"
 
 namespace vq::win {
 
-// The log view control (control 1000). Appending is done with sent requests, so a worker
-// thread waits until the UI thread has placed its text.
-class RichEditLogView : public LogView {
- public:
-  void Attach(HWND edit) { edit_.store(edit); }
-  HWND hwnd() const { return edit_.load(); }
-  void AppendLogText(const std::wstring& text) override;
-
- private:
-  std::atomic<HWND> edit_{nullptr};
+// The main window's timers.
+enum MainTimer : UINT_PTR {
+  kTimerTrayWatchdog = 1,  // every second: add the tray icon again when it is missing
+  kTimerTick = 2,          // every 50 ms: nothing, the tick is consumed
 };
 
 class CVQTimeDlg : public Dialog, public StartupHost, public CommandHost {
@@ -38,26 +33,48 @@ class CVQTimeDlg : public Dialog, public StartupHost, public CommandHost {
   void ShowTopmostBottomRight() override;
   void StartTimers() override;
   void ConfigureLogView() override;
+  void AddTrayIcon() override;
   void SetStatusFont() override;
   void SetStatusAndTitle(const std::wstring& status, const std::wstring& title) override;
   bool FindDesktopIconWnd() override;
+  void RunFirstRunSettingsDialog() override;
   void ShowMessageBox(const std::wstring& text) override;
 
   // CommandHost
+  void RemoveTrayIcon() override;
   void QuitMessageLoop() override;
+  void RunSettingsDialog() override;
 
  protected:
+  // First layer.
   BOOL OnInitDialog() override;
-  bool OnCommand(int id, int notifyCode, HWND control) override;
-  bool DefaultHandler(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) override;
+  bool OnSysCommand(WPARAM id, LPARAM lp) override;
+  bool OnPaint() override;
+  HCURSOR OnQueryDragIcon() override;
   HBRUSH OnCtlColor(HDC dc, HWND control, UINT ctlMsg) override;
   void OnSize(UINT type, int cx, int cy) override;
+  bool OnCommand(int id, int notifyCode, HWND control) override;
   bool PreTranslateMessage(MSG* msg) override;
+  // Second layer: dispatches to the named handlers below.
+  bool DefaultHandler(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) override;
 
  private:
+  bool OnTaskbarCreated();
+  void OnDestroy();
+  bool OnCloseDefault(WPARAM wp, LPARAM lp, LRESULT* result);
+  void OnQuit();
+  void OnDisplayChange();
+  void OnThemeChanged();
+  bool OnTimerDefault(UINT_PTR id);
+  bool OnHotKey();
+  bool OnTrayIcon(WPARAM id, LPARAM mouseMsg);
+  void ShowFromTray();
+  void StartRestartedInstance();
+
   // Lives as long as the process: a worker thread may still hold it while the window goes away;
   // requests to a destroyed control then simply fail.
-  RichEditLogView& logView_;
+  CMyRichEditCtrl& logView_;
+  TrayIcon tray_;
   HBRUSH background_;
   HICON icon_;
   HFONT statusFont_ = nullptr;
@@ -66,10 +83,10 @@ class CVQTimeDlg : public Dialog, public StartupHost, public CommandHost {
   bool running_ = false;
 };
 
-// Moves the window to the bottom right corner, just above a taskbar at the bottom.
-void PlaceWindowBottomRight(HWND window);
-
 // The main window's handle once it exists.
 extern HWND hMainWnd;
+// 1 once the settings dialog asked for a restart: the next close starts the program again and
+// ends this instance. Only touched on the UI thread.
+extern int restartPending;
 
 }  // namespace vq::win

@@ -2,6 +2,7 @@
 // process; when the dialog ends, the process ends.
 #include <windows.h>
 #include <commctrl.h>
+#include <objbase.h>
 
 #include "app/win32/VQTimeDlg.h"
 #include "platform/Process.h"
@@ -17,6 +18,8 @@ class CVQTimeApp {
     // The Unicode rich-edit class: the old ANSI one turns Chinese into "?" on systems whose code
     // page is not 936.
     LoadLibraryW(L"Riched20.dll");
+    // The folder browser of the settings dialog needs COM on this thread.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     platform::CreateRunningMarker();
     CVQTimeDlg dlg;
     dlg.DoModal(nullptr);

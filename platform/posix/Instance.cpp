@@ -49,15 +49,17 @@ bool HandOverToRunningInstance() {
   return true;
 }
 
-bool MarkRunningInstance(void*) {
+InstanceMark MarkRunningInstance(void*) {
   std::wstring dir = ConfigDir();
-  if (dir.empty() || !CreateDirectoryTree(dir)) return false;
+  if (dir.empty() || !CreateDirectoryTree(dir)) return InstanceMark::Failed;
   std::string path = LockPath();
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
+  if (fd < 0) return InstanceMark::Failed;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // Only a lock that another process holds is a running instance.
+    const bool held = errno == EWOULDBLOCK;
     close(fd);
-    return false;
+    return held ? InstanceMark::TakenByOther : InstanceMark::Failed;
   }
   struct sigaction sa = {};
   sa.sa_handler = OnShowSignal;
@@ -69,7 +71,27 @@ bool MarkRunningInstance(void*) {
     // The lock is what counts; the pid only lets a second start signal us.
   }
   g_lockFd = fd;  // held for the life of the process
-  return true;
+  return InstanceMark::Marked;
+}
+
+namespace {
+bool LockHeldByOther() {
+  std::string path = LockPath();
+  if (path.empty()) return false;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool held = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  close(fd);
+  return held;
+}
+}  // namespace
+
+bool WaitForNoRunningInstance(unsigned timeoutMs) {
+  for (unsigned waited = 0;; waited += 50) {
+    if (!LockHeldByOther()) return true;
+    if (waited >= timeoutMs) return false;
+    usleep(50 * 1000);
+  }
 }
 
 bool TakeShowRequest() {

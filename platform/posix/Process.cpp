@@ -1,8 +1,11 @@
 #include "platform/Process.h"
 
+#include <spawn.h>
 #include <unistd.h>
 
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "common/Text.h"
 #include "platform/File.h"
@@ -20,6 +23,18 @@ std::wstring CommandLine() {
 }
 
 void CreateRunningMarker() {}
+
+bool StartProgram(const std::wstring& path, const std::wstring& commandLine) {
+  // The words of the command line become the arguments; argv[0] is the program itself.
+  std::vector<std::string> words{WideToUtf8(path)};
+  std::istringstream in(WideToUtf8(commandLine));
+  for (std::string w; in >> w;) words.push_back(w);
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  return posix_spawn(&pid, words[0].c_str(), nullptr, nullptr, argv.data(), ::environ) == 0;
+}
 
 uint32_t DesktopHandleValue() { return static_cast<uint32_t>(getpid()); }
 

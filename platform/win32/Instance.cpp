@@ -14,19 +14,36 @@ BOOL CALLBACK FindMarked(HWND w, LPARAM lp) {
   }
   return TRUE;
 }
+
+HWND FindRunningInstance() {
+  HWND found = nullptr;
+  EnumWindows(FindMarked, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
 }  // namespace
 
 bool HandOverToRunningInstance() {
-  HWND found = nullptr;
-  EnumWindows(FindMarked, reinterpret_cast<LPARAM>(&found));
+  HWND found = FindRunningInstance();
   if (!found) return false;
   ShowWindow(found, SW_SHOWNORMAL);
   SetForegroundWindow(found);
   return true;
 }
 
-bool MarkRunningInstance(void* window) {
-  return SetPropW(static_cast<HWND>(window), kProp, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(1))) != 0;
+InstanceMark MarkRunningInstance(void* window) {
+  // A window property cannot be "taken" by anyone else: a failure here is never a handover.
+  if (!SetPropW(static_cast<HWND>(window), kProp, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(1))))
+    return InstanceMark::Failed;
+  return InstanceMark::Marked;
+}
+
+bool WaitForNoRunningInstance(unsigned timeoutMs) {
+  const DWORD start = GetTickCount();
+  while (FindRunningInstance()) {
+    if (GetTickCount() - start >= timeoutMs) return false;
+    Sleep(50);
+  }
+  return true;
 }
 
 bool TakeShowRequest() { return false; }

@@ -14,6 +14,19 @@ void CreateRunningMarker() {
   (void)marker;
 }
 
+bool StartProgram(const std::wstring& path, const std::wstring& commandLine) {
+  std::wstring cmd = commandLine;  // CreateProcessW may write into it
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessW(path.c_str(), cmd.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &si,
+                      &pi))
+    return false;
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return true;
+}
+
 uint32_t DesktopHandleValue() { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(GetDesktopWindow())); }
 
 }  // namespace vq::platform

@@ -1,16 +1,41 @@
-// Test helper: finds the running main window (property "vq.lumen" = 1) and talks to it as a user
-// would through its menu and caption buttons.
-//   vqpost command ID   post WM_COMMAND with the menu identifier
-//   vqpost close        post WM_CLOSE (the caption's close button)
-//   vqpost key VK       post a key press (down and up) to the log view
-//   vqpost visible      print 1 when the window is visible, 0 when hidden
-// Exits 2 when no window is found.
+// Test helper: finds the running main window (property "vq.lumen" = 1), its settings dialog and
+// its message boxes, and talks to them as a user would through menus, buttons and fields.
+//   vqpost command ID        post WM_COMMAND with the menu identifier
+//   vqpost close             post WM_CLOSE (the caption's close button)
+//   vqpost key VK            post a key press (down and up) to the log view
+//   vqpost visible           print 1 when the window is visible, 0 when hidden
+//   vqpost foreground        print 1 when the window is the foreground window
+//   vqpost logtext           print the log view's text (UTF-8)
+//   vqpost logcmd ID         post a context-menu command to the log view
+//   vqpost tray MOUSEMSG     post the tray icon's callback with a mouse message
+//   vqpost taskbar           post the shell's "TaskbarCreated" message
+//   vqpost trayprobe         print 1 when the shell has the window's tray icon (a harmless
+//                            modify of its tip succeeds), else 0
+//   vqpost traydrop          make the shell forget the window's tray icon
+//   vqpost syscommand SC     post WM_SYSCOMMAND (e.g. 61488 maximise, 61728 restore)
+//   vqpost rect              print "left top right bottom screenwidth screenheight caption
+//                            taskbarheight" (-1 without a taskbar window)
+//   vqpost logrect           print the log view's client-relative "left top right bottom" and
+//                            the window's client "width height"
+//   vqpost dlg               print 1 when the settings dialog is open
+//   vqpost dlg-get ID        print the text of a settings control
+//   vqpost dlg-set ID TEXT   set the text of a settings control
+//   vqpost dlg-check ID      print 1 when a check box is checked, then its enabled state
+//   vqpost dlg-setcheck ID N check (1) or clear (0) a check box
+//   vqpost dlg-click ID      post a button click (OK 1, Cancel 2, ...)
+//   vqpost dlg-key ID VK     post a key press (down and up) to a settings control
+//   vqpost msgbox            print the text of the open "vq.l" message box
+//   vqpost msgbox-ok         press its OK button
+// Exits 2 when the window (or dialog, or box) is not found.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cwchar>
+#include <string>
 
-static BOOL CALLBACK Find(HWND w, LPARAM lp) {
+namespace {
+BOOL CALLBACK FindMarked(HWND w, LPARAM lp) {
   if (reinterpret_cast<INT_PTR>(GetPropW(w, L"vq.lumen")) == 1) {
     *reinterpret_cast<HWND*>(lp) = w;
     return FALSE;
@@ -18,25 +43,150 @@ static BOOL CALLBACK Find(HWND w, LPARAM lp) {
   return TRUE;
 }
 
+struct TitledSearch {
+  const wchar_t* title;
+  HWND found;
+};
+
+BOOL CALLBACK FindDialogTitled(HWND w, LPARAM lp) {
+  auto* s = reinterpret_cast<TitledSearch*>(lp);
+  wchar_t cls[64] = {}, title[256] = {};
+  GetClassNameW(w, cls, 64);
+  GetWindowTextW(w, title, 256);
+  if (std::wcscmp(cls, L"#32770") == 0 && std::wcscmp(title, s->title) == 0 && IsWindowVisible(w)) {
+    s->found = w;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND FindTitled(const wchar_t* title) {
+  TitledSearch s = {title, nullptr};
+  EnumWindows(FindDialogTitled, reinterpret_cast<LPARAM>(&s));
+  return s.found;
+}
+
+void Print(const std::wstring& text) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+  out += "\n";
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out.data(), static_cast<DWORD>(out.size()), &written, nullptr);
+}
+
+std::wstring TextOf(HWND w) {
+  LRESULT n = SendMessageW(w, WM_GETTEXTLENGTH, 0, 0);
+  std::wstring s(static_cast<size_t>(n) + 1, L'\0');
+  LRESULT got = SendMessageW(w, WM_GETTEXT, static_cast<WPARAM>(n + 1), reinterpret_cast<LPARAM>(s.data()));
+  s.resize(static_cast<size_t>(got > 0 ? got : 0));
+  return s;
+}
+
+bool Is(const wchar_t* a, const wchar_t* b) { return std::wcscmp(a, b) == 0; }
+}  // namespace
+
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return 1;
+  const wchar_t* cmd = argv[1];
+  const int arg = argc > 2 ? _wtoi(argv[2]) : 0;
+
+  if (Is(cmd, L"msgbox") || Is(cmd, L"msgbox-ok")) {
+    HWND box = FindTitled(L"vq.l");
+    if (!box) return 2;
+    if (Is(cmd, L"msgbox"))
+      Print(TextOf(GetDlgItem(box, 0xFFFF)));
+    else
+      PostMessageW(box, WM_COMMAND, IDOK, 0);
+    return 0;
+  }
+  if (std::wcsncmp(cmd, L"dlg", 3) == 0) {
+    HWND dlg = FindTitled(L"设置");
+    if (Is(cmd, L"dlg")) {
+      Print(dlg ? L"1" : L"0");
+      return 0;
+    }
+    if (!dlg) return 2;
+    HWND item = GetDlgItem(dlg, arg);
+    if (Is(cmd, L"dlg-get")) {
+      Print(TextOf(item));
+    } else if (Is(cmd, L"dlg-set") && argc > 3) {
+      SendMessageW(item, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[3]));
+    } else if (Is(cmd, L"dlg-check")) {
+      Print(std::to_wstring(SendMessageW(item, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0) + L" " +
+            std::to_wstring(IsWindowEnabled(item) ? 1 : 0));
+    } else if (Is(cmd, L"dlg-setcheck") && argc > 3) {
+      SendMessageW(item, BM_SETCHECK, _wtoi(argv[3]) ? BST_CHECKED : BST_UNCHECKED, 0);
+    } else if (Is(cmd, L"dlg-key") && argc > 3) {
+      const WPARAM vk = static_cast<WPARAM>(_wtoi(argv[3]));
+      PostMessageW(item, WM_KEYDOWN, vk, 1);
+      PostMessageW(item, WM_KEYUP, vk, 0xC0000001);
+    } else if (Is(cmd, L"dlg-redraw")) {
+      RedrawWindow(dlg, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
+    } else if (Is(cmd, L"dlg-click")) {
+      PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(arg, BN_CLICKED), reinterpret_cast<LPARAM>(item));
+    } else {
+      return 1;
+    }
+    return 0;
+  }
+
   HWND w = nullptr;
-  EnumWindows(Find, reinterpret_cast<LPARAM>(&w));
+  EnumWindows(FindMarked, reinterpret_cast<LPARAM>(&w));
   if (!w) {
-    std::printf("no window\n");
+    Print(L"no window");
     return 2;
   }
-  if (std::wcscmp(argv[1], L"command") == 0 && argc > 2) {
-    PostMessageW(w, WM_COMMAND, static_cast<WPARAM>(_wtoi(argv[2])), 0);
-  } else if (std::wcscmp(argv[1], L"key") == 0 && argc > 2) {
-    HWND view = GetDlgItem(w, 1000);
-    WPARAM vk = static_cast<WPARAM>(_wtoi(argv[2]));
-    PostMessageW(view, WM_KEYDOWN, vk, 1);
-    PostMessageW(view, WM_KEYUP, vk, 0xC0000001);
-  } else if (std::wcscmp(argv[1], L"close") == 0) {
+  HWND view = GetDlgItem(w, 1000);
+  if (Is(cmd, L"command") && argc > 2) {
+    PostMessageW(w, WM_COMMAND, static_cast<WPARAM>(arg), 0);
+  } else if (Is(cmd, L"key") && argc > 2) {
+    PostMessageW(view, WM_KEYDOWN, static_cast<WPARAM>(arg), 1);
+    PostMessageW(view, WM_KEYUP, static_cast<WPARAM>(arg), 0xC0000001);
+  } else if (Is(cmd, L"close")) {
     PostMessageW(w, WM_CLOSE, 0, 0);
-  } else if (std::wcscmp(argv[1], L"visible") == 0) {
-    std::printf("%d\n", IsWindowVisible(w) ? 1 : 0);
+  } else if (Is(cmd, L"visible")) {
+    Print(IsWindowVisible(w) ? L"1" : L"0");
+  } else if (Is(cmd, L"foreground")) {
+    Print(GetForegroundWindow() == w ? L"1" : L"0");
+  } else if (Is(cmd, L"logtext")) {
+    Print(TextOf(view));
+  } else if (Is(cmd, L"logcmd")) {
+    PostMessageW(view, WM_COMMAND, static_cast<WPARAM>(arg), 0);
+  } else if (Is(cmd, L"tray")) {
+    PostMessageW(w, WM_USER + 99, 0, static_cast<LPARAM>(arg));
+  } else if (Is(cmd, L"taskbar")) {
+    PostMessageW(w, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  } else if (Is(cmd, L"trayprobe") || Is(cmd, L"traydrop")) {
+    NOTIFYICONDATAW nid = {};
+    nid.cbSize = NOTIFYICONDATAW_V3_SIZE;
+    nid.hWnd = w;
+    nid.uID = 0;
+    nid.uFlags = NIF_TIP;
+    wcscpy(nid.szTip, L"vq.lumen");
+    if (Is(cmd, L"trayprobe"))
+      Print(Shell_NotifyIconW(NIM_MODIFY, &nid) ? L"1" : L"0");
+    else
+      Shell_NotifyIconW(NIM_DELETE, &nid);
+  } else if (Is(cmd, L"syscommand")) {
+    PostMessageW(w, WM_SYSCOMMAND, static_cast<WPARAM>(arg), 0);
+  } else if (Is(cmd, L"rect")) {
+    RECT r;
+    GetWindowRect(w, &r);
+    wchar_t buf[128];
+    RECT t = {0, 0, 0, -1};  // height -1: no taskbar window
+    if (HWND tray = FindWindowW(L"Shell_TrayWnd", L"")) GetWindowRect(tray, &t);
+    swprintf(buf, 128, L"%ld %ld %ld %ld %d %d %d %ld", r.left, r.top, r.right, r.bottom, GetSystemMetrics(SM_CXSCREEN),
+             GetSystemMetrics(SM_CYSCREEN), GetSystemMetrics(SM_CYCAPTION), t.bottom - t.top);
+    Print(buf);
+  } else if (Is(cmd, L"logrect")) {
+    RECT r, c;
+    GetWindowRect(view, &r);
+    MapWindowPoints(nullptr, w, reinterpret_cast<POINT*>(&r), 2);
+    GetClientRect(w, &c);
+    wchar_t buf[128];
+    swprintf(buf, 128, L"%ld %ld %ld %ld %ld %ld", r.left, r.top, r.right, r.bottom, c.right, c.bottom);
+    Print(buf);
   } else {
     return 1;
   }

@@ -1,0 +1,150 @@
+#!/usr/bin/env python3
+"""The terminal front end on POSIX, driven through its standard input: a first run from a pipe
+keeps the defaults without asking; every menu command typed by name; the settings as a text
+dialog with its checks, its result lines and the restart after a directory change; and a
+configuration directory that cannot be written does not stop the program."""
+import os, shutil, subprocess, sys, threading, time
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import vqtest  # noqa: E402
+from vqtest import check, finish, read_log, wait_for  # noqa: E402
+
+PROGRAM = sys.argv[1]
+LAST_DUMP_LINE = "中断备份所有数据的方法:菜单->重置->重置最后备份时间为一天前\r\n"
+
+
+class Running:
+    """The program with a pipe for its input and everything it prints collected."""
+
+    def __init__(self, prog, env):
+        self.p = subprocess.Popen([prog], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
+        self.out = b""
+        self.t = threading.Thread(target=self._read, daemon=True)
+        self.t.start()
+
+    def _read(self):
+        for chunk in iter(lambda: self.p.stdout.read1(4096), b""):
+            self.out += chunk
+
+    def shown(self):
+        return self.out.decode("utf-8", errors="replace")
+
+    def type(self, *lines):
+        self.p.stdin.write(("\n".join(lines) + "\n").encode())
+        self.p.stdin.flush()
+
+    def wait_shown(self, text, seconds=10, count=1):
+        return wait_for(lambda: self.shown().count(text) >= count, seconds, "the terminal shows %r" % text)
+
+
+def setup(name):
+    root = vqtest.scratch(name)
+    home = os.path.join(root, "home")
+    bindir = os.path.join(root, "bin")
+    for d in (home, bindir, os.path.join(root, "tmp"), os.path.join(root, "run")):
+        os.makedirs(d)
+    prog = os.path.join(bindir, "vq.lumen")
+    shutil.copy(PROGRAM, prog)
+    env = dict(os.environ, HOME=home, TMPDIR=os.path.join(root, "tmp"), XDG_RUNTIME_DIR=os.path.join(root, "run"),
+               LANG="C.UTF-8")
+    env.pop("XDG_CONFIG_HOME", None)
+    return root, home, prog, env, os.path.join(bindir, "vq.lumen.log.txt")
+
+
+# ---- the first run from a pipe keeps the defaults and runs on
+root, home, prog, env, log_path = setup("vq-console-")
+app = Running(prog, env)
+wait_for(lambda: LAST_DUMP_LINE in read_log(log_path)[1], 20, "the run-parameter dump")
+check("== 设置 ==" not in app.shown(), "no settings dialog when input is not a terminal")
+check("]:第一次运行设置:\r\n" in read_log(log_path)[1], "first run logged")
+
+# ---- the menu commands by name
+app.type("help")
+app.wait_shown("reset-all")
+for name in ("exit", "settings", "clean", "reset-day", "reset-week", "reset-month", "reset-year", "check-update",
+             "status", "about"):
+    check(("  " + name + " ") in app.shown(), "help lists " + name)
+app.type("frobnicate")
+app.wait_shown("unknown command: frobnicate")
+app.type("status")
+wait_for(lambda: read_log(log_path)[1].count(LAST_DUMP_LINE) == 2, 10, "the dump of status")
+check("S_ZIP_PSW         [Zip密码]      [***]\n" in app.shown(), "status shows the password masked")
+for name, label in (("reset-day", "一天前"), ("reset-week", "一周前"), ("reset-month", "一月前"),
+                    ("reset-year", "一年前"), ("重置最后备份时间为1980年1月1日", "1980年1月1日")):
+    app.type(name)
+    app.wait_shown("[重置最后备份时间为%s]:make timeLastBk " % label)
+app.type("clean", "清理")
+app.wait_shown("ID_MENUITEM_CLEN:清理同步盘的up-dir-by-vq和up-history-by-vq目录\n", count=2)
+app.type("check-update")
+app.wait_shown("check updata..\n")
+
+# ---- the settings: a refused entry keeps the dialog open with the input; OK stores
+src2 = os.path.join(root, "src2")
+os.makedirs(src2)
+app.type("settings",
+         "TXT doc", "x", "", "", "2000", "y", "ok",  # password too short: asked again, input kept
+         "", "xy", "", "", "", "", "ok",  # size 2000 still refused
+         "", "", "", "", "12abc", "", "ok")
+app.wait_shown("[vq.l] 密码太简单!请重新设置!")
+app.wait_shown("[vq.l] 文件大小设置超出范围[1~1024]MB!请重新设置!")
+app.wait_shown("Set S_DIR_DESTDATA [")
+shown = app.shown()
+for line in ["设置结果:\n", "fFilterSr:[.txtdoc.]\n", "Set autoRunFlag    [1]\n", "Set maxFSize       [12]\n",
+             "Set S_ZIP_PSW      [**]\n"]:
+    check(line in shown, "settings result %r" % line)
+check(os.path.exists(os.path.join(home, ".config", "autostart", "vq.lumen.desktop")), "autostart entry written")
+# A changed directory during the first run does not restart.
+app.type("settings", "", "", src2, "", "", "n", "ok")
+app.wait_shown("Set S_DIR_SRCDATA  [%s/]  \n" % src2)
+check("目录有改变" not in app.shown(), "no restart during the first run")
+# Cancel stores nothing.
+app.type("settings", "", "zz", "", "", "", "", "cancel")
+app.wait_shown("设置已取消")
+app.type("exit")
+try:
+    app.p.wait(timeout=10)
+except subprocess.TimeoutExpired:
+    app.p.kill()
+    check(False, "exit ends the program")
+check(app.p.returncode == 0, "exit code 0")
+store = open(os.path.join(home, ".config", "vq.lumen", "vq.l.reg"), encoding="utf-8").read()
+check('"S_ZIP_PSW"="xy"' in store, "cancel kept the stored password")
+
+# ---- outside the first run a directory change restarts the program in the same terminal
+src3 = os.path.join(root, "src3")
+os.makedirs(src3)
+app = Running(prog, env)
+wait_for(lambda: read_log(log_path)[1].count(LAST_DUMP_LINE) == 3, 20, "the second run's dump")
+app.type("settings", "", "", src3, "", "", "n", "ok")
+app.wait_shown("[vq.l] 目录有改变，将重启软件")
+app.wait_shown("[vq.l] 软件重启成功", seconds=20)
+check(read_log(log_path)[1].count("]:软件重启成功\r\n") == 1, "the restarted program logs the confirmation")
+check("S_DIR_SRCDATA     [源目录]       [%s/]\n" % src3 in app.shown(), "the new instance uses the new source")
+app.type("exit")
+try:
+    app.p.wait(timeout=10)
+except subprocess.TimeoutExpired:
+    app.p.kill()
+    check(False, "exit ends the restarted program")
+
+# ---- a configuration directory that cannot be made does not stop the program
+root2, home2, prog2, env2, log2 = setup("vq-console-ro-")
+blocker = os.path.join(root2, "not-a-dir")
+open(blocker, "w").close()
+env2["XDG_CONFIG_HOME"] = blocker  # a file: nothing can be created below it, not even by root
+app = Running(prog2, env2)
+wait_for(lambda: LAST_DUMP_LINE in read_log(log2)[1], 20, "the dump without a configuration directory")
+check("]:单实例标记失败,程序继续运行\r\n" in read_log(log2)[1], "the failed mark is logged")
+time.sleep(0.5)
+check(app.p.poll() is None, "the program runs on")
+app.type("status")
+wait_for(lambda: read_log(log2)[1].count(LAST_DUMP_LINE) == 2, 10, "commands still work")
+app.type("exit")
+try:
+    app.p.wait(timeout=10)
+except subprocess.TimeoutExpired:
+    app.p.kill()
+    check(False, "exit ends it")
+check(app.p.returncode == 0, "exit code 0 without a configuration directory")
+
+finish()
+print("all console checks passed")
