@@ -7,7 +7,7 @@
 #include "common/Text.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
-#include "platform/File.h"
+#include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "zip/Alloc.h"
 #include "zip/Crc32.h"
@@ -34,7 +34,6 @@ constexpr uint16_t kFlagUtf8Name = 0x0800;
 constexpr uint64_t kLargestSource = 0x7FFFFFFF;
 
 std::atomic<uint32_t> g_last_result{0};
-std::atomic<int64_t> g_write_budget{-1};
 
 }  // namespace
 
@@ -64,7 +63,8 @@ struct ZipEntryRecord {
 
 struct ZipWriter {
   char* password = nullptr;
-  platform::File out;
+  platform::FileSystem* fs = nullptr;
+  std::unique_ptr<platform::FileStream> out;
   uint32_t error = 0;
   uint32_t written = 0;
   bool directory_written = false;
@@ -81,7 +81,7 @@ struct ZipWriter {
   int32_t expected_size = 0;
   uint32_t bytes_read = 0;
   uint32_t crc = 0;
-  platform::File src;
+  std::unique_ptr<platform::FileStream> src;
   uint32_t compressed_size = 0;
   uint8_t transfer[kTransferSize];
 };
@@ -104,17 +104,10 @@ void Put32(uint8_t* p, uint32_t v) {
 
 // One platform write may take fewer bytes than asked; keep going until all are written or a
 // write takes none. Returns the bytes written.
-size_t WriteAll(platform::File& f, const uint8_t* data, size_t n) {
+size_t WriteAll(platform::FileStream& f, const uint8_t* data, size_t n) {
   size_t done = 0;
   while (done < n) {
-    size_t want = n - done;
-    int64_t budget = g_write_budget.load(std::memory_order_relaxed);
-    if (budget >= 0) {
-      if (budget == 0) break;
-      if (int64_t(want) > budget) want = size_t(budget);
-    }
-    size_t k = f.Write(data + done, want);
-    if (budget >= 0) g_write_budget.store(budget - int64_t(k), std::memory_order_relaxed);
+    size_t k = f.Write(data + done, n - done);
     if (k == 0) break;
     done += k;
   }
@@ -124,7 +117,7 @@ size_t WriteAll(platform::File& f, const uint8_t* data, size_t n) {
 // The archive output: enciphers a copy while an encrypted entry's data is being written.
 // Returns the bytes that reached the file; the caller counts them.
 size_t Output(ZipWriter* w, const uint8_t* data, size_t n) {
-  if (!w->out.IsOpen()) {
+  if (!w->out) {
     w->error = kZipNotInitialised;
     return 0;
   }
@@ -144,7 +137,7 @@ size_t Output(ZipWriter* w, const uint8_t* data, size_t n) {
     CipherEncrypt(&w->keys, w->cipher_buf, n);
     data = w->cipher_buf;
   }
-  return WriteAll(w->out, data, n);
+  return WriteAll(*w->out, data, n);
 }
 
 // Appends at the end of the archive; true when every byte went out.
@@ -156,13 +149,19 @@ bool Append(ZipWriter* w, const uint8_t* data, size_t n) {
 
 int ReadSource(void* ctx, uint8_t* dst, unsigned max) {
   auto* w = static_cast<ZipWriter*>(ctx);
-  if (!w->src.IsOpen()) {
+  if (!w->src) {
     w->error = kZipNotInitialised;
     return 0;
   }
-  size_t n = w->src.Read(dst, max);
+  int64_t n = w->src->Read(dst, max);
+  if (n < 0) {
+    // A failed read is not the end of the file: the entry would be cut short and still pass
+    // for whole. Record it; the add then fails with it.
+    w->error = kZipReadFailed;
+    return 0;
+  }
   w->bytes_read += uint32_t(n);
-  w->crc = Crc32Update(w->crc, dst, n);
+  w->crc = Crc32Update(w->crc, dst, size_t(n));
   return int(n);
 }
 
@@ -263,9 +262,9 @@ bool TestExecutable(ZipWriter* w, uint64_t size, bool* executable) {
   *executable = false;
   if (size <= 40) return true;
   uint8_t head[1024];
-  size_t n = w->src.Read(head, sizeof head);
-  *executable = ZipLooksExecutable(head, n);
-  return w->src.SeekSet(0);
+  int64_t n = w->src->Read(head, sizeof head);
+  *executable = n > 0 && ZipLooksExecutable(head, size_t(n));
+  return w->src->SeekSet(0);
 }
 
 // Steps 11 onward share these checks once the data has gone out.
@@ -292,16 +291,16 @@ uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, const std::wstri
   std::string oem = platform::WideToOem(name);
   if (oem.empty() || oem.size() > kNameArea - 1) return kZipBadArguments;
 
-  w->src = platform::File::OpenRead(source_path);
-  if (!w->src.IsOpen()) return kZipCouldNotOpen;
+  w->src = w->fs->OpenRead(source_path);
+  if (!w->src) return kZipCouldNotOpen;
   platform::FileInfo info;
   bool executable = false;
-  if (!w->src.Info(&info) || !TestExecutable(w, info.size, &executable)) {
-    w->src.Close();
+  if (!w->src->Info(&info) || !TestExecutable(w, info.size, &executable)) {
+    w->src.reset();
     return kZipCouldNotOpen;
   }
   if (info.size > kLargestSource) {
-    w->src.Close();
+    w->src.reset();
     return kZipBadArguments;
   }
   w->attributes = ZipExternalAttributes(info.attributes, executable);
@@ -313,7 +312,7 @@ uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, const std::wstri
 
   auto* r = static_cast<ZipEntryRecord*>(ZipAllocate(sizeof(ZipEntryRecord)));
   if (!r) {
-    w->src.Close();
+    w->src.reset();
     return kZipNoMemory;
   }
   std::memset(r, 0, sizeof *r);
@@ -356,7 +355,7 @@ uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, const std::wstri
 
   auto fail = [&](uint32_t code) {
     w->encrypting = false;
-    w->src.Close();
+    w->src.reset();
     ZipRelease(r);
     return code;
   };
@@ -407,7 +406,7 @@ uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, const std::wstri
     }
   }
   w->encrypting = false;
-  w->src.Close();
+  w->src.reset();
   w->written += w->compressed_size;
   w->expected_size = int32_t(w->bytes_read);
   if (uint32_t code = DataFailure(w, data_result)) return fail(code);
@@ -420,11 +419,11 @@ uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, const std::wstri
   if (!encrypt) {
     r->flags &= uint16_t(~kFlagDescriptor);
     r->local_flags = r->flags;
-    bool ok = w->out.SeekSet(r->local_offset);
+    bool ok = w->out->SeekSet(r->local_offset);
     size_t len = ok ? BuildLocalHeader(*r, header) : 0;
     ok = ok && Output(w, header, len) == len;
     // Whatever happened, later output belongs at the end.
-    ok = w->out.SeekSet(w->written) && ok;
+    ok = w->out->SeekSet(w->written) && ok;
     if (!ok) return fail(kZipWriteFailed);
   } else {
     if (method == 0 && !size_as_announced) return fail(kZipCannotChange);
@@ -500,13 +499,14 @@ const char* ZipResultText(uint32_t code) {
   }
 }
 
-ZipHandle ZipCreate(const std::wstring& archive_path, const char* password) {
+ZipHandle ZipCreate(const std::wstring& archive_path, const char* password, platform::FileSystem& fs) {
   void* mem = ZipAllocate(sizeof(ZipWriter));
   if (!mem) {
     Finish(kZipNoMemory);
     return nullptr;
   }
   ZipWriter* w = new (mem) ZipWriter;
+  w->fs = &fs;
   if (password && *password) {
     size_t n = std::strlen(password);
     w->password = static_cast<char*>(ZipAllocate(n + 1));
@@ -523,8 +523,8 @@ ZipHandle ZipCreate(const std::wstring& archive_path, const char* password) {
     Finish(kZipNoMemory);
     return nullptr;
   }
-  w->out = platform::File::CreateAlways(archive_path);
-  if (!w->out.IsOpen()) {
+  w->out = fs.CreateAlways(archive_path);
+  if (!w->out) {
     ZipRelease(h);
     DestroyWriter(w);
     Finish(kZipCouldNotOpen);
@@ -560,7 +560,7 @@ uint32_t ZipClose(ZipHandle h) {
   uint32_t code = kZipSuccess;
   if (!w->directory_written) code = WriteDirectory(w);
   w->directory_written = true;
-  w->out.Close();
+  w->out.reset();
   DestroyWriter(w);
   h->kind = 0;
   ZipRelease(h);
@@ -620,7 +620,5 @@ bool ZipLooksExecutable(const uint8_t* head, size_t n) {
   if (pe < 64 || pe > n - 4) return false;
   return std::memcmp(head + pe, "PE\0\0", 4) == 0;
 }
-
-void ZipFailWritesAfterForTest(int64_t bytes) { g_write_budget.store(bytes < 0 ? -1 : bytes); }
 
 }  // namespace vq::zip

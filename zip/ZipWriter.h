@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/Calendar.h"
+#include "platform/FileSystem.h"
 
 namespace vq::zip {
 
@@ -54,8 +55,10 @@ using ZipHandle = ZipHandleRecord*;
 constexpr int32_t kZipHandleKind = 2;
 
 // Creates (or replaces) the archive file. A null or empty password means no encryption.
-// Returns null on failure; the reason is in ZipLastResult().
-ZipHandle ZipCreate(const std::wstring& archive_path, const char* password);
+// Returns null on failure; the reason is in ZipLastResult(). Every file the writer touches, the
+// archive and the sources of its entries, goes through fs.
+ZipHandle ZipCreate(const std::wstring& archive_path, const char* password,
+                    platform::FileSystem& fs = platform::RealFileSystem());
 // Adds one entry named entry_name (backslashes become '/') with the bytes of source_path.
 uint32_t ZipAdd(ZipHandle h, const std::wstring& entry_name, const std::wstring& source_path);
 // Writes the central directory (unless already written), closes the file and frees the handle
@@ -84,11 +87,5 @@ uint32_t ZipDosStampFromUnix(UnixTime t);
 // True when the first n bytes of a file start a Windows PE image (an "MZ" header whose e_lfanew
 // points at "PE\0\0" within those bytes) or an ELF image.
 bool ZipLooksExecutable(const uint8_t* head, size_t n);
-
-// ---- Test seams.
-
-// Archive writes stop succeeding once this many more bytes have been written (each write then
-// reports only what fitted, later ones 0); a negative value switches the limit off.
-void ZipFailWritesAfterForTest(int64_t bytes);
 
 }  // namespace vq::zip

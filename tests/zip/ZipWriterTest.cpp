@@ -8,7 +8,9 @@
 #include <random>
 #include <string>
 
+#include "common/Text.h"
 #include "platform/CodePage.h"
+#include "tests/support/FaultyFileSystem.h"
 #include "tests/zip/TestInflate.h"
 #include "zip/Alloc.h"
 #include "zip/Crc32.h"
@@ -54,7 +56,6 @@ class ZipWriterTest : public ::testing::Test {
   }
   void TearDown() override {
     ZipFailAllocationForTest(0);
-    ZipFailWritesAfterForTest(-1);
     std::error_code ec;
     fs::remove_all(dir_, ec);
   }
@@ -334,13 +335,37 @@ TEST_F(ZipWriterTest, WritesThatStopFailTheEntry) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.budget);
-    ZipHandle h = ZipCreate(zip.wstring(), c.password);
+    vqtest::FaultyFileSystem disk;
+    ZipHandle h = ZipCreate(zip.wstring(), c.password, disk);
     ASSERT_NE(h, nullptr);
-    ZipFailWritesAfterForTest(c.budget);
+    disk.diskBytesLeft = c.budget;
     EXPECT_EQ(ZipAdd(h, c.name, src.wstring()), kZipWriteFailed);
     EXPECT_EQ(ZipClose(h), kZipWriteFailed);  // nor does the directory fit
-    ZipFailWritesAfterForTest(-1);
     EXPECT_EQ(fs::file_size(zip), uint64_t(c.budget));
+  }
+}
+
+// A read that fails part-way must not pass for the end of the file: the entry would be cut short
+// and still look whole.
+TEST_F(ZipWriterTest, AReadErrorFailsTheEntryInsteadOfTruncatingIt) {
+  std::mt19937 g(7);
+  std::string data(200000, '\0');
+  for (auto& c : data) c = char(g());
+  fs::path src = Source("flaky.bin", data);
+  fs::path zip = dir_ / "r.zip";
+  for (const wchar_t* name : {L"flaky.bin", L"flaky.zip"}) {  // deflated and stored
+    for (const char* password : {static_cast<const char*>(nullptr), "pw"}) {
+      SCOPED_TRACE(std::string(vq::WideToUtf8(name)) + (password ? " encrypted" : " plain"));
+      vqtest::FaultyFileSystem disk;
+      disk.failReadsOf = L"flaky.bin";
+      disk.readOkBytes = 70000;
+      ZipHandle h = ZipCreate(zip.wstring(), password, disk);
+      ASSERT_NE(h, nullptr);
+      EXPECT_EQ(ZipAdd(h, name, src.wstring()), kZipReadFailed);
+      EXPECT_EQ(ZipClose(h), kZipSuccess);
+      std::string bytes = ReadAll(zip);
+      EXPECT_EQ(U16(bytes, bytes.size() - 12), 0u);  // the cut entry is not listed
+    }
   }
 }
 
