@@ -4,10 +4,10 @@
 
 namespace vq {
 
-void StartScheduleThread();  // the schedule thread (1 MB stack) — not built yet
-bool StartDirMonitThread();  // the change monitor; false when its thread could not be made — not built yet
-void StartBackUpThread();    // the backup worker — not built yet
-void StartCleanThread();     // one cleaning run of the history view on a thread of its own — not built yet
+void StartScheduleThread();  // the schedule thread (1 MB stack)
+bool StartDirMonitThread();  // the change monitor; false when its thread could not be made
+void StartBackUpThread();    // the backup worker
+void StartCleanThread();     // one cleaning run of the history view on a thread of its own
 void StartProductInfo();     // product ini, product-information log, update thread — not built yet
 void RequestUpdateCheck();   // asks the update thread for a check — not built yet
 void LogAboutLines();        // the About lines from the product constants — not built yet
