@@ -3,6 +3,7 @@
 // before it is used, or refuses renames, copies and creations of chosen paths.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -28,6 +29,17 @@ class FaultyFileSystem : public vq::platform::ForwardingFileSystem {
   int64_t readOkBytes = 0;
   // Paths containing these texts cannot be created, copied to, renamed to or opened.
   std::set<std::wstring> refuseCreate, refuseCopyTo, refuseRenameTo, refuseOpen;
+  // Listings leave out entries whose name contains this text (a file not there yet).
+  std::wstring hideFromList;
+  bool List(const std::wstring& d, std::vector<vq::platform::DirEntry>* out) override {
+    if (!inner_.List(d, out)) return false;
+    if (!hideFromList.empty())
+      out->erase(std::remove_if(
+                     out->begin(), out->end(),
+                     [&](const vq::platform::DirEntry& e) { return e.name.find(hideFromList) != std::wstring::npos; }),
+                 out->end());
+    return true;
+  }
   // Called with the path just before each Stat, Exists and OpenRead: a test can delete the file
   // there to make it vanish between the listing and its use.
   std::function<void(const std::wstring&)> beforeLookup;
