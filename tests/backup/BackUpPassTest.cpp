@@ -15,6 +15,7 @@
 #include "backup/WorkDirs.h"
 #include "common/Text.h"
 #include "platform/Clock.h"
+#include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "settings/AppSettings.h"
@@ -126,7 +127,8 @@ class BackUpPassTest : public ::testing::Test {
   // The three archives exist and each holds exactly the entry name with the content.
   void ExpectArchived(const std::wstring& path, const std::string& content) {
     ArchivePaths a = Archives(path);
-    std::string wantName = WideToUtf8(path.substr(path.rfind(sep_) + 1));
+    // Entry names are in the OEM code page (936 on a Chinese desktop, UTF-8 on POSIX).
+    std::string wantName = platform::WideToOem(path.substr(path.rfind(sep_) + 1));
     for (const std::wstring& z : {a.list, a.history, a.folder}) {
       SCOPED_TRACE(WideToUtf8(z));
       std::string name, got;
@@ -175,12 +177,12 @@ TEST_F(BackUpPassTest, APassArchivesTheSelectedFilesAndASecondOneNothing) {
   std::wstring a = Put(L"a.txt", "alpha\n");
   std::wstring b = Put(std::wstring(L"sub") + sep_ + L"报告.TXT", std::string(200000, 'x') + "tail");
   std::wstring exact = Put(L"exact.txt", std::string(1048576, 'e'));
-  std::wstring d = Put(std::wstring(L"Ups") + sep_ + L"d.txt", "other case is walked");
+  std::wstring d = Put(std::wstring(L"y") + sep_ + L"Ups" + sep_ + L"d.txt", "other case is walked");
   std::wstring same1 = Put(std::wstring(L"one") + sep_ + L"same.txt", "first");
   std::wstring same2 = Put(std::wstring(L"two") + sep_ + L"same.txt", "second");
   std::wstring tooBig = Put(L"big.txt", big);
   std::wstring make = Put(L"Makefile", "all:");
-  std::wstring ups = Put(std::wstring(L"ups") + sep_ + L"c.txt", "skipped folder");
+  std::wstring ups = Put(std::wstring(L"x") + sep_ + L"ups" + sep_ + L"c.txt", "skipped folder");
 #ifdef _WIN32
   std::wstring hidden = Put(L"h.txt", "hidden");
   MakeHidden(hidden);

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """End to end on POSIX: start the real program with a temporary HOME, save files into the source
 folder (directly and in a new subfolder) and find their three archives in the destination within
-three seconds, each opened by Python's zipfile with the password and tested by 7-Zip; then clean
-the history view through the terminal command and see only that view emptied."""
+three seconds, each opened by Python's zipfile with the password and tested by 7-Zip; clean the
+history view through the terminal command and see only that view emptied; kill the program while
+it writes a large archive and find every earlier archive whole and no stray file after the next
+run."""
 import os, shutil, subprocess, sys, time, zipfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import vqtest  # noqa: E402
@@ -115,6 +117,43 @@ try:
     check(os.listdir(os.path.join(dest, "mHistory")) == [], "the history view is empty after cleaning")
     check(os.path.exists(archives_of(a)[0]) and os.path.exists(archives_of(b)[1]),
           "the list and folder views keep their archives")
+
+    # Killed in the middle of writing a large archive: every archive that existed before is whole,
+    # and the next run leaves no stray file in the views.
+    big = os.path.join(src, "big.txt")
+    with open(big, "wb") as f:
+        f.write(b"small first version")
+    wait_for(lambda: all_three(big), 3, "the first version of big.txt")
+    time.sleep(1.1)
+    big_content = os.urandom(4 << 20)
+    with open(big, "wb") as f:
+        f.write(big_content)
+    partials = [os.path.join(dest, v, "~vq.lumen.part") for v in ("mList", "mHistory", "mScDir")]
+    wait_for(lambda: any(os.path.exists(p) for p in partials), 20, "an archive being written", step=0.005)
+    proc.kill()
+    proc.wait()
+    check(any(os.path.exists(p) for p in partials), "the kill came while an archive was written")
+    lst, folder, _, _ = archives_of(big)
+    for z in [lst, folder]:
+        check_archive(z, "big.txt", b"small first version")
+    for z in [archives_of(a)[0], archives_of(b)[1]]:
+        with zipfile.ZipFile(z) as zf:
+            zf.setpassword(PASSWORD.encode())
+            check(zf.testzip() is None, "%s still whole" % z)
+
+    proc = subprocess.Popen([prog], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, env=env)
+    wait_for(lambda: read_log(log_path)[1].count("Monit 成功") == 2, 20, "the second run's monitor")
+    wait_for(lambda: "DoBackUp[1]:%s\r\n" % big in read_log(log_path)[1].split("Monit 成功")[-1]
+             and not any(os.path.exists(p) for p in partials)
+             and zipfile.is_zipfile(lst) and zipfile.ZipFile(lst).getinfo("big.txt").file_size == len(big_content),
+             60, "the next run to archive the new big.txt")
+    check(not any(os.path.exists(p) for p in partials), "no partial archive left after the next run")
+    for z in [lst, folder]:
+        check_archive(z, "big.txt", big_content)
+    for view in ("mList", "mHistory", "mScDir"):
+        strays = [os.path.join(d, n) for d, _, files in os.walk(os.path.join(dest, view)) for n in files
+                  if not n.endswith(".zip")]
+        check(strays == [], "no stray files in %s after the restart: %r" % (view, strays))
 
     proc.stdin.write("exit\n".encode())
     proc.stdin.flush()
