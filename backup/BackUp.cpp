@@ -1,5 +1,6 @@
 #include "backup/BackUp.h"
 
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -76,9 +77,9 @@ void RemoveTempCopy(platform::FileSystem& fs, const std::wstring& path) {
 // Writes one archive under its partial name and moves it over the old archive only when the add
 // and the close both succeeded, so a failure never costs the archive of an earlier backup.
 uint32_t WriteArchive(platform::FileSystem& fs, const std::wstring& archive, const std::wstring& partial,
-                      const std::wstring& entryName, const std::wstring& source, const std::string& password) {
+                      const zip::ZipPrepared* entry, const std::string& password) {
   zip::ZipHandle h = zip::ZipCreate(partial, password.empty() ? nullptr : password.c_str(), fs);
-  uint32_t r = zip::ZipAdd(h, entryName, source);
+  uint32_t r = zip::ZipAddPrepared(h, entry);
   uint32_t closed = zip::ZipClose(h);
   if (!h) return r;  // nothing was created
   if (r == zip::kZipSuccess && closed != zip::kZipSuccess) r = closed;
@@ -137,17 +138,31 @@ void DoBackUp(platform::FileSystem& fs, const std::wstring& path, const platform
   }
   const std::string password = platform::WideToAnsi(AppSettings.S_ZIP_PSW.Get());
 
-  uint32_t r = WriteArchive(fs, a.list, PartialArchivePath(dirs.list), entry.name, a.tempCopy, password);
+  // The three archives hold the same deflated data: compress once, write three times.
+  zip::ZipPrepared* raw = nullptr;
+  uint32_t r = zip::ZipPrepare(entry.name, a.tempCopy, a.tempCopy + L".z", &raw, fs);
+  std::unique_ptr<zip::ZipPrepared, void (*)(zip::ZipPrepared*)> prepared(raw, zip::ZipPreparedFree);
+  if (r) {
+    // Every add would fail alike; no archive is written.
+    RemoveTempCopy(fs, a.tempCopy);
+    WriteLog(L"ZipAdd 1 失败[%lu] [%s] \r\n", static_cast<unsigned long>(r), path);
+    WriteLog(L"ZipAdd 2 失败[%lu] [%s] \r\n", static_cast<unsigned long>(r), path);
+    WriteLog(L"ZipAdd 3 失败[%lu] [%s]  \r\n", static_cast<unsigned long>(r), path);
+    return;
+  }
+
+  r = WriteArchive(fs, a.list, PartialArchivePath(dirs.list), prepared.get(), password);
   if (r) WriteLog(L"ZipAdd 1 失败[%lu] [%s] \r\n", static_cast<unsigned long>(r), path);
 
-  r = WriteArchive(fs, a.history, PartialArchivePath(dirs.history), entry.name, a.tempCopy, password);
+  r = WriteArchive(fs, a.history, PartialArchivePath(dirs.history), prepared.get(), password);
   if (r) WriteLog(L"ZipAdd 2 失败[%lu] [%s] \r\n", static_cast<unsigned long>(r), path);
 
   std::wstring folderBase = a.folder.substr(0, a.folder.size() - 4);  // without ".zip"
   fs.CreateDirectoryTree(folderBase.substr(0, folderBase.size() - entry.name.size()));
-  r = WriteArchive(fs, a.folder, PartialArchivePath(dirs.folder), entry.name, a.tempCopy, password);
+  r = WriteArchive(fs, a.folder, PartialArchivePath(dirs.folder), prepared.get(), password);
   if (r) WriteLog(L"ZipAdd 3 失败[%lu] [%s]  \r\n", static_cast<unsigned long>(r), path);
 
+  prepared.reset();
   RemoveTempCopy(fs, a.tempCopy);
 }
 
