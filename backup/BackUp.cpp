@@ -29,16 +29,40 @@ std::wstring ExtensionOf(const std::wstring& name) {
   return dot == std::wstring::npos ? std::wstring() : name.substr(dot);
 }
 
-Selection SelectFile(const SelectionInput& in) {
-  std::wstring ext = AsciiLower(ExtensionOf(in.name));
-  std::wstring filter = AsciiLower(in.filter);
+namespace {
+
+// The selection with the filter already in lower case (the walk lowers it once per folder). It
+// runs for every file of every pass, so it allocates nothing.
+Selection Decide(const SelectionInput& in, const std::wstring& path, const std::wstring& name, uint64_t size,
+                 UnixTime modified, UnixTime timeLastBk, std::wstring_view filterLower) {
   for (const std::wstring* part : {&in.logFileName, &in.tempDir, &in.destDir})
-    if (!part->empty() && in.path.find(*part) != std::wstring::npos) return Selection::Excluded;
-  if (ext.size() < 2) return Selection::NoExtension;
-  if (filter.find(ext + L'.') == std::wstring::npos) return Selection::NotInFilter;
-  if (in.size > uint64_t(in.maxFSize) * 1048576u) return Selection::TooLarge;
-  if (in.modified <= in.timeLastBk) return Selection::NotNewer;
+    if (!part->empty() && path.find(*part) != std::wstring::npos) return Selection::Excluded;
+  size_t dot = name.rfind(L'.');
+  size_t extLen = dot == std::wstring::npos ? 0 : name.size() - dot;
+  if (extLen < 2) return Selection::NoExtension;
+  // The extension in lower case followed by a full stop, so only whole entries of the list match.
+  wchar_t small[64];
+  std::wstring large;
+  wchar_t* key = small;
+  if (extLen + 1 > sizeof small / sizeof small[0]) {
+    large.resize(extLen + 1);
+    key = &large[0];
+  }
+  for (size_t i = 0; i < extLen; ++i) {
+    wchar_t c = name[dot + i];
+    key[i] = (c >= L'A' && c <= L'Z') ? wchar_t(c - L'A' + L'a') : c;
+  }
+  key[extLen] = L'.';
+  if (filterLower.find(std::wstring_view(key, extLen + 1)) == std::wstring_view::npos) return Selection::NotInFilter;
+  if (size > uint64_t(in.maxFSize) * 1048576u) return Selection::TooLarge;
+  if (modified <= timeLastBk) return Selection::NotNewer;
   return Selection::Selected;
+}
+
+}  // namespace
+
+Selection SelectFile(const SelectionInput& in) {
+  return Decide(in, in.path, in.name, in.size, in.modified, in.timeLastBk, AsciiLower(in.filter));
 }
 
 bool WalkSkips(const platform::DirEntry& e) {
@@ -97,26 +121,38 @@ void RemoveStrayPartials(platform::FileSystem& fs) {
 
 }  // namespace
 
-void DoBackUp(platform::FileSystem& fs, const std::wstring& path, const platform::DirEntry& entry) {
+namespace {
+
+// The settings the selection reads, taken once per folder: each is a whole value, old or new,
+// and a pass may use old values for some files and new ones for others. timeLastBk is not among
+// them: it is read for every file.
+struct SelectionSettings {
+  SelectionInput base;
+  std::wstring filterLower;
+  static SelectionSettings Current() {
+    SelectionSettings s;
+    s.base.logFileName = AppSettings.logFileName.Get();
+    s.base.tempDir = AppSettings.S_DIR_TEMP.Get();
+    s.base.destDir = AppSettings.S_DIR_DESTDATA.Get();
+    s.base.maxFSize = AppSettings.maxFSize.load();
+    s.filterLower = AsciiLower(AppSettings.fFilterSr.Get());
+    return s;
+  }
+};
+
+void DoBackUpWith(platform::FileSystem& fs, const std::wstring& path, const platform::DirEntry& entry,
+                  SelectionSettings& settings) {
   // One fresh look serves the existence test and the size and time tests.
   platform::DirEntry fresh;
   if (!fs.Stat(path, &fresh)) {
     WriteLog(L"[%d]不存在或者名字乱码%s\r\n", fs.LastError(), path);
     return;
   }
-  SelectionInput in;
-  in.path = path;
-  in.name = entry.name;
-  in.logFileName = AppSettings.logFileName.Get();
-  in.tempDir = AppSettings.S_DIR_TEMP.Get();
-  in.destDir = AppSettings.S_DIR_DESTDATA.Get();
-  in.filter = AppSettings.fFilterSr.Get();
-  in.maxFSize = AppSettings.maxFSize.load();
-  in.size = fresh.size;
-  in.modified = fresh.modified;
-  // Read now, per file: a reset during a pass applies to the files not yet visited.
-  in.timeLastBk = AppSettings.timeLastBk.load();
-  if (SelectFile(in) != Selection::Selected) return;
+  const SelectionInput& in = settings.base;
+  // timeLastBk is read now, per file: a reset during a pass applies to the files not yet visited.
+  if (Decide(in, path, entry.name, fresh.size, fresh.modified, AppSettings.timeLastBk.load(), settings.filterLower) !=
+      Selection::Selected)
+    return;
 
   backFileCount.fetch_add(1);
   WriteLog(L"DoBackUp[%d]:%s\r\n", 1, path);
@@ -166,12 +202,20 @@ void DoBackUp(platform::FileSystem& fs, const std::wstring& path, const platform
   RemoveTempCopy(fs, a.tempCopy);
 }
 
+}  // namespace
+
+void DoBackUp(platform::FileSystem& fs, const std::wstring& path, const platform::DirEntry& entry) {
+  SelectionSettings settings = SelectionSettings::Current();
+  DoBackUpWith(fs, path, entry, settings);
+}
+
 void BackUpDir(platform::FileSystem& fs, const std::wstring& dir, int depth) {
   std::wstring root = dir;
   if (root.empty() || !platform::IsSeparator(root.back())) root += platform::PathSeparator();
   if (IsRecycleBinPattern(root + L"*.*")) return;
   std::vector<platform::DirEntry> entries;
   if (!fs.List(root, &entries)) return;
+  SelectionSettings settings = SelectionSettings::Current();
   for (const platform::DirEntry& e : entries) {
     if (WalkSkips(e)) continue;
     std::wstring full = root + e.name;
@@ -180,7 +224,7 @@ void BackUpDir(platform::FileSystem& fs, const std::wstring& dir, int depth) {
       continue;
     }
     try {
-      DoBackUp(fs, full, e);
+      DoBackUpWith(fs, full, e, settings);
     } catch (...) {
       WriteLog(L"catch DoBackUp:...\r\n");
     }

@@ -47,7 +47,8 @@ class FileSystem {
   // The entries of a directory in the order the platform lists them. False when the directory
   // cannot be listed (missing, not a directory, path too long).
   virtual bool List(const std::wstring& dir, std::vector<DirEntry>* out) = 0;
-  // A fresh look at one path; false when it does not exist (LastError tells why).
+  // A fresh look at one path: attributes, size and last-write time (the name is not filled in).
+  // False when it does not exist (LastError tells why).
   virtual bool Stat(const std::wstring& path, DirEntry* out) = 0;
   virtual bool Exists(const std::wstring& path) = 0;
   virtual bool IsDirectory(const std::wstring& path) = 0;

@@ -165,9 +165,7 @@ class PosixFileSystem : public FileSystem {
     std::string p = Native(path);
     struct stat st;
     if (stat(p.c_str(), &st) != 0) return Fail();
-    std::string base = BaseName(p);
-    out->name = Utf8ToWide(base);
-    out->attributes = AttributesOf(st, HiddenName(base));
+    out->attributes = AttributesOf(st, HiddenName(BaseName(p)));
     out->size = uint64_t(st.st_size);
     out->modified = st.st_mtime;
     return true;

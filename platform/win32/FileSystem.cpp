@@ -113,7 +113,10 @@ class Win32FileSystem : public FileSystem {
     HANDLE h = FindFirstFileW(path.c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE) return Fail();
     FindClose(h);
-    *out = FromFindData(fd);
+    DirEntry e = FromFindData(fd);
+    out->attributes = e.attributes;
+    out->size = e.size;
+    out->modified = e.modified;
     return true;
   }
 
