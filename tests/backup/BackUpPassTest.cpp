@@ -350,6 +350,30 @@ TEST_F(BackUpPassTest, FailuresNeverCostAGoodArchive) {
   ExpectArchived(f, std::string(300000, 'v') + "version 1");
 }
 
+// For real: a source that another program holds open without read sharing (Windows) cannot be
+// copied; its three failure lines say 512 and the archives of its earlier backup stay as they are.
+// (POSIX has no such lock, and the tests run as a user who can read anything.)
+TEST_F(BackUpPassTest, ASourceHeldOpenWithoutSharingKeepsItsOldArchives) {
+  std::wstring f = Put(L"locked.txt", "version 1");
+  RunBackUpPass(RealFileSystem());
+  auto good = Snapshot(dest_);
+  ASSERT_EQ(good.size(), 3u);
+  ApplyResetRule(ResetKind::To1980);
+  bool created = false;
+  platform::File holder = platform::File::OpenAppendExclusive(f, &created);
+  ASSERT_TRUE(holder.IsOpen());
+  RunBackUpPass(RealFileSystem());
+  holder.Close();
+#ifdef _WIN32
+  EXPECT_TRUE(Logged(L"ZipAdd 1 失败[512] [" + f + L"] \r\n"));
+  EXPECT_TRUE(Logged(L"ZipAdd 3 失败[512] [" + f + L"]  \r\n"));
+  EXPECT_TRUE(Snapshot(dest_) == good);
+#else
+  EXPECT_FALSE(Logged(L"失败"));
+  ExpectArchived(f, "version 1");
+#endif
+}
+
 TEST_F(BackUpPassTest, AMissingViewFailsThatViewOnlyAndAStrayPartialIsRemoved) {
   std::wstring f = Put(L"n.txt", "note");
   vqtest::RemoveTree(AppSettings.S_DIR_ST_HIST.Get());
