@@ -369,6 +369,14 @@ TEST_F(ZipWriterTest, AReadErrorFailsTheEntryInsteadOfTruncatingIt) {
   }
 }
 
+// The local extended-timestamp field carries the source's access time, which reading the source
+// may itself move on (and a slow run crosses a second); everything else must be equal.
+std::string WithoutAccessTime(std::string archive) {
+  size_t at = 30 + U16(archive, 26) + 9;  // name, then id, size, flags and modification time
+  if (archive.size() >= at + 4) archive.replace(at, 4, 4, '\0');
+  return archive;
+}
+
 // Compress once, write three times: each archive written from a prepared source is byte for byte
 // the archive ZipAdd writes, with the header's random source fixed; also when the compressed
 // data spills out of memory into its file, for stored names, and with or without a password.
@@ -404,7 +412,8 @@ TEST_F(ZipWriterTest, PreparedEntriesAreByteForByteWhatZipAddWrites) {
         h = ZipCreate(other.wstring(), password);
         ASSERT_EQ(ZipAddPrepared(h, p), kZipSuccess);
         ASSERT_EQ(ZipClose(h), kZipSuccess);
-        EXPECT_TRUE(ReadAll(one) == ReadAll(other)) << "archive " << i << " differs";
+        EXPECT_TRUE(WithoutAccessTime(ReadAll(one)) == WithoutAccessTime(ReadAll(other)))
+            << "archive " << i << " differs";
       }
       if (c.data == &mixed) {
         EXPECT_TRUE(fs::exists(spill)) << "data beyond the memory part spills";
