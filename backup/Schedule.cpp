@@ -67,4 +67,39 @@ void ApplyResetRule(ResetKind kind) {
   srcChanged.store(1);
 }
 
+int ScheduleCheck() {
+  struct Period {
+    std::atomic<int64_t>* time;
+    int64_t seconds;
+    const wchar_t* line;
+  };
+  const Period periods[] = {
+      {&AppSettings.timeLastBkDayly, kSecondsPerDay, L"DAYLY[重置]:make timeLastBk %d年%d月%d日 %d:%d:%d \r\n"},
+      {&AppSettings.timeLastBkWeekly, kSecondsPerWeek, L"WEEKLY[重置]:make timeLastBk %d年%d月%d日 %d:%d:%d \r\n"},
+      {&AppSettings.timeLastBkMonthly, kSecondsPerMonth, L"MONTHLY[重置]:make timeLastBk %d年%d月%d日 %d:%d:%d \r\n"},
+      {&AppSettings.timeLastBkYearly, kSecondsPerYear, L"YEARLY[重置]:make timeLastBk %d年%d月%d日 %d:%d:%d \r\n"},
+  };
+  int fired = 0;
+  for (const Period& p : periods) {
+    UnixTime now = platform::Now();
+    if (now - p.time->load() > p.seconds) {
+      UnixTime t = now - p.seconds;
+      AppSettings.timeLastBk.store(t);
+      p.time->store(platform::Now());
+      CalendarTime c = CalendarForLog(t);
+      WriteLog(p.line, c.year, c.month, c.day, c.hour, c.minute, c.second);
+      ++fired;
+    }
+  }
+  if (fired) srcChanged.store(1);
+  return fired;
+}
+
+void ScheduleThreadFun() {
+  for (;;) {
+    platform::SleepMs(1200);
+    ScheduleCheck();
+  }
+}
+
 }  // namespace vq

@@ -34,4 +34,12 @@ UnixTime ResetTimeFor(ResetKind kind, UnixTime now);
 // worker stores the settings after that pass.
 void ApplyResetRule(ResetKind kind);
 
+// One check of the schedule at the clock: each period (day, week, month, year, in this order)
+// whose time lies more than the period back moves timeLastBk to the clock minus the period, takes
+// the clock as its new time and logs its line; when any fired, a pass is asked for. Returns how
+// many fired.
+int ScheduleCheck();
+// The schedule thread: a check every 1.2 seconds; never returns.
+void ScheduleThreadFun();
+
 }  // namespace vq

@@ -9,7 +9,18 @@
 
 namespace vq {
 
-AppSettingsRecord AppSettings;
+namespace {
+// The record is never destroyed: engine threads are not joined and may still read it while the
+// process ends. The reference is bound at compile time, so it is usable from any static
+// initialiser.
+union ImmortalSettings {
+  AppSettingsRecord record;
+  ImmortalSettings() : record() {}
+  ~ImmortalSettings() {}
+} g_settings;
+}  // namespace
+
+AppSettingsRecord& AppSettings = g_settings.record;
 
 namespace {
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r' || c == L'\v' || c == L'\f'; }

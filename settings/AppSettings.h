@@ -52,7 +52,7 @@ struct AppSettingsRecord {
   SharedText S_DIR_ST_DIR;
 };
 
-extern AppSettingsRecord AppSettings;
+extern AppSettingsRecord& AppSettings;
 
 // Reads every stored value; true when a last-backup time was stored.
 bool LoadSettings();

@@ -14,8 +14,9 @@ namespace vq {
 namespace {
 std::atomic<LogView*> g_view{nullptr};
 
-std::mutex g_dirOverrideLock;
-std::wstring g_dirOverride;
+// Never destroyed, like the mutex below: a worker may log while the process ends.
+std::mutex& g_dirOverrideLock = *new std::mutex;
+std::wstring& g_dirOverride = *new std::wstring;
 
 // Created on the first file write and kept for the life of the process.
 platform::NamedMutex& LogMutex() {

@@ -2,12 +2,13 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <new>
 
 #include "common/Text.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
-#include "platform/File.h"
+#include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "zip/Alloc.h"
 #include "zip/Crc32.h"
@@ -34,7 +35,15 @@ constexpr uint16_t kFlagUtf8Name = 0x0800;
 constexpr uint64_t kLargestSource = 0x7FFFFFFF;
 
 std::atomic<uint32_t> g_last_result{0};
-std::atomic<int64_t> g_write_budget{-1};
+std::atomic<int64_t> g_fixed_seed{-1};
+// Compressed data of a prepared source is held in memory up to this size, then spills to a file.
+std::atomic<size_t> g_prepared_memory{4u << 20};
+
+uint32_t HeaderSeed() {
+  int64_t fixed = g_fixed_seed.load(std::memory_order_relaxed);
+  if (fixed >= 0) return uint32_t(fixed);
+  return platform::DesktopHandleValue() ^ platform::TickCount();
+}
 
 }  // namespace
 
@@ -64,7 +73,8 @@ struct ZipEntryRecord {
 
 struct ZipWriter {
   char* password = nullptr;
-  platform::File out;
+  platform::FileSystem* fs = nullptr;
+  std::unique_ptr<platform::FileStream> out;
   uint32_t error = 0;
   uint32_t written = 0;
   bool directory_written = false;
@@ -81,7 +91,7 @@ struct ZipWriter {
   int32_t expected_size = 0;
   uint32_t bytes_read = 0;
   uint32_t crc = 0;
-  platform::File src;
+  std::unique_ptr<platform::FileStream> src;
   uint32_t compressed_size = 0;
   uint8_t transfer[kTransferSize];
 };
@@ -104,17 +114,10 @@ void Put32(uint8_t* p, uint32_t v) {
 
 // One platform write may take fewer bytes than asked; keep going until all are written or a
 // write takes none. Returns the bytes written.
-size_t WriteAll(platform::File& f, const uint8_t* data, size_t n) {
+size_t WriteAll(platform::FileStream& f, const uint8_t* data, size_t n) {
   size_t done = 0;
   while (done < n) {
-    size_t want = n - done;
-    int64_t budget = g_write_budget.load(std::memory_order_relaxed);
-    if (budget >= 0) {
-      if (budget == 0) break;
-      if (int64_t(want) > budget) want = size_t(budget);
-    }
-    size_t k = f.Write(data + done, want);
-    if (budget >= 0) g_write_budget.store(budget - int64_t(k), std::memory_order_relaxed);
+    size_t k = f.Write(data + done, n - done);
     if (k == 0) break;
     done += k;
   }
@@ -124,7 +127,7 @@ size_t WriteAll(platform::File& f, const uint8_t* data, size_t n) {
 // The archive output: enciphers a copy while an encrypted entry's data is being written.
 // Returns the bytes that reached the file; the caller counts them.
 size_t Output(ZipWriter* w, const uint8_t* data, size_t n) {
-  if (!w->out.IsOpen()) {
+  if (!w->out) {
     w->error = kZipNotInitialised;
     return 0;
   }
@@ -144,7 +147,7 @@ size_t Output(ZipWriter* w, const uint8_t* data, size_t n) {
     CipherEncrypt(&w->keys, w->cipher_buf, n);
     data = w->cipher_buf;
   }
-  return WriteAll(w->out, data, n);
+  return WriteAll(*w->out, data, n);
 }
 
 // Appends at the end of the archive; true when every byte went out.
@@ -156,13 +159,19 @@ bool Append(ZipWriter* w, const uint8_t* data, size_t n) {
 
 int ReadSource(void* ctx, uint8_t* dst, unsigned max) {
   auto* w = static_cast<ZipWriter*>(ctx);
-  if (!w->src.IsOpen()) {
+  if (!w->src) {
     w->error = kZipNotInitialised;
     return 0;
   }
-  size_t n = w->src.Read(dst, max);
+  int64_t n = w->src->Read(dst, max);
+  if (n < 0) {
+    // A failed read is not the end of the file: the entry would be cut short and still pass
+    // for whole. Record it; the add then fails with it.
+    w->error = kZipReadFailed;
+    return 0;
+  }
   w->bytes_read += uint32_t(n);
-  w->crc = Crc32Update(w->crc, dst, n);
+  w->crc = Crc32Update(w->crc, dst, size_t(n));
   return int(n);
 }
 
@@ -263,9 +272,9 @@ bool TestExecutable(ZipWriter* w, uint64_t size, bool* executable) {
   *executable = false;
   if (size <= 40) return true;
   uint8_t head[1024];
-  size_t n = w->src.Read(head, sizeof head);
-  *executable = ZipLooksExecutable(head, n);
-  return w->src.SeekSet(0);
+  int64_t n = w->src->Read(head, sizeof head);
+  *executable = n > 0 && ZipLooksExecutable(head, size_t(n));
+  return w->src->SeekSet(0);
 }
 
 // Steps 11 onward share these checks once the data has gone out.
@@ -275,45 +284,208 @@ uint32_t DataFailure(ZipWriter* w, uint32_t data_result) {
   return kZipSuccess;
 }
 
-uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, const std::wstring& source_path) {
+// What an entry's data comes from: a file read (and deflated) while the entry is written, or a
+// source deflated once beforehand for several archives. Both give the same bytes.
+struct SourceFacts {
+  uint32_t attributes = 0;
+  int64_t mtime = 0, atime = 0, ctime = 0;
+  uint32_t dos_stamp = 0;
+  int32_t expected_size = 0;
+};
+
+class EntrySource {
+ public:
+  virtual ~EntrySource() = default;
+  // A result code; nothing has been written when it fails.
+  virtual uint32_t Open(ZipWriter* w, SourceFacts* facts) = 0;
+  // Writes the entry's data through Output, counting w->compressed_size, w->bytes_read and
+  // w->crc. kZipNoMemory fails the entry at once; otherwise 0 or the storing or compressing
+  // failure (kZipSizeMismatch, kZipDeflateFailed).
+  virtual uint32_t Produce(ZipWriter* w, uint16_t method, uint16_t* gp_flags) = 0;
+  virtual void Close(ZipWriter* w) = 0;
+};
+
+// Facts of an open source file, shared by both kinds of source.
+uint32_t ReadFacts(platform::FileStream& src, SourceFacts* facts, bool* executable_out,
+                   const std::function<bool(uint64_t, bool*)>& test_executable) {
+  platform::FileInfo info;
+  bool executable = false;
+  if (!src.Info(&info) || !test_executable(info.size, &executable)) return kZipCouldNotOpen;
+  if (info.size > kLargestSource) return kZipBadArguments;
+  facts->attributes = ZipExternalAttributes(info.attributes, executable);
+  facts->mtime = info.modified;
+  facts->atime = info.accessed;
+  facts->ctime = info.created;
+  facts->dos_stamp = ZipDosStampFromUnix(info.modified);
+  facts->expected_size = int32_t(info.size);
+  if (executable_out) *executable_out = executable;
+  return kZipSuccess;
+}
+
+class FileSource : public EntrySource {
+ public:
+  explicit FileSource(const std::wstring& path) : path_(path) {}
+  uint32_t Open(ZipWriter* w, SourceFacts* facts) override {
+    w->src = w->fs->OpenRead(path_);
+    if (!w->src) return kZipCouldNotOpen;
+    uint32_t code = ReadFacts(*w->src, facts, nullptr,
+                              [w](uint64_t size, bool* executable) { return TestExecutable(w, size, executable); });
+    if (code) w->src.reset();
+    return code;
+  }
+  uint32_t Produce(ZipWriter* w, uint16_t method, uint16_t* gp_flags) override {
+    if (method == 8) {
+      if (!w->deflate) w->deflate = DeflateStateCreate();
+      if (!w->deflate) return kZipNoMemory;
+      DeflateJob job;
+      job.level = 8;
+      job.ctx = w;
+      job.read = ReadSource;
+      job.flush = FlushCompressed;
+      job.out_buf = w->transfer;
+      job.out_size = kTransferSize;
+      job.gp_flags = gp_flags;
+      DeflateRun(w->deflate, job);
+      return DeflateError(w->deflate) ? kZipDeflateFailed : kZipSuccess;
+    }
+    for (;;) {
+      int n = ReadSource(w, w->transfer, kTransferSize);
+      if (n <= 0) break;
+      size_t k = Output(w, w->transfer, size_t(n));
+      w->compressed_size += uint32_t(k);
+      if (k != size_t(n)) return kZipSizeMismatch;
+    }
+    return kZipSuccess;
+  }
+  void Close(ZipWriter* w) override { w->src.reset(); }
+
+ private:
+  const std::wstring& path_;
+};
+
+}  // namespace
+
+struct ZipPrepared {
+  platform::FileSystem* fs = nullptr;
+  std::wstring entry_name, spill_path;
+  std::unique_ptr<platform::FileStream> src, spill;
+  bool spilled = false;
+  std::string memory;  // the first compressed bytes, up to the memory bound
+  SourceFacts facts;
+  uint16_t gp_bits = 0;
+  uint32_t crc = 0, bytes_read = 0, error = 0;
+  uint8_t transfer[kTransferSize];
+};
+
+namespace {
+
+int PreparedRead(void* ctx, uint8_t* dst, unsigned max) {
+  auto* p = static_cast<ZipPrepared*>(ctx);
+  int64_t n = p->src->Read(dst, max);
+  if (n < 0) {
+    p->error = kZipReadFailed;
+    return 0;
+  }
+  p->bytes_read += uint32_t(n);
+  p->crc = Crc32Update(p->crc, dst, size_t(n));
+  return int(n);
+}
+
+// Keeps compressed bytes: in memory first, then in the spill file. False when the spill failed.
+bool PreparedKeep(ZipPrepared* p, const uint8_t* data, size_t n) {
+  const size_t bound = g_prepared_memory.load(std::memory_order_relaxed);
+  size_t room = p->memory.size() < bound ? bound - p->memory.size() : 0;
+  size_t here = n < room ? n : room;
+  p->memory.append(reinterpret_cast<const char*>(data), here);
+  data += here;
+  n -= here;
+  if (n == 0) return true;
+  if (!p->spill) {
+    p->spill = p->fs->CreateAlways(p->spill_path);
+    if (!p->spill) return false;
+    p->spilled = true;
+  }
+  return WriteAll(*p->spill, data, n) == n;
+}
+
+void PreparedFlush(void* ctx, const uint8_t* buf, unsigned* count) {
+  auto* p = static_cast<ZipPrepared*>(ctx);
+  if (PreparedKeep(p, buf, *count)) *count = 0;
+}
+
+class PreparedSource : public EntrySource {
+ public:
+  explicit PreparedSource(const ZipPrepared& p) : p_(p) {}
+  uint32_t Open(ZipWriter*, SourceFacts* facts) override {
+    *facts = p_.facts;
+    return kZipSuccess;
+  }
+  uint32_t Produce(ZipWriter* w, uint16_t, uint16_t* gp_flags) override {
+    *gp_flags |= p_.gp_bits;
+    w->bytes_read = p_.bytes_read;
+    w->crc = p_.crc;
+    if (!Copy(w, reinterpret_cast<const uint8_t*>(p_.memory.data()), p_.memory.size())) return kZipSizeMismatch;
+    if (!p_.spilled) return kZipSuccess;
+    auto in = p_.fs->OpenRead(p_.spill_path);
+    if (!in) {
+      w->error = kZipReadFailed;
+      return kZipSuccess;
+    }
+    for (;;) {
+      int64_t n = in->Read(w->transfer, kTransferSize);
+      if (n < 0) w->error = kZipReadFailed;
+      if (n <= 0) break;
+      if (!Copy(w, w->transfer, size_t(n))) return kZipSizeMismatch;
+    }
+    return kZipSuccess;
+  }
+  void Close(ZipWriter*) override {}
+
+ private:
+  static bool Copy(ZipWriter* w, const uint8_t* data, size_t n) {
+    size_t k = n ? Output(w, data, n) : 0;
+    w->compressed_size += uint32_t(k);
+    return k == n;
+  }
+  const ZipPrepared& p_;
+};
+
+// The checks of an entry name that come before its source is opened; the stored form in *oem.
+uint32_t CheckEntryName(const std::wstring& entry_name, std::wstring* name, std::string* oem) {
+  if (entry_name.empty()) return kZipBadArguments;
+  if (WideToUtf16(entry_name).size() > kNameArea - 1) return kZipBadArguments;
+  *name = entry_name;
+  for (wchar_t& c : *name) {
+    if (c == L'\\') c = L'/';
+  }
+  *oem = platform::WideToOem(*name);
+  if (oem->empty() || oem->size() > kNameArea - 1) return kZipBadArguments;
+  return kZipSuccess;
+}
+
+uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, EntrySource& source) {
   if (w->error) return kZipPreviousError;
   if (w->directory_written) return kZipAdditionsEnded;
   const bool encrypt = w->password != nullptr;
   const uint32_t crypt_len = encrypt ? kCryptHeaderLen : 0;
 
-  if (entry_name.empty()) return kZipBadArguments;
-  if (WideToUtf16(entry_name).size() > kNameArea - 1) return kZipBadArguments;
-  std::wstring name = entry_name;
-  for (wchar_t& c : name) {
-    if (c == L'\\') c = L'/';
-  }
+  std::wstring name;
+  std::string oem;
+  if (uint32_t code = CheckEntryName(entry_name, &name, &oem)) return code;
   const uint16_t method = ZipIsArchiveName(name) ? 0 : 8;
 
-  std::string oem = platform::WideToOem(name);
-  if (oem.empty() || oem.size() > kNameArea - 1) return kZipBadArguments;
-
-  w->src = platform::File::OpenRead(source_path);
-  if (!w->src.IsOpen()) return kZipCouldNotOpen;
-  platform::FileInfo info;
-  bool executable = false;
-  if (!w->src.Info(&info) || !TestExecutable(w, info.size, &executable)) {
-    w->src.Close();
-    return kZipCouldNotOpen;
-  }
-  if (info.size > kLargestSource) {
-    w->src.Close();
-    return kZipBadArguments;
-  }
-  w->attributes = ZipExternalAttributes(info.attributes, executable);
-  w->mtime = info.modified;
-  w->atime = info.accessed;
-  w->ctime = info.created;
-  w->dos_stamp = ZipDosStampFromUnix(info.modified);
-  w->expected_size = int32_t(info.size);
+  SourceFacts facts;
+  if (uint32_t code = source.Open(w, &facts)) return code;
+  w->attributes = facts.attributes;
+  w->mtime = facts.mtime;
+  w->atime = facts.atime;
+  w->ctime = facts.ctime;
+  w->dos_stamp = facts.dos_stamp;
+  w->expected_size = facts.expected_size;
 
   auto* r = static_cast<ZipEntryRecord*>(ZipAllocate(sizeof(ZipEntryRecord)));
   if (!r) {
-    w->src.Close();
+    source.Close(w);
     return kZipNoMemory;
   }
   std::memset(r, 0, sizeof *r);
@@ -356,7 +528,7 @@ uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, const std::wstri
 
   auto fail = [&](uint32_t code) {
     w->encrypting = false;
-    w->src.Close();
+    source.Close(w);
     ZipRelease(r);
     return code;
   };
@@ -368,7 +540,7 @@ uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, const std::wstri
 
   if (encrypt) {
     uint8_t crypt_header[kCryptHeaderLen];
-    uint32_t seed = platform::DesktopHandleValue() ^ platform::TickCount();
+    uint32_t seed = HeaderSeed();
     MakeEncryptionHeader(&w->keys, w->password, seed, uint16_t(w->dos_stamp & 0xFFFF), crypt_header);
     if (!Append(w, crypt_header, sizeof crypt_header)) return fail(kZipWriteFailed);
   }
@@ -377,37 +549,13 @@ uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, const std::wstri
   w->crc = 0;
   w->compressed_size = 0;
   w->encrypting = encrypt;
-  uint32_t data_result = kZipSuccess;
-  if (method == 8) {
-    if (!w->deflate) w->deflate = DeflateStateCreate();
-    if (!w->deflate) {
-      w->written += w->compressed_size;
-      return fail(kZipNoMemory);
-    }
-    DeflateJob job;
-    job.level = 8;
-    job.ctx = w;
-    job.read = ReadSource;
-    job.flush = FlushCompressed;
-    job.out_buf = w->transfer;
-    job.out_size = kTransferSize;
-    job.gp_flags = &r->flags;
-    DeflateRun(w->deflate, job);
-    if (DeflateError(w->deflate)) data_result = kZipDeflateFailed;
-  } else {
-    for (;;) {
-      int n = ReadSource(w, w->transfer, kTransferSize);
-      if (n <= 0) break;
-      size_t k = Output(w, w->transfer, size_t(n));
-      w->compressed_size += uint32_t(k);
-      if (k != size_t(n)) {
-        data_result = kZipSizeMismatch;
-        break;
-      }
-    }
+  uint32_t data_result = source.Produce(w, method, &r->flags);
+  if (data_result == kZipNoMemory) {
+    w->written += w->compressed_size;
+    return fail(kZipNoMemory);
   }
   w->encrypting = false;
-  w->src.Close();
+  source.Close(w);
   w->written += w->compressed_size;
   w->expected_size = int32_t(w->bytes_read);
   if (uint32_t code = DataFailure(w, data_result)) return fail(code);
@@ -420,11 +568,11 @@ uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, const std::wstri
   if (!encrypt) {
     r->flags &= uint16_t(~kFlagDescriptor);
     r->local_flags = r->flags;
-    bool ok = w->out.SeekSet(r->local_offset);
+    bool ok = w->out->SeekSet(r->local_offset);
     size_t len = ok ? BuildLocalHeader(*r, header) : 0;
     ok = ok && Output(w, header, len) == len;
     // Whatever happened, later output belongs at the end.
-    ok = w->out.SeekSet(w->written) && ok;
+    ok = w->out->SeekSet(w->written) && ok;
     if (!ok) return fail(kZipWriteFailed);
   } else {
     if (method == 0 && !size_as_announced) return fail(kZipCannotChange);
@@ -500,13 +648,14 @@ const char* ZipResultText(uint32_t code) {
   }
 }
 
-ZipHandle ZipCreate(const std::wstring& archive_path, const char* password) {
+ZipHandle ZipCreate(const std::wstring& archive_path, const char* password, platform::FileSystem& fs) {
   void* mem = ZipAllocate(sizeof(ZipWriter));
   if (!mem) {
     Finish(kZipNoMemory);
     return nullptr;
   }
   ZipWriter* w = new (mem) ZipWriter;
+  w->fs = &fs;
   if (password && *password) {
     size_t n = std::strlen(password);
     w->password = static_cast<char*>(ZipAllocate(n + 1));
@@ -523,8 +672,8 @@ ZipHandle ZipCreate(const std::wstring& archive_path, const char* password) {
     Finish(kZipNoMemory);
     return nullptr;
   }
-  w->out = platform::File::CreateAlways(archive_path);
-  if (!w->out.IsOpen()) {
+  w->out = fs.CreateAlways(archive_path);
+  if (!w->out) {
     ZipRelease(h);
     DestroyWriter(w);
     Finish(kZipCouldNotOpen);
@@ -539,7 +688,8 @@ ZipHandle ZipCreate(const std::wstring& archive_path, const char* password) {
 uint32_t ZipAdd(ZipHandle h, const std::wstring& entry_name, const std::wstring& source_path) {
   if (!h) return Finish(kZipBadArguments);
   if (h->kind != kZipHandleKind) return Finish(kZipWrongKind);
-  return Finish(AddEntry(h->writer, entry_name, source_path));
+  FileSource source(source_path);
+  return Finish(AddEntry(h->writer, entry_name, source));
 }
 
 uint32_t ZipEndAdditions(ZipHandle h) {
@@ -560,12 +710,94 @@ uint32_t ZipClose(ZipHandle h) {
   uint32_t code = kZipSuccess;
   if (!w->directory_written) code = WriteDirectory(w);
   w->directory_written = true;
-  w->out.Close();
+  w->out.reset();
   DestroyWriter(w);
   h->kind = 0;
   ZipRelease(h);
   return Finish(code);
 }
+
+uint32_t ZipPrepare(const std::wstring& entry_name, const std::wstring& source_path, const std::wstring& spill_path,
+                    ZipPrepared** out, platform::FileSystem& fs) {
+  *out = nullptr;
+  std::wstring name;
+  std::string oem;
+  if (uint32_t code = CheckEntryName(entry_name, &name, &oem)) return code;
+  void* mem = ZipAllocate(sizeof(ZipPrepared));
+  if (!mem) return kZipNoMemory;
+  ZipPrepared* p = new (mem) ZipPrepared;
+  p->fs = &fs;
+  p->entry_name = entry_name;
+  p->spill_path = spill_path;
+  auto fail = [&](uint32_t code) {
+    ZipPreparedFree(p);
+    return code;
+  };
+  p->src = fs.OpenRead(source_path);
+  if (!p->src) return fail(kZipCouldNotOpen);
+  uint32_t code = ReadFacts(*p->src, &p->facts, nullptr, [p](uint64_t size, bool* executable) {
+    *executable = false;
+    if (size <= 40) return true;
+    uint8_t head[1024];
+    int64_t n = p->src->Read(head, sizeof head);
+    *executable = n > 0 && ZipLooksExecutable(head, size_t(n));
+    return p->src->SeekSet(0);
+  });
+  if (code) return fail(code);
+
+  uint32_t data_result = kZipSuccess;
+  if (!ZipIsArchiveName(name)) {
+    DeflateState* ds = DeflateStateCreate();
+    if (!ds) return fail(kZipNoMemory);
+    DeflateJob job;
+    job.level = 8;
+    job.ctx = p;
+    job.read = PreparedRead;
+    job.flush = PreparedFlush;
+    job.out_buf = p->transfer;
+    job.out_size = kTransferSize;
+    job.gp_flags = &p->gp_bits;
+    DeflateRun(ds, job);
+    if (DeflateError(ds)) data_result = kZipDeflateFailed;
+    DeflateStateDestroy(ds);
+  } else {
+    for (;;) {
+      int n = PreparedRead(p, p->transfer, kTransferSize);
+      if (n <= 0) break;
+      if (!PreparedKeep(p, p->transfer, size_t(n))) {
+        data_result = kZipSizeMismatch;
+        break;
+      }
+    }
+  }
+  p->src.reset();
+  p->spill.reset();
+  // The same precedence as an add: a recorded failure first, then a failed data stream.
+  if (p->error) return fail(p->error);
+  if (data_result) return fail(kZipWriteFailed);
+  *out = p;
+  return kZipSuccess;
+}
+
+uint32_t ZipAddPrepared(ZipHandle h, const ZipPrepared* p) {
+  if (!h || !p) return Finish(kZipBadArguments);
+  if (h->kind != kZipHandleKind) return Finish(kZipWrongKind);
+  PreparedSource source(*p);
+  return Finish(AddEntry(h->writer, p->entry_name, source));
+}
+
+void ZipPreparedFree(ZipPrepared* p) {
+  if (!p) return;
+  p->src.reset();
+  p->spill.reset();
+  if (p->spilled) p->fs->RemoveFile(p->spill_path);
+  p->~ZipPrepared();
+  ZipRelease(p);
+}
+
+void ZipSetPreparedMemoryForTest(size_t bytes) { g_prepared_memory.store(bytes ? bytes : 4u << 20); }
+
+void ZipFixSeedForTest(int64_t seed) { g_fixed_seed.store(seed < 0 ? -1 : seed); }
 
 uint32_t ZipLastResult() { return g_last_result.load(std::memory_order_relaxed); }
 
@@ -620,7 +852,5 @@ bool ZipLooksExecutable(const uint8_t* head, size_t n) {
   if (pe < 64 || pe > n - 4) return false;
   return std::memcmp(head + pe, "PE\0\0", 4) == 0;
 }
-
-void ZipFailWritesAfterForTest(int64_t bytes) { g_write_budget.store(bytes < 0 ? -1 : bytes); }
 
 }  // namespace vq::zip

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/Calendar.h"
+#include "platform/FileSystem.h"
 
 namespace vq::zip {
 
@@ -54,8 +55,10 @@ using ZipHandle = ZipHandleRecord*;
 constexpr int32_t kZipHandleKind = 2;
 
 // Creates (or replaces) the archive file. A null or empty password means no encryption.
-// Returns null on failure; the reason is in ZipLastResult().
-ZipHandle ZipCreate(const std::wstring& archive_path, const char* password);
+// Returns null on failure; the reason is in ZipLastResult(). Every file the writer touches, the
+// archive and the sources of its entries, goes through fs.
+ZipHandle ZipCreate(const std::wstring& archive_path, const char* password,
+                    platform::FileSystem& fs = platform::RealFileSystem());
 // Adds one entry named entry_name (backslashes become '/') with the bytes of source_path.
 uint32_t ZipAdd(ZipHandle h, const std::wstring& entry_name, const std::wstring& source_path);
 // Writes the central directory (unless already written), closes the file and frees the handle
@@ -64,6 +67,28 @@ uint32_t ZipClose(ZipHandle h);
 // Writes the central directory now; later adds answer kZipAdditionsEnded. ZipClose is still
 // needed to release the handle.
 uint32_t ZipEndAdditions(ZipHandle h);
+// ---- Compress once, write several archives.
+
+// A source read (and, unless its name asks for storing, deflated) once. The compressed bytes are
+// held in memory up to 4 MiB and beyond that in a spill file, so memory stays bounded whatever
+// the size of the source.
+struct ZipPrepared;
+// Reads the source as ZipAdd would, with the same checks and result codes; *out is null on
+// failure. spill_path: where compressed bytes beyond the memory part go (removed by
+// ZipPreparedFree).
+uint32_t ZipPrepare(const std::wstring& entry_name, const std::wstring& source_path, const std::wstring& spill_path,
+                    ZipPrepared** out, platform::FileSystem& fs = platform::RealFileSystem());
+// Adds the prepared entry: the archive is byte for byte what ZipAdd of the same source would
+// write (the random bytes of the encryption header aside).
+uint32_t ZipAddPrepared(ZipHandle h, const ZipPrepared* prepared);
+void ZipPreparedFree(ZipPrepared* prepared);
+
+// Test seam: the encryption header's generator starts from this seed instead of a varying one
+// (a negative value restores the varying seed), so archives can be compared byte for byte.
+void ZipFixSeedForTest(int64_t seed);
+// Test seam: the memory part of a prepared source holds this many bytes (0 restores 4 MiB).
+void ZipSetPreparedMemoryForTest(size_t bytes);
+
 // The result of the latest ZipCreate, ZipAdd or ZipClose in the process (any thread).
 uint32_t ZipLastResult();
 
@@ -84,11 +109,5 @@ uint32_t ZipDosStampFromUnix(UnixTime t);
 // True when the first n bytes of a file start a Windows PE image (an "MZ" header whose e_lfanew
 // points at "PE\0\0" within those bytes) or an ELF image.
 bool ZipLooksExecutable(const uint8_t* head, size_t n);
-
-// ---- Test seams.
-
-// Archive writes stop succeeding once this many more bytes have been written (each write then
-// reports only what fitted, later ones 0); a negative value switches the limit off.
-void ZipFailWritesAfterForTest(int64_t bytes);
 
 }  // namespace vq::zip

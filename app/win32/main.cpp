@@ -32,5 +32,7 @@ class CVQTimeApp {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   vq::win::CVQTimeApp app;
   app.InitInstance();
-  return 0;
+  // The engine threads still run and may be logging or saving: end the process here, before the
+  // runtime's exit code destroys anything they use (as the terminal build does with _exit).
+  ExitProcess(0);
 }

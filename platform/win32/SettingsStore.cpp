@@ -31,12 +31,19 @@ bool SettingsKey::GetString(const std::wstring& name, std::wstring* out) const {
   if (!impl_->key) return false;
   DWORD type = 0, bytes = 0;
   if (RegQueryValueExW(impl_->key, name.c_str(), nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS) return false;
-  if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
-  std::wstring buf(bytes / sizeof(wchar_t) + 1, L'\0');
-  DWORD size = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
-  if (RegQueryValueExW(impl_->key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&buf[0]), &size) !=
-      ERROR_SUCCESS)
-    return false;
+  std::wstring buf;
+  DWORD size = 0;
+  // Another thread may store a longer text between the size query and the read; the read then
+  // reports the new size and is made again, rather than the value counting as missing.
+  LONG rc = ERROR_MORE_DATA;
+  for (int attempt = 0; attempt < 8 && rc == ERROR_MORE_DATA; ++attempt) {
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
+    buf.assign(bytes / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
+    rc = RegQueryValueExW(impl_->key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&buf[0]), &size);
+    if (rc == ERROR_MORE_DATA) bytes = size;
+  }
+  if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
   buf.resize(size / sizeof(wchar_t));
   // The stored data normally carries its terminating NUL; the text ends at the first one.
   size_t nul = buf.find(L'\0');

@@ -1,0 +1,118 @@
+// The file-system seam: everything the backup engine and the ZIP writer do to files goes through
+// one interface, so tests can wrap the real one and make a write fail, a disk fill up, a file
+// vanish or a rename fail at exactly the wrong moment.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/Calendar.h"
+#include "platform/File.h"
+
+namespace vq::platform {
+
+// One open file. Reads distinguish the end of the file (0) from a failure (-1): a failed read
+// must never pass for a short file.
+class FileStream {
+ public:
+  virtual ~FileStream() = default;
+  // Bytes read; 0 at the end; -1 when the read failed.
+  virtual int64_t Read(void* buf, size_t n) = 0;
+  // Bytes written (fewer than n, or 0, when the write failed or the disk is full).
+  virtual size_t Write(const void* buf, size_t n) = 0;
+  virtual bool SeekSet(uint64_t offset) = 0;
+  virtual bool Info(FileInfo* out) = 0;
+};
+
+// One entry of a directory listing (never "." or "..").
+struct DirEntry {
+  std::wstring name;
+  uint32_t attributes = 0;  // FileAttr bits
+  uint64_t size = 0;
+  UnixTime modified = 0;  // last write, seconds since 1970 UTC
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // Read access, others may read too. Null on failure (LastError tells why).
+  virtual std::unique_ptr<FileStream> OpenRead(const std::wstring& path) = 0;
+  // Write access, no sharing; an existing file is truncated and replaced.
+  virtual std::unique_ptr<FileStream> CreateAlways(const std::wstring& path) = 0;
+
+  // The entries of a directory in the order the platform lists them. False when the directory
+  // cannot be listed (missing, not a directory, path too long).
+  virtual bool List(const std::wstring& dir, std::vector<DirEntry>* out) = 0;
+  // A fresh look at one path: attributes, size and last-write time (the name is not filled in).
+  // False when it does not exist (LastError tells why).
+  virtual bool Stat(const std::wstring& path, DirEntry* out) = 0;
+  virtual bool Exists(const std::wstring& path) = 0;
+  virtual bool IsDirectory(const std::wstring& path) = 0;
+
+  // Copies a file, replacing the target; the copy keeps the source's times and attributes.
+  virtual bool Copy(const std::wstring& from, const std::wstring& to) = 0;
+  // Moves a file over an existing one in one step (same volume).
+  virtual bool Rename(const std::wstring& from, const std::wstring& to) = 0;
+  virtual bool RemoveFile(const std::wstring& path) = 0;
+  virtual bool RemoveDir(const std::wstring& path) = 0;
+  // Creates the directory with all missing parents; an existing directory is success.
+  virtual bool CreateDirectoryTree(const std::wstring& path) = 0;
+  virtual bool GetAttributes(const std::wstring& path, uint32_t* out) = 0;
+  virtual bool SetAttributes(const std::wstring& path, uint32_t attributes) = 0;
+
+  // The system's error code of the calling thread's last failed call.
+  virtual int LastError() = 0;
+};
+
+// The platform's own file system (one object for the life of the process).
+FileSystem& RealFileSystem();
+
+// A decorator base: forwards every call to an inner file system. Tests derive from it and
+// override only what they break.
+class ForwardingFileSystem : public FileSystem {
+ public:
+  explicit ForwardingFileSystem(FileSystem& inner) : inner_(inner) {}
+  std::unique_ptr<FileStream> OpenRead(const std::wstring& p) override { return inner_.OpenRead(p); }
+  std::unique_ptr<FileStream> CreateAlways(const std::wstring& p) override { return inner_.CreateAlways(p); }
+  bool List(const std::wstring& d, std::vector<DirEntry>* out) override { return inner_.List(d, out); }
+  bool Stat(const std::wstring& p, DirEntry* out) override { return inner_.Stat(p, out); }
+  bool Exists(const std::wstring& p) override { return inner_.Exists(p); }
+  bool IsDirectory(const std::wstring& p) override { return inner_.IsDirectory(p); }
+  bool Copy(const std::wstring& f, const std::wstring& t) override { return inner_.Copy(f, t); }
+  bool Rename(const std::wstring& f, const std::wstring& t) override { return inner_.Rename(f, t); }
+  bool RemoveFile(const std::wstring& p) override { return inner_.RemoveFile(p); }
+  bool RemoveDir(const std::wstring& p) override { return inner_.RemoveDir(p); }
+  bool CreateDirectoryTree(const std::wstring& p) override { return inner_.CreateDirectoryTree(p); }
+  bool GetAttributes(const std::wstring& p, uint32_t* out) override { return inner_.GetAttributes(p, out); }
+  bool SetAttributes(const std::wstring& p, uint32_t a) override { return inner_.SetAttributes(p, a); }
+  int LastError() override { return inner_.LastError(); }
+
+ protected:
+  FileSystem& inner_;
+};
+
+// Waits for changes below one directory, the whole subtree. Windows: ReadDirectoryChangesW on
+// the directory opened with backup semantics. POSIX: inotify with a watch per directory; new
+// directories are watched as they appear and the files already inside them are reported.
+class DirWatcher {
+ public:
+  virtual ~DirWatcher() = default;
+
+  enum class Result { Changes, Overflow, Failed };
+  struct Change {
+    uint32_t action = 0;  // the platform's action code (Windows FILE_ACTION_*; POSIX: the same numbers)
+    std::wstring name;    // relative to the watched directory, platform separators
+  };
+  // Blocks until changes come. Changes: *out holds at least one record. Overflow: changes were
+  // lost (more than the buffer held). Failed: the wait itself failed (e.g. the directory went).
+  virtual Result Wait(std::vector<Change>* out) = 0;
+
+  // Null when the directory cannot be opened for watching.
+  static std::unique_ptr<DirWatcher> Open(const std::wstring& dir);
+};
+
+}  // namespace vq::platform

@@ -1,0 +1,285 @@
+#include "platform/FileSystem.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "common/Text.h"
+
+namespace vq::platform {
+
+namespace {
+thread_local int g_error = 0;
+
+std::string Native(const std::wstring& p) { return WideToUtf8(p); }
+
+int Fail() {
+  g_error = errno;
+  return 0;
+}
+
+bool HiddenName(const std::string& name) { return !name.empty() && name[0] == '.'; }
+
+uint32_t AttributesOf(const struct stat& st, bool hidden) {
+  uint32_t a = 0;
+  if (S_ISDIR(st.st_mode))
+    a |= kAttrDirectory;
+  else
+    a |= kAttrArchive;
+  if ((st.st_mode & S_IWUSR) == 0) a |= kAttrReadOnly;
+  if (hidden) a |= kAttrHidden;
+  return a;
+}
+
+std::string BaseName(const std::string& p) {
+  size_t end = p.size();
+  while (end > 1 && p[end - 1] == '/') --end;
+  size_t slash = p.rfind('/', end - 1);
+  return p.substr(slash == std::string::npos ? 0 : slash + 1, end - (slash == std::string::npos ? 0 : slash + 1));
+}
+
+class PosixStream : public FileStream {
+ public:
+  explicit PosixStream(int fd) : fd_(fd) {}
+  ~PosixStream() override { ::close(fd_); }
+
+  int64_t Read(void* buf, size_t n) override {
+    for (;;) {
+      ssize_t r = ::read(fd_, buf, n);
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) {
+        g_error = errno;
+        return -1;
+      }
+      return r;
+    }
+  }
+
+  size_t Write(const void* buf, size_t n) override {
+    const char* p = static_cast<const char*>(buf);
+    size_t done = 0;
+    while (done < n) {
+      ssize_t r = ::write(fd_, p + done, n - done);
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) {
+        g_error = r < 0 ? errno : ENOSPC;
+        break;
+      }
+      done += size_t(r);
+    }
+    return done;
+  }
+
+  bool SeekSet(uint64_t offset) override { return lseek(fd_, off_t(offset), SEEK_SET) >= 0; }
+
+  bool Info(FileInfo* out) override {
+    struct stat st;
+    if (fstat(fd_, &st) != 0) return Fail();
+    bool hidden = false;
+#ifdef __linux__
+    char link[64];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd_);
+    char target[4096];
+    ssize_t n = readlink(link, target, sizeof target - 1);
+    if (n > 0) hidden = HiddenName(BaseName(std::string(target, size_t(n))));
+#endif
+    out->attributes = AttributesOf(st, hidden);
+    out->size = uint64_t(st.st_size);
+    out->modified = st.st_mtime;
+    out->accessed = st.st_atime;
+    out->created = st.st_ctime;
+    return true;
+  }
+
+ private:
+  int fd_;
+};
+
+class PosixFileSystem : public FileSystem {
+ public:
+  std::unique_ptr<FileStream> OpenRead(const std::wstring& path) override {
+    int fd = ::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      Fail();
+      return nullptr;
+    }
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      // Windows refuses to open a directory as a file; so do we.
+      ::close(fd);
+      g_error = EISDIR;
+      return nullptr;
+    }
+    return std::make_unique<PosixStream>(fd);
+  }
+
+  std::unique_ptr<FileStream> CreateAlways(const std::wstring& path) override {
+    int fd = ::open(Native(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      Fail();
+      return nullptr;
+    }
+    return std::make_unique<PosixStream>(fd);
+  }
+
+  bool List(const std::wstring& dir, std::vector<DirEntry>* out) override {
+    out->clear();
+    std::string d = Native(dir);
+    DIR* h = opendir(d.empty() ? "." : d.c_str());
+    if (!h) return Fail();
+    int dfd = dirfd(h);
+    for (;;) {
+      errno = 0;
+      struct dirent* e = readdir(h);
+      if (!e) break;
+      std::string name = e->d_name;
+      if (name == "." || name == "..") continue;
+      DirEntry de;
+      de.name = Utf8ToWide(name);
+      // The walk needs only the kind and the name; the engine looks a file up again before it
+      // uses its size or time, so the common case costs no stat here.
+      if (e->d_type == DT_DIR) {
+        de.attributes = kAttrDirectory | (HiddenName(name) ? uint32_t(kAttrHidden) : 0u);
+      } else if (e->d_type == DT_REG) {
+        de.attributes = kAttrArchive | (HiddenName(name) ? uint32_t(kAttrHidden) : 0u);
+      } else {
+        // Unknown kinds and links: links are followed, as Windows lists a link's target.
+        struct stat st;
+        if (fstatat(dfd, e->d_name, &st, 0) != 0) continue;  // gone, or a dangling link
+        if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
+        de.attributes = AttributesOf(st, HiddenName(name));
+        de.size = uint64_t(st.st_size);
+        de.modified = st.st_mtime;
+      }
+      out->push_back(std::move(de));
+    }
+    closedir(h);
+    return true;
+  }
+
+  bool Stat(const std::wstring& path, DirEntry* out) override {
+    std::string p = Native(path);
+    struct stat st;
+    if (stat(p.c_str(), &st) != 0) return Fail();
+    out->attributes = AttributesOf(st, HiddenName(BaseName(p)));
+    out->size = uint64_t(st.st_size);
+    out->modified = st.st_mtime;
+    return true;
+  }
+
+  bool Exists(const std::wstring& path) override {
+    struct stat st;
+    if (stat(Native(path).c_str(), &st) != 0) return Fail();
+    return true;
+  }
+
+  bool IsDirectory(const std::wstring& path) override {
+    struct stat st;
+    if (stat(Native(path).c_str(), &st) != 0) return Fail();
+    return S_ISDIR(st.st_mode);
+  }
+
+  bool Copy(const std::wstring& from, const std::wstring& to) override {
+    int in = ::open(Native(from).c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return Fail();
+    struct stat st;
+    if (fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
+      g_error = errno ? errno : EISDIR;
+      ::close(in);
+      return false;
+    }
+    std::string target = Native(to);
+    // A read-only target would refuse the truncating open; replace it instead.
+    unlink(target.c_str());
+    int outFd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (outFd < 0) {
+      Fail();
+      ::close(in);
+      return false;
+    }
+    bool ok = true;
+    std::vector<char> buf(1 << 16);
+    for (;;) {
+      ssize_t r = ::read(in, buf.data(), buf.size());
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) {
+        ok = Fail();
+        break;
+      }
+      if (r == 0) break;
+      ssize_t done = 0;
+      while (done < r) {
+        ssize_t w = ::write(outFd, buf.data() + done, size_t(r - done));
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) {
+          g_error = w < 0 ? errno : ENOSPC;
+          ok = false;
+          break;
+        }
+        done += w;
+      }
+      if (!ok) break;
+    }
+    if (ok) {
+      struct timespec times[2] = {st.st_atim, st.st_mtim};
+      futimens(outFd, times);
+      fchmod(outFd, st.st_mode & 07777);
+    }
+    if (::close(outFd) != 0 && ok) ok = Fail();
+    ::close(in);
+    if (!ok) unlink(target.c_str());
+    return ok;
+  }
+
+  bool Rename(const std::wstring& from, const std::wstring& to) override {
+    if (rename(Native(from).c_str(), Native(to).c_str()) != 0) return Fail();
+    return true;
+  }
+
+  bool RemoveFile(const std::wstring& path) override {
+    if (unlink(Native(path).c_str()) != 0) return Fail();
+    return true;
+  }
+
+  bool RemoveDir(const std::wstring& path) override {
+    if (rmdir(Native(path).c_str()) != 0) return Fail();
+    return true;
+  }
+
+  bool CreateDirectoryTree(const std::wstring& path) override { return platform::CreateDirectoryTree(path); }
+
+  bool GetAttributes(const std::wstring& path, uint32_t* out) override {
+    std::string p = Native(path);
+    struct stat st;
+    if (stat(p.c_str(), &st) != 0) return Fail();
+    *out = AttributesOf(st, HiddenName(BaseName(p)));
+    return true;
+  }
+
+  bool SetAttributes(const std::wstring& path, uint32_t attributes) override {
+    // Only the read-only bit has a POSIX meaning: the owner's write permission.
+    std::string p = Native(path);
+    struct stat st;
+    if (stat(p.c_str(), &st) != 0) return Fail();
+    mode_t mode = st.st_mode & 07777;
+    mode = (attributes & kAttrReadOnly) ? (mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH)) : (mode | S_IWUSR);
+    if (chmod(p.c_str(), mode) != 0) return Fail();
+    return true;
+  }
+
+  int LastError() override { return g_error; }
+};
+
+}  // namespace
+
+FileSystem& RealFileSystem() {
+  // Never destroyed: worker threads may still use it while the process ends.
+  static FileSystem* fs = new PosixFileSystem();
+  return *fs;
+}
+
+}  // namespace vq::platform

@@ -1,0 +1,461 @@
+// Backup passes and cleaning on a real temporary tree, and every failure the pass must survive,
+// driven through the file-system seam: a file that vanishes, a copy that cannot be made, a view
+// that is missing, a disk that fills, a rename that fails, a read that breaks off.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <thread>
+
+#include "backup/BackUp.h"
+#include "backup/Clean.h"
+#include "backup/EngineState.h"
+#include "backup/Schedule.h"
+#include "backup/WorkDirs.h"
+#include "common/Text.h"
+#include "platform/Clock.h"
+#include "platform/CodePage.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+#include "settings/AppSettings.h"
+#include "settings/Log.h"
+#include "tests/support/FaultyFileSystem.h"
+#include "tests/support/SettingsGuard.h"
+#include "tests/support/TestSupport.h"
+#include "tests/zip/TestInflate.h"
+#include "zip/Crc32.h"
+#include "zip/ZipCipher.h"
+
+using namespace vq;
+using platform::RealFileSystem;
+
+namespace {
+
+uint32_t U16(const std::string& b, size_t at) {
+  return uint32_t(uint8_t(b.at(at))) | uint32_t(uint8_t(b.at(at + 1))) << 8;
+}
+uint32_t U32(const std::string& b, size_t at) { return U16(b, at) | U16(b, at + 2) << 16; }
+
+// Opens a one-entry archive as an unzipping reader would: through the central directory, the
+// password and the inflater. Returns the entry's name and content; fails the test when the
+// archive is not sound.
+bool ReadOneEntry(const std::wstring& path, const char* password, std::string* name, std::string* content) {
+  std::string b = vqtest::ReadAll(path);
+  if (b.size() < 22 + 46 + 30) return false;
+  size_t end = b.size() - 22;
+  if (U32(b, end) != 0x06054B50 || U16(b, end + 10) != 1) return false;
+  size_t cd = U32(b, end + 16);
+  if (U32(b, cd) != 0x02014B50) return false;
+  uint32_t flags = U16(b, cd + 8), method = U16(b, cd + 10), crc = U32(b, cd + 16);
+  uint32_t csize = U32(b, cd + 20), usize = U32(b, cd + 24), nlen = U16(b, cd + 28);
+  size_t local = U32(b, cd + 42);
+  if (U32(b, local) != 0x04034B50) return false;
+  *name = b.substr(local + 30, U16(b, local + 26));
+  if (*name != b.substr(cd + 46, nlen)) return false;
+  std::string data = b.substr(local + 30 + U16(b, local + 26) + U16(b, local + 28), csize);
+  if (flags & 1) {
+    zip::ZipCipherKeys k;
+    zip::CipherInitKeys(&k, password);
+    for (auto& c : data) {
+      uint8_t p = uint8_t(c) ^ zip::CipherStreamByte(k);
+      zip::CipherUpdateKeys(&k, p);
+      c = char(p);
+    }
+    data = data.substr(12);
+  }
+  if (method == 8) {
+    vqtest::InflateResult r = vqtest::TestInflate(data);
+    if (!r.error.empty()) return false;
+    *content = r.out;
+  } else {
+    *content = data;
+  }
+  return content->size() == usize && zip::Crc32Update(0, content->data(), content->size()) == crc;
+}
+
+class BackUpPassTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = vqtest::MakeScratchDir(L"pass");
+    vqtest::PointConfigAt(root_);
+    sep_ = platform::PathSeparator();
+    src_ = root_ + L"src" + sep_;
+    dest_ = root_ + L"dest" + sep_;
+    SetLogDirectoryForTest(root_);
+    AppSettings.logFileName.Set(L"vq.lumen.log.txt");
+    AppSettings.S_DIR_SRCDATA.Set(src_);
+    AppSettings.S_DIR_DESTDATA.Set(dest_);
+    AppSettings.S_ZIP_PSW.Set(L"739");
+    AppSettings.fFilterSr.Set(kDefaultFilter);
+    AppSettings.maxFSize.store(1);
+    AppSettings.vqDebug.store(0);
+    WorkDirs d = ComputeWorkDirs(dest_, root_ + L"tmp" + sep_, sep_);
+    AppSettings.S_DIR_TEMP.Set(d.temp);
+    AppSettings.S_DIR_ST_LIST.Set(d.list);
+    AppSettings.S_DIR_ST_HIST.Set(d.history);
+    AppSettings.S_DIR_ST_DIR.Set(d.folder);
+    CreateWorkDirs();
+    AppSettings.timeLastBk.store(0);
+    srcChanged.store(0);
+  }
+  void TearDown() override {
+    SetLogDirectoryForTest(L"");
+    srcChanged.store(0);
+  }
+
+  std::wstring Put(const std::wstring& rel, const std::string& data) {
+    std::wstring p = src_ + rel;
+    size_t slash = p.rfind(sep_);
+    RealFileSystem().CreateDirectoryTree(p.substr(0, slash + 1));
+    auto s = RealFileSystem().CreateAlways(p);
+    EXPECT_TRUE(s);
+    if (s) {
+      EXPECT_EQ(s->Write(data.data(), data.size()), data.size());
+    }
+    return p;
+  }
+  ArchivePaths Archives(const std::wstring& path) {
+    platform::DirEntry e;
+    EXPECT_TRUE(RealFileSystem().Stat(path, &e));
+    CalendarTime c;
+    platform::ToLocalCalendar(e.modified, &c);
+    WorkDirs d{AppSettings.S_DIR_TEMP.Get(), AppSettings.S_DIR_ST_LIST.Get(), AppSettings.S_DIR_ST_HIST.Get(),
+               AppSettings.S_DIR_ST_DIR.Get()};
+    return ArchivePathsFor(d, path, path.substr(path.rfind(sep_) + 1), c, platform::RootLength());
+  }
+  // The three archives exist and each holds exactly the entry name with the content.
+  void ExpectArchived(const std::wstring& path, const std::string& content) {
+    ArchivePaths a = Archives(path);
+    // Entry names are in the OEM code page (936 on a Chinese desktop, UTF-8 on POSIX).
+    std::string wantName = platform::WideToOem(path.substr(path.rfind(sep_) + 1));
+    for (const std::wstring& z : {a.list, a.history, a.folder}) {
+      SCOPED_TRACE(WideToUtf8(z));
+      std::string name, got;
+      ASSERT_TRUE(ReadOneEntry(z, "739", &name, &got));
+      EXPECT_EQ(name, wantName);
+      EXPECT_TRUE(got == content) << "content differs";
+    }
+  }
+  // Every file below dir with its bytes.
+  std::map<std::wstring, std::string> Snapshot(const std::wstring& dir) {
+    std::map<std::wstring, std::string> out;
+    std::vector<platform::DirEntry> entries;
+    RealFileSystem().List(dir, &entries);
+    for (const auto& e : entries) {
+      std::wstring p = dir + e.name;
+      if (e.attributes & platform::kAttrDirectory) {
+        auto sub = Snapshot(p + sep_);
+        out.insert(sub.begin(), sub.end());
+      } else {
+        out[p] = vqtest::ReadAll(p);
+      }
+    }
+    return out;
+  }
+  static std::vector<std::wstring> Keys(const std::map<std::wstring, std::string>& m) {
+    std::vector<std::wstring> k;
+    for (const auto& e : m) k.push_back(e.first);
+    return k;
+  }
+  std::wstring Log() { return vqtest::DecodeLog(vqtest::ReadAll(root_ + L"vq.lumen.log.txt")); }
+  bool Logged(const std::wstring& line) { return Log().find(line) != std::wstring::npos; }
+  void MakeHidden(const std::wstring& path) {
+    uint32_t a = 0;
+    ASSERT_TRUE(RealFileSystem().GetAttributes(path, &a));
+    RealFileSystem().SetAttributes(path, a | platform::kAttrHidden);
+  }
+
+  vqtest::SettingsGuard keep_;
+  std::wstring root_, src_, dest_;
+  wchar_t sep_;
+};
+
+TEST_F(BackUpPassTest, APassArchivesTheSelectedFilesAndASecondOneNothing) {
+  platform::FileSystem& fs = RealFileSystem();
+  std::string big(1048577, 'b');
+  std::wstring a = Put(L"a.txt", "alpha\n");
+  std::wstring b = Put(std::wstring(L"sub") + sep_ + L"报告.TXT", std::string(200000, 'x') + "tail");
+  std::wstring exact = Put(L"exact.txt", std::string(1048576, 'e'));
+  std::wstring d = Put(std::wstring(L"y") + sep_ + L"Ups" + sep_ + L"d.txt", "other case is walked");
+  std::wstring same1 = Put(std::wstring(L"one") + sep_ + L"same.txt", "first");
+  std::wstring same2 = Put(std::wstring(L"two") + sep_ + L"same.txt", "second");
+  std::wstring tooBig = Put(L"big.txt", big);
+  std::wstring make = Put(L"Makefile", "all:");
+  std::wstring ups = Put(std::wstring(L"x") + sep_ + L"ups" + sep_ + L"c.txt", "skipped folder");
+#ifdef _WIN32
+  std::wstring hidden = Put(L"h.txt", "hidden");
+  MakeHidden(hidden);
+#else
+  std::wstring hidden = Put(L".h.txt", "hidden");
+#endif
+
+  platform::SleepMs(1100);  // the files are older than the pass's first second
+  const UnixTime before = platform::Now();
+  RunBackUpPass(fs);
+  EXPECT_EQ(backFileCount.load(), 6);
+  EXPECT_EQ(srcChanged.load(), 0);
+  EXPECT_GE(AppSettings.timeLastBk.load(), before - 1);
+  EXPECT_LE(AppSettings.timeLastBk.load(), platform::Now());
+
+  ExpectArchived(a, "alpha\n");
+  ExpectArchived(b, std::string(200000, 'x') + "tail");
+  ExpectArchived(exact, std::string(1048576, 'e'));
+  ExpectArchived(d, "other case is walked");
+  ExpectArchived(same1, "first");
+  ExpectArchived(same2, "second");
+  for (const std::wstring& p : {tooBig, make, ups, hidden}) {
+    SCOPED_TRACE(WideToUtf8(p));
+    EXPECT_FALSE(fs.Exists(Archives(p).list));
+    EXPECT_FALSE(Logged(L"DoBackUp[1]:" + p + L"\r\n"));
+  }
+  EXPECT_TRUE(Logged(L"DoBackUp[1]:" + a + L"\r\n"));
+  EXPECT_TRUE(Logged(L"back 6 file at  "));
+  EXPECT_TRUE(Snapshot(AppSettings.S_DIR_TEMP.Get()).empty()) << "temporary copies are removed";
+
+  // Nothing changed: the next pass selects nothing, writes nothing and logs nothing.
+  auto views = Snapshot(dest_);
+  std::wstring logBefore = Log();
+  RunBackUpPass(fs);
+  EXPECT_EQ(backFileCount.load(), 0);
+  EXPECT_TRUE(Snapshot(dest_) == views);
+  EXPECT_EQ(Log(), logBefore);
+
+  // After a reset the same files are archived again; the history keeps one archive per version.
+  ApplyResetRule(ResetKind::To1980);
+  EXPECT_EQ(srcChanged.load(), 1);
+  RunBackUpPass(fs);
+  EXPECT_EQ(backFileCount.load(), 6);
+  EXPECT_EQ(Snapshot(AppSettings.S_DIR_ST_HIST.Get()).size(), 6u) << "rewritten, not duplicated";
+  ExpectArchived(a, "alpha\n");
+}
+
+// Times are whole seconds: a file saved in the first second of a pass, after the walk passed its
+// folder, carries the pass's start as its last-write time and must still be taken next time.
+TEST_F(BackUpPassTest, AFileSavedInThePasssFirstSecondIsTakenByTheNextPass) {
+  std::wstring g = Put(L"g.txt", "saved while the pass ran");
+  platform::DirEntry e;
+  ASSERT_TRUE(RealFileSystem().Stat(g, &e));
+  vqtest::FaultyFileSystem notYet;
+  notYet.hideFromList = L"g.txt";
+  platform::SetNowForTest(e.modified);
+  RunBackUpPass(notYet);
+  EXPECT_EQ(backFileCount.load(), 0);
+  platform::SetNowForTest(e.modified + 3);
+  RunBackUpPass(RealFileSystem());
+  platform::ClearNowForTest();
+  EXPECT_EQ(backFileCount.load(), 1);
+  ExpectArchived(g, "saved while the pass ran");
+}
+
+TEST_F(BackUpPassTest, ADestinationInsideTheSourceIsNeverBackedUp) {
+  dest_ = src_ + L"backup" + sep_;
+  AppSettings.S_DIR_DESTDATA.Set(dest_);
+  WorkDirs d = ComputeWorkDirs(dest_, src_ + L"tmp" + sep_, sep_);
+  AppSettings.S_DIR_TEMP.Set(d.temp);
+  AppSettings.S_DIR_ST_LIST.Set(d.list);
+  AppSettings.S_DIR_ST_HIST.Set(d.history);
+  AppSettings.S_DIR_ST_DIR.Set(d.folder);
+  CreateWorkDirs();
+  Put(L"a.txt", "a");
+  Put(std::wstring(L"tmp") + sep_ + L"old.zip.temp", "a temporary copy");
+  RunBackUpPass(RealFileSystem());
+  EXPECT_EQ(backFileCount.load(), 1);
+  // Three archives of a.txt were written inside the source; a pass from the start takes none.
+  ApplyResetRule(ResetKind::To1980);
+  RunBackUpPass(RealFileSystem());
+  EXPECT_EQ(backFileCount.load(), 1) << "only a.txt again";
+  EXPECT_EQ(Snapshot(d.list).size(), 1u);
+}
+
+TEST_F(BackUpPassTest, AFileThatVanishesIsReportedAndTheWalkGoesOn) {
+  vqtest::FaultyFileSystem fs;
+  std::wstring gone = Put(L"gone.txt", "soon gone");
+  std::wstring stays = Put(L"stays.txt", "here");
+  fs.beforeLookup = [&](const std::wstring& p) {
+    if (p == gone) RealFileSystem().RemoveFile(gone);
+  };
+  RunBackUpPass(fs);
+  EXPECT_EQ(backFileCount.load(), 1);
+  std::wstring log = Log();
+  size_t at = log.find(L"]不存在或者名字乱码" + gone + L"\r\n");
+  ASSERT_NE(at, std::wstring::npos);
+  EXPECT_NE(log.rfind(L"[", at), std::wstring::npos);
+  EXPECT_FALSE(RealFileSystem().Exists(Archives(stays).list + L"x"));
+  ExpectArchived(stays, "here");
+}
+
+// Every failure of one archive keeps the archive of the earlier backup whole and leaves no
+// partial file in the views; the failure line carries the writer's code.
+TEST_F(BackUpPassTest, FailuresNeverCostAGoodArchive) {
+  std::wstring f = Put(L"doc.txt", std::string(300000, 'v') + "version 1");
+  RunBackUpPass(RealFileSystem());
+  ExpectArchived(f, std::string(300000, 'v') + "version 1");
+  const ArchivePaths a = Archives(f);
+  auto good = Snapshot(dest_);
+
+  struct Case {
+    const char* what;
+    std::function<void(vqtest::FaultyFileSystem&)> arm;
+    std::vector<std::wstring> lines;
+    bool untouched;  // every view failed: the old archives must be the very same bytes
+  } cases[] = {
+      {"the source cannot be copied (held open or unreadable)",
+       [&](vqtest::FaultyFileSystem& fs) { fs.refuseCopyTo.insert(L".temp"); },
+       {L"ZipAdd 1 失败[512] [" + f + L"] \r\n", L"ZipAdd 2 失败[512] [" + f + L"] \r\n",
+        L"ZipAdd 3 失败[512] [" + f + L"]  \r\n"},
+       true},
+      {"the disk fills during the archive",
+       [&](vqtest::FaultyFileSystem& fs) { fs.diskBytesLeft = 200; },
+       {L"ZipAdd 1 失败[1024] [" + f + L"] \r\n", L"ZipAdd 2 失败[1024] [" + f + L"] \r\n",
+        L"ZipAdd 3 失败[1024] [" + f + L"]  \r\n"},
+       true},
+      {"the n-th write fails",
+       [&](vqtest::FaultyFileSystem& fs) { fs.failNthWrite = 4; },
+       {L"ZipAdd 1 失败[1024] [" + f + L"] \r\n"},
+       false},
+      {"the move into place fails",
+       [&](vqtest::FaultyFileSystem& fs) { fs.refuseRenameTo.insert(std::wstring(L"mScDir") + sep_); },
+       {L"ZipAdd 3 失败[1024] [" + f + L"]  \r\n"},
+       false},
+      {"the copy breaks off while it is read",
+       [&](vqtest::FaultyFileSystem& fs) {
+         fs.failReadsOf = L"doc.txt.temp";
+         fs.readOkBytes = 100000;
+       },
+       {L"ZipAdd 1 失败[2048] [" + f + L"] \r\n", L"ZipAdd 2 失败[2048] [" + f + L"] \r\n",
+        L"ZipAdd 3 失败[2048] [" + f + L"]  \r\n"},
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    vqtest::FaultyFileSystem fs;
+    c.arm(fs);
+    ApplyResetRule(ResetKind::To1980);  // select the file again
+    RunBackUpPass(fs);
+    for (const std::wstring& line : c.lines) EXPECT_TRUE(Logged(line)) << WideToUtf8(line);
+    auto now = Snapshot(dest_);
+    EXPECT_TRUE(Keys(now) == Keys(good)) << "no partial files, no archive lost";
+    if (c.untouched) {
+      EXPECT_TRUE(now == good) << "the old archives are the same bytes";
+    }
+    ExpectArchived(f, std::string(300000, 'v') + "version 1");
+    good = now;
+  }
+  // Nothing broken: the next pass writes them again.
+  vqtest::FaultyFileSystem fs;
+  ApplyResetRule(ResetKind::To1980);
+  RunBackUpPass(fs);
+  EXPECT_EQ(fs.renames.load(), 3);
+  ExpectArchived(f, std::string(300000, 'v') + "version 1");
+}
+
+// For real: a source that another program holds open without read sharing (Windows) cannot be
+// copied; its three failure lines say 512 and the archives of its earlier backup stay as they are.
+// (POSIX has no such lock, and the tests run as a user who can read anything.)
+TEST_F(BackUpPassTest, ASourceHeldOpenWithoutSharingKeepsItsOldArchives) {
+  std::wstring f = Put(L"locked.txt", "version 1");
+  RunBackUpPass(RealFileSystem());
+  auto good = Snapshot(dest_);
+  ASSERT_EQ(good.size(), 3u);
+  ApplyResetRule(ResetKind::To1980);
+  bool created = false;
+  platform::File holder = platform::File::OpenAppendExclusive(f, &created);
+  ASSERT_TRUE(holder.IsOpen());
+  RunBackUpPass(RealFileSystem());
+  holder.Close();
+#ifdef _WIN32
+  EXPECT_TRUE(Logged(L"ZipAdd 1 失败[512] [" + f + L"] \r\n"));
+  EXPECT_TRUE(Logged(L"ZipAdd 3 失败[512] [" + f + L"]  \r\n"));
+  EXPECT_TRUE(Snapshot(dest_) == good);
+#else
+  EXPECT_FALSE(Logged(L"失败"));
+  ExpectArchived(f, "version 1");
+#endif
+}
+
+TEST_F(BackUpPassTest, AMissingViewFailsThatViewOnlyAndAStrayPartialIsRemoved) {
+  std::wstring f = Put(L"n.txt", "note");
+  vqtest::RemoveTree(AppSettings.S_DIR_ST_HIST.Get());
+  // A partial archive left by a killed process.
+  std::wstring stray = PartialArchivePath(AppSettings.S_DIR_ST_LIST.Get());
+  RealFileSystem().CreateAlways(stray)->Write("PK", 2);
+  RunBackUpPass(RealFileSystem());
+  EXPECT_TRUE(Logged(L"ZipAdd 2 失败[65536] [" + f + L"] \r\n"));
+  EXPECT_FALSE(Logged(L"ZipAdd 1 失败"));
+  EXPECT_FALSE(Logged(L"ZipAdd 3 失败"));
+  ArchivePaths a = Archives(f);
+  EXPECT_TRUE(RealFileSystem().Exists(a.list));
+  EXPECT_TRUE(RealFileSystem().Exists(a.folder));
+  EXPECT_FALSE(RealFileSystem().Exists(stray));
+}
+
+TEST_F(BackUpPassTest, CleaningEmptiesOnlyTheHistoryView) {
+  std::wstring f = Put(L"a.txt", "a");
+  RunBackUpPass(RealFileSystem());
+  const std::wstring hist = AppSettings.S_DIR_ST_HIST.Get();
+  // A read-only archive, a hidden one and a folder inside the history view.
+  auto histFiles = Snapshot(hist);
+  ASSERT_EQ(histFiles.size(), 1u);
+  std::wstring ro = histFiles.begin()->first;
+  uint32_t attrs = 0;
+  RealFileSystem().GetAttributes(ro, &attrs);
+  RealFileSystem().SetAttributes(ro, attrs | platform::kAttrReadOnly);
+#ifdef _WIN32
+  std::wstring hidden = hist + L"h.zip";
+  RealFileSystem().CreateAlways(hidden);
+  MakeHidden(hidden);
+#else
+  std::wstring hidden = hist + L".h.zip";
+  RealFileSystem().CreateAlways(hidden);
+#endif
+  RealFileSystem().CreateDirectoryTree(hist + L"d" + sep_);
+  RealFileSystem().CreateAlways(hist + L"d" + sep_ + L"x.zip");
+  auto list = Snapshot(AppSettings.S_DIR_ST_LIST.Get());
+  auto folder = Snapshot(AppSettings.S_DIR_ST_DIR.Get());
+
+  EXPECT_EQ(RunClean(RealFileSystem()), 1);
+  std::vector<platform::DirEntry> left;
+  ASSERT_TRUE(RealFileSystem().List(hist, &left)) << "the history view itself stays";
+  EXPECT_TRUE(left.empty());
+  EXPECT_TRUE(Snapshot(AppSettings.S_DIR_ST_LIST.Get()) == list);
+  EXPECT_TRUE(Snapshot(AppSettings.S_DIR_ST_DIR.Get()) == folder);
+  std::wstring base = hist.substr(0, hist.size() - 1);
+  EXPECT_TRUE(Logged(L"DeleteDir:" + base + sep_ + L"d" + sep_ + L"x.zip\r\n"));
+  EXPECT_TRUE(Logged(L"DeleteDir:" + base + sep_ + L"d\r\n"));
+  EXPECT_TRUE(Logged(L"DeleteDir:" + ro + L"\r\n"));
+  EXPECT_FALSE(Logged(L"DeleteDir:" + base + L"\r\n")) << "no line for the view itself";
+
+  // An empty history view: exactly the three lines.
+  std::wstring before = Log();
+  RunClean(RealFileSystem());
+  std::wstring added = Log().substr(before.size());
+  EXPECT_NE(added.find(L"CleanTreadFun:清理开始\r\n"), std::wstring::npos);
+  EXPECT_NE(added.find(L"Clean [" + hist + L"]\r\n"), std::wstring::npos);
+  EXPECT_NE(added.find(L"CleanTreadFun:清理结束\r\n"), std::wstring::npos);
+  EXPECT_EQ(added.find(L"DeleteDir:"), std::wstring::npos);
+}
+
+// Two cleanings while a pass writes history archives: neither side waits for the other, nothing
+// crashes, and whatever stays in the history view is a whole archive.
+TEST_F(BackUpPassTest, TwoCleaningsDuringAPass) {
+  for (int i = 0; i < 40; ++i) Put(L"f" + std::to_wstring(i) + L".txt", std::string(20000 + i, char('a' + i % 26)));
+  std::atomic<bool> go{false};
+  std::vector<std::thread> cleaners;
+  for (int i = 0; i < 2; ++i)
+    cleaners.emplace_back([&] {
+      while (!go.load()) std::this_thread::yield();
+      for (int k = 0; k < 5; ++k) RunClean(RealFileSystem());
+    });
+  go = true;
+  RunBackUpPass(RealFileSystem());
+  for (auto& t : cleaners) t.join();
+  EXPECT_EQ(backFileCount.load(), 40);
+  for (const auto& [path, bytes] : Snapshot(AppSettings.S_DIR_ST_HIST.Get())) {
+    std::string name, content;
+    EXPECT_TRUE(ReadOneEntry(path, "739", &name, &content)) << WideToUtf8(path);
+  }
+  EXPECT_EQ(Snapshot(AppSettings.S_DIR_ST_LIST.Get()).size(), 40u);
+}
+
+}  // namespace

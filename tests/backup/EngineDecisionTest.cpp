@@ -1,0 +1,248 @@
+// The engine's decisions as plain functions: which file a pass selects, what the walk skips, which
+// change starts a pass, and when the schedule fires.
+#include <gtest/gtest.h>
+
+#include "backup/BackUp.h"
+#include "backup/EngineState.h"
+#include "backup/Monitor.h"
+#include "backup/Schedule.h"
+#include "platform/Clock.h"
+#include "settings/AppSettings.h"
+#include "settings/Log.h"
+#include "tests/support/SettingsGuard.h"
+#include "tests/support/TestSupport.h"
+
+using namespace vq;
+using platform::DirEntry;
+
+namespace {
+
+SelectionInput Candidate(const std::wstring& name) {
+  SelectionInput in;
+  in.path = L"C:\\data\\sub\\" + name;
+  in.name = name;
+  in.logFileName = L"vq.lumen.log.txt";
+  in.tempDir = L"C:\\Temp\\";
+  in.destDir = L"D:\\vq.l\\";
+  in.filter = kDefaultFilter;
+  in.maxFSize = 32;
+  in.size = 100;
+  in.modified = 1700000100;
+  in.timeLastBk = 1700000000;
+  return in;
+}
+
+}  // namespace
+
+TEST(FileSelection, ExtensionsMatchWholeAndWithoutRegardToCase) {
+  struct Case {
+    const wchar_t* name;
+    const wchar_t* filter;
+    Selection expected;
+  } cases[] = {
+      {L"report.TXT", L".txt.", Selection::Selected},     // both sides lower-cased
+      {L"main.c", L".cpp.c.", Selection::Selected},       // ".c" matched by ".c."
+      {L"main.c", L".cpp.h.", Selection::NotInFilter},    // ...not by ".cpp."
+      {L"main.cpp", L".c.h.", Selection::NotInFilter},    // nor ".cpp" by ".c."
+      {L"Makefile", nullptr, Selection::NoExtension},     // no full stop
+      {L"name.", nullptr, Selection::NoExtension},        // the extension "." is too short
+      {L".htaccess", nullptr, Selection::Selected},       // the whole name is the extension
+      {L"archive.tar.GZ", L".gz.", Selection::Selected},  // the last full stop counts
+      {L"photo.JPEG", nullptr, Selection::Selected},      // default filter
+      {L"movie.mkv", nullptr, Selection::NotInFilter},    // default filter
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(WideToUtf8(c.name));
+    SelectionInput in = Candidate(c.name);
+    if (c.filter) in.filter = c.filter;
+    EXPECT_EQ(SelectFile(in), c.expected);
+  }
+}
+
+TEST(FileSelection, SizeLimitAndLastBackupTimeAreBoundaries) {
+  SelectionInput in = Candidate(L"a.txt");
+  in.maxFSize = 2;
+  in.size = 2 * 1048576;
+  EXPECT_EQ(SelectFile(in), Selection::Selected) << "exactly maxFSize MB";
+  in.size += 1;
+  EXPECT_EQ(SelectFile(in), Selection::TooLarge) << "one byte more";
+  in.maxFSize = 1024;
+  in.size = 5ull << 30;  // above 4 GiB: measured by its full size
+  EXPECT_EQ(SelectFile(in), Selection::TooLarge);
+
+  in = Candidate(L"a.txt");
+  in.modified = in.timeLastBk;
+  EXPECT_EQ(SelectFile(in), Selection::NotNewer) << "the same second as timeLastBk";
+  in.modified = in.timeLastBk + 1;
+  EXPECT_EQ(SelectFile(in), Selection::Selected) << "one second later";
+}
+
+TEST(FileSelection, LogTemporaryAndDestinationPathsAreExcludedWithRegardToCase) {
+  SelectionInput in = Candidate(L"vq.lumen.log.txt");
+  EXPECT_EQ(SelectFile(in), Selection::Excluded);
+  in = Candidate(L"a.txt");
+  in.path = L"C:\\Temp\\a.txt.temp";
+  EXPECT_EQ(SelectFile(in), Selection::Excluded);
+  in.path = L"D:\\vq.l\\mList\\C..data.a.txt.zip";
+  EXPECT_EQ(SelectFile(in), Selection::Excluded) << "a destination inside the source";
+  in.path = L"d:\\VQ.L\\mList\\a.txt";
+  EXPECT_EQ(SelectFile(in), Selection::Selected) << "the exclusions compare with regard to case";
+  // The exclusions come before the name tests.
+  in = Candidate(L"Makefile");
+  in.path = L"C:\\Temp\\Makefile";
+  EXPECT_EQ(SelectFile(in), Selection::Excluded);
+}
+
+TEST(FileSelection, ExtensionOf) {
+  EXPECT_EQ(ExtensionOf(L"a.b.c"), L".c");
+  EXPECT_EQ(ExtensionOf(L".htaccess"), L".htaccess");
+  EXPECT_EQ(ExtensionOf(L"Makefile"), L"");
+  EXPECT_EQ(ExtensionOf(L"name."), L".");
+}
+
+TEST(Walk, SkipsHiddenSystemAndExactlyUps) {
+  auto entry = [](const wchar_t* name, uint32_t attrs) {
+    DirEntry e;
+    e.name = name;
+    e.attributes = attrs;
+    return e;
+  };
+  using namespace platform;
+  EXPECT_TRUE(WalkSkips(entry(L"h.txt", kAttrArchive | kAttrHidden)));
+  EXPECT_TRUE(WalkSkips(entry(L"s.txt", kAttrArchive | kAttrSystem)));
+  EXPECT_TRUE(WalkSkips(entry(L"secret", kAttrDirectory | kAttrHidden)));
+  EXPECT_TRUE(WalkSkips(entry(L"ups", kAttrDirectory)));
+  EXPECT_FALSE(WalkSkips(entry(L"Ups", kAttrDirectory))) << "other case is walked";
+  EXPECT_FALSE(WalkSkips(entry(L"ups", kAttrArchive))) << "a file named ups is offered";
+  EXPECT_FALSE(WalkSkips(entry(L"r.txt", kAttrArchive | kAttrReadOnly)));
+  EXPECT_TRUE(IsRecycleBinPattern(L"e:\\$Recycle.Bin\\*.*"));
+  EXPECT_FALSE(IsRecycleBinPattern(L"D:\\$RECYCLE.BIN\\*.*")) << "only drive E";
+  EXPECT_FALSE(IsRecycleBinPattern(L"E:\\$RECY"));
+}
+
+TEST(MonitorExclusions, WholeNamesBelowTheSourceOnly) {
+  const std::wstring log = L"vq.lumen.log.txt";
+  struct Case {
+    const wchar_t* rel;
+    bool excluded;
+  } cases[] = {
+      {L"report.docx", false},
+      {L"Groups.xlsx", false},          // "ups" inside a name is no exclusion
+      {L"Setups\\install.txt", false},  // nor inside a folder name
+      {L"ups\\a.txt", true},            // a folder named ups
+      {L"sub\\UPS\\a.txt", true},       // any case
+      {L"$Recycle.Bin\\S-1-5\\a.txt", true},
+      {L"sub/$RECYCLE.BIN/a.txt", true},  // either separator
+      {L"my$RECYCLE.BIN.txt", false},
+      {L"logs\\VQ.LUMEN.LOG.TXT", true},  // the log file, any case
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(WideToUtf8(c.rel));
+    // A source folder under D:\Backups\ must not exclude everything below it.
+    EXPECT_EQ(MonitExcludes(c.rel, std::wstring(L"D:\\Backups\\work\\") + c.rel, log), c.excluded);
+  }
+}
+
+class EngineLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = vqtest::MakeScratchDir(L"engine");
+    SetLogDirectoryForTest(dir_);
+    AppSettings.logFileName.Set(L"vq.lumen.log.txt");
+    srcChanged.store(0);
+  }
+  void TearDown() override {
+    SetLogDirectoryForTest(L"");
+    platform::ClearNowForTest();
+    srcChanged.store(0);
+  }
+  std::wstring Log() { return vqtest::DecodeLog(vqtest::ReadAll(dir_ + L"vq.lumen.log.txt")); }
+  size_t Count(const std::wstring& what) {
+    std::wstring t = Log();
+    size_t n = 0;
+    for (size_t at = t.find(what); at != std::wstring::npos; at = t.find(what, at + 1)) ++n;
+    return n;
+  }
+  vqtest::SettingsGuard keep_;
+  std::wstring dir_;
+};
+
+TEST_F(EngineLogTest, MonitorNotificationSetsTheFlagForFilesOnly) {
+  std::wstring src = vqtest::MakeScratchDir(L"src");
+  platform::RealFileSystem().CreateDirectoryTree(src + L"emptydir");
+  AppSettings.vqDebug.store(1);
+  platform::DirWatcher::Change c;
+  c.action = 1;
+  c.name = L"emptydir";
+  EXPECT_FALSE(MonitNotification(platform::RealFileSystem(), src, c)) << "a new empty folder";
+  EXPECT_EQ(srcChanged.load(), 0);
+  c.name = L"Groups.xlsx";
+  EXPECT_TRUE(MonitNotification(platform::RealFileSystem(), src, c)) << "a file, even gone (deleted)";
+  EXPECT_EQ(srcChanged.load(), 1);
+  srcChanged.store(0);
+  c.name = L"vq.lumen.log.txt";
+  EXPECT_FALSE(MonitNotification(platform::RealFileSystem(), src, c));
+  EXPECT_EQ(srcChanged.load(), 0);
+  // With vqDebug every notification is logged, excluded or not.
+  EXPECT_EQ(Count(L"ReadDirectoryChangesW:Action[1] "), 3u);
+  EXPECT_NE(Log().find(L"ReadDirectoryChangesW:Action[1] " + src + L"Groups.xlsx\r\n"), std::wstring::npos);
+}
+
+TEST_F(EngineLogTest, ScheduleFiresEachPeriodOnceAndTheLongestWins) {
+  const UnixTime now = 1800000000;
+  // Long shutdown: all four periods are due.
+  for (auto* t : {&AppSettings.timeLastBkDayly, &AppSettings.timeLastBkWeekly, &AppSettings.timeLastBkMonthly,
+                  &AppSettings.timeLastBkYearly})
+    t->store(now - 400 * 86400);
+  platform::SetNowForTest(now);
+  EXPECT_EQ(ScheduleCheck(), 4);
+  EXPECT_EQ(AppSettings.timeLastBk.load(), now - 365 * 86400);
+  EXPECT_EQ(srcChanged.load(), 1);
+  std::wstring log = Log();
+  size_t d = log.find(L"DAYLY[重置]:make timeLastBk "), w = log.find(L"WEEKLY[重置]"), m = log.find(L"MONTHLY[重置]"),
+         y = log.find(L"YEARLY[重置]");
+  ASSERT_NE(y, std::wstring::npos);
+  EXPECT_TRUE(d < w && w < m && m < y) << "day, week, month, year";
+  EXPECT_EQ(AppSettings.timeLastBkDayly.load(), now);
+
+  // Three more checks 1.2 s apart fire nothing: each period's time is now the clock.
+  srcChanged.store(0);
+  for (int i = 1; i <= 3; ++i) {
+    platform::SetNowForTest(now + i);
+    EXPECT_EQ(ScheduleCheck(), 0);
+  }
+  EXPECT_EQ(srcChanged.load(), 0);
+
+  // Strictly more than a day later only the day fires.
+  platform::SetNowForTest(now + 86400);
+  EXPECT_EQ(ScheduleCheck(), 0) << "exactly one period is not more";
+  platform::SetNowForTest(now + 86401);
+  EXPECT_EQ(ScheduleCheck(), 1);
+  EXPECT_EQ(AppSettings.timeLastBk.load(), now + 1);
+}
+
+TEST_F(EngineLogTest, ScheduleWithAClockSetBackOrAMissingTime) {
+  const UnixTime now = 1800000000;
+  for (auto* t : {&AppSettings.timeLastBkWeekly, &AppSettings.timeLastBkMonthly, &AppSettings.timeLastBkYearly})
+    t->store(now);
+  AppSettings.timeLastBkDayly.store(now + 5 * 86400);  // the clock was set back five days
+  platform::SetNowForTest(now);
+  EXPECT_EQ(ScheduleCheck(), 0) << "a negative difference fires nothing";
+  platform::SetNowForTest(now + 6 * 86400);
+  EXPECT_EQ(ScheduleCheck(), 0) << "not before the stored time plus the period has passed";
+  platform::SetNowForTest(now + 6 * 86400 + 1);
+  EXPECT_EQ(ScheduleCheck(), 1);
+
+  AppSettings.timeLastBkMonthly.store(0);  // never stored
+  platform::SetNowForTest(now + 6 * 86400 + 2);
+  EXPECT_EQ(ScheduleCheck(), 1);
+  EXPECT_EQ(Count(L"MONTHLY[重置]"), 1u);
+}
+
+TEST_F(EngineLogTest, ResetsMoveTheTimeLogAndAskForAPass) {
+  platform::SetNowForTest(1800000000);
+  ApplyResetRule(ResetKind::Week);
+  EXPECT_EQ(AppSettings.timeLastBk.load(), 1800000000 - 604800);
+  EXPECT_EQ(srcChanged.load(), 1);
+  EXPECT_EQ(Count(L"[重置最后备份时间为一周前]:make timeLastBk "), 1u);
+}
