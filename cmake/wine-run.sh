@@ -17,6 +17,11 @@ if [ ! -f "$WINEPREFIX/.vq-ready" ]; then
     if [ ! -f "$WINEPREFIX/.vq-ready" ]; then
       wineboot -i >/dev/null 2>&1
       wineserver -w
+      # wine links the profile's folders to the real home; the program backs up Documents by
+      # default, so give the prefix folders of its own and keep tests away from the host's files.
+      for d in "$WINEPREFIX"/drive_c/users/*/{Desktop,Documents,Downloads,Music,Pictures,Videos}; do
+        if [ -L "$d" ]; then rm -f "$d" && mkdir -p "$d"; fi
+      done
       touch "$WINEPREFIX/.vq-ready"
     fi
   ) 9>"$build_dir/.wineprefix.lock"

@@ -4,7 +4,7 @@ vqpost driver: the first run's settings dialog, the menu commands, the tray icon
 the settings round trip with every validation message, and the restart after a directory change,
 started from a current directory that is not the program's. Screenshots of the main window and
 of the settings dialog are kept in the build tree (window_wine.png, settings_dialog.png)."""
-import os, re, shutil, subprocess, sys, time
+import glob, os, re, shutil, subprocess, sys, time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import vqtest  # noqa: E402
 from vqtest import check, finish, read_log, wait_for  # noqa: E402
@@ -16,9 +16,10 @@ KEY = r"HKCU\software\vq.lumen\vq.l\set"
 LAST_DUMP_LINE = "中断备份所有数据的方法:菜单->重置->重置最后备份时间为一天前\r\n"
 DRIVE_C = os.path.join(PREFIX_DIR, "drive_c")
 
-# The line the backup worker writes when a pass ends. The worker is not part of this build; once
-# it is, set this to that line and every reset below also checks that a pass follows within 2 s.
-PASS_LINE = None
+# The line the backup worker writes when a pass that backed something up ends; every reset below
+# checks that such a pass follows within about two seconds.
+# With a file in the source folder, every reset makes the next pass back it up again.
+PASS_LINE = "]:back 1 file at  "
 
 
 def wine(*args, timeout=120):
@@ -60,8 +61,6 @@ def screenshot(name):
 
 def check_pass_follows(log_len_before):
     """A reset asks the worker for a pass; it must start within about two seconds."""
-    if PASS_LINE is None:
-        return
     wait_for(lambda: PASS_LINE in log_text()[log_len_before:], 2.5, "a pass after the reset")
 
 
@@ -101,6 +100,11 @@ shutil.copy(EXE, exe)
 log_path = os.path.join(work, "vq.lumen.log.txt")
 for d in ("vqsrc2", "vqdest2", "vqdest3"):
     os.makedirs(os.path.join(DRIVE_C, d), exist_ok=True)
+# A file in the default source folder (the prefix's own Documents) for the passes the resets start.
+for docs in glob.glob(os.path.join(DRIVE_C, "users", "*", "Documents")):
+    if os.path.basename(os.path.dirname(docs)).lower() != "public" and not os.path.islink(docs):
+        with open(os.path.join(docs, "reset-probe.txt"), "w") as f:
+            f.write("a file every reset backs up again\n")
 
 # One run of the driver first: the first GUI process of a display sets up wine's desktop, and a
 # driver started while the program does the same can stall.
@@ -290,8 +294,6 @@ subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
 for d in ("vqsrc2", "vqdest2", "vqdest3"):
     shutil.rmtree(os.path.join(DRIVE_C, d), ignore_errors=True)
 wine("reg", "delete", r"HKCU\software\vq.lumen", "/f")
-if PASS_LINE is None:
-    print("note: the backup worker is not in this build; resets were checked by their own lines only")
 finish()
 print("all window checks passed; screenshots:", os.path.join(BUILD, "window_wine.png"),
       os.path.join(BUILD, "settings_dialog.png"))
