@@ -162,6 +162,13 @@ post("command", "32791")
 wait_log("]:check updata..\r\n", "the update request line")
 post("command", "32787")
 wait_log("]:set todoEste 1\r\n", "command 32787")
+before = len(log_text())
+post("command", "32792")
+wait_log("]:author@example.com\r\n", "the About lines")
+# In order; the update thread may write its own line in between.
+about = log_text()[before:]
+at = [about.find(x) for x in ("]:关于:\r\n", "]:vq.lumen 0.05\r\n", "]:author@example.com\r\n")]
+check(-1 not in at and at == sorted(at), "About writes its three lines in order (%s)" % at)
 post("command", "4711")  # an unknown command is taken without action
 time.sleep(1)
 check(first.poll() is None, "an unknown command changes nothing")
