@@ -15,4 +15,18 @@ extern std::atomic<int32_t> monitRunning;
 // Files backed up by the pass that is running or ran last.
 extern std::atomic<int32_t> backFileCount;
 
+// How the last pass went, for a notice to a user who never reads the log. The worker reports at
+// the end of every pass (and of every pass it had to skip); the front end that listens decides
+// when a change is worth telling, so good days stay quiet.
+enum class BackupHealth {
+  Ok,               // every selected file has its archives
+  ArchivesFailed,   // the pass ran, but some archives could not be written
+  DestinationAway,  // the destination could not be reached; the pass was skipped
+};
+using BackupHealthListener = void (*)(BackupHealth health, int32_t failedFiles);
+// One listener at a time; nullptr removes it. Safe to call from any thread.
+void SetBackupHealthListener(BackupHealthListener listener);
+// Called by the worker; does nothing without a listener.
+void ReportBackupHealth(BackupHealth health, int32_t failedFiles);
+
 }  // namespace vq
