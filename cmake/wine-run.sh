@@ -3,10 +3,25 @@
 # Chinese desktop, no debug chatter. The prefix lives in the build tree so tests never touch the
 # user's own wine set-up. Creating a prefix takes a while; a lock keeps parallel tests from
 # creating it twice.
+#
+# Which prefix: WINEPREFIX when the caller set one, else VQ_WINE_BUILD_DIR/wineprefix (ctest sets
+# both for every test of the Windows build), else the build tree that holds the program. A
+# program copied out of the build tree (a test's scratch folder) has no build tree above it: that
+# is an error, never a quiet fall-back to a prefix at the root or in the home folder, where
+# settings left by earlier runs would make a test pass for the wrong reason.
 set -u
 exe="$1"; shift
-build_dir="${VQ_WINE_BUILD_DIR:-$(cd "$(dirname "$exe")" && while [ ! -f CMakeCache.txt ] && [ "$PWD" != / ]; do cd ..; done; pwd)}"
-export WINEPREFIX="${WINEPREFIX:-$build_dir/wineprefix}"
+if [ -z "${WINEPREFIX:-}" ]; then
+  build_dir="${VQ_WINE_BUILD_DIR:-}"
+  if [ -z "$build_dir" ]; then
+    build_dir=$(cd "$(dirname "$exe")" && while [ ! -f CMakeCache.txt ] && [ "$PWD" != / ]; do cd ..; done; pwd)
+    if [ ! -f "$build_dir/CMakeCache.txt" ]; then
+      echo "wine-run.sh: $exe is not inside a build tree; set WINEPREFIX or VQ_WINE_BUILD_DIR" >&2
+      exit 125
+    fi
+  fi
+  export WINEPREFIX="$build_dir/wineprefix"
+fi
 export WINEDEBUG=-all
 export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -24,7 +39,7 @@ if [ ! -f "$WINEPREFIX/.vq-ready" ]; then
       done
       touch "$WINEPREFIX/.vq-ready"
     fi
-  ) 9>"$build_dir/.wineprefix.lock"
+  ) 9>"${WINEPREFIX%/}.lock"
 fi
 WINE=$(command -v wine64 || command -v wine)
 exec "$WINE" "$exe" "$@"

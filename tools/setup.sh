@@ -12,7 +12,6 @@ need_pkgs=(cmake ninja-build g++ clang clang-format libclang-rt-14-dev zlib1g-de
   libgtest-dev libbenchmark-dev googletest g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64
   xvfb x11-apps imagemagick p7zip-full fonts-wqy-microhei locales python3 xdg-user-dirs)
 
-APT_GET=${VQ_APT_GET:-apt-get}
 UPDATE_TRIES=${VQ_APT_UPDATE_TRIES:-3}
 UPDATE_PAUSE=${VQ_APT_UPDATE_PAUSE:-5}
 
@@ -31,12 +30,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   $SUDO dpkg --add-architecture i386 2>/dev/null || true
   for ((try = 1; try <= UPDATE_TRIES; try++)); do
-    if $SUDO "$APT_GET" update -qq; then break; fi
+    if $SUDO apt-get update -qq; then break; fi
     echo "setup: package index refresh failed (try $try of $UPDATE_TRIES)"
     if [ "$try" -lt "$UPDATE_TRIES" ]; then sleep "$UPDATE_PAUSE"; fi
   done
   install_log=$(mktemp "${TMPDIR:-/tmp}/vq-setup.XXXXXX")
-  if ! DEBIAN_FRONTEND=noninteractive $SUDO "$APT_GET" install -y -qq --no-install-recommends \
+  if ! DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
     "${missing[@]}" >"$install_log" 2>&1; then
     cat "$install_log"
     rm -f "$install_log"

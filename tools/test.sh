@@ -16,10 +16,25 @@ steps=("$@")
 jobs=$(nproc 2>/dev/null || echo 2)
 failed=()
 
-# What the tests leave behind: entries of ours (named vq...) that were not there before.
+# What a run leaves behind: any new entry in the root, in the home folder or in the temporary
+# directory. Tests own all their state: scratch folders under the temporary directory that they
+# remove, and the build tree. The ctest steps run with HOME pointing at an empty folder of the
+# run, so a test that leans on the machine's own home fails at once instead of passing on one
+# machine and not another; that folder must be empty again at the end.
 tmp=${TMPDIR:-/tmp}
-ours_in_tmp() { find "$tmp" -mindepth 1 -maxdepth 1 -name 'vq*' 2>/dev/null | sort; }
-before=$(ours_in_tmp)
+real_home=$HOME
+run_home="$PWD/build/test-home"
+# Made by the X server and the wine server for their sockets, at fixed places of their own; they
+# hold no state a test could depend on.
+system_sockets='^(\.X11-unix|\.ICE-unix|\.X[0-9]+-lock|\.wine-[0-9]+)$'
+entries() { find "$1" -mindepth 1 -maxdepth 1 -printf '%f\n' 2>/dev/null | sort; }
+before_root=$(entries /)
+before_home=$(entries "$real_home")
+before_tmp=$(entries "$tmp")
+rm -rf "$run_home" && mkdir -p "$run_home"
+export HOME="$run_home"
+# An interpreter picked by a version manager in the real home keeps working.
+if [ -d "$real_home/.pyenv" ]; then export PYENV_ROOT="${PYENV_ROOT:-$real_home/.pyenv}"; fi
 
 for p in "${steps[@]}"; do
   echo "=== $p ==="
@@ -47,11 +62,20 @@ for p in "${steps[@]}"; do
   fi
 done
 
-left=$(comm -13 <(echo "$before") <(ours_in_tmp))
+new_entries() {  # $1 the listing before, $2 the folder
+  comm -13 <(echo "$1") <(entries "$2") | grep -Ev "$system_sockets" | sed "s|^|  $2/|"
+}
+left=$( (new_entries "$before_root" /; new_entries "$before_home" "$real_home"; new_entries "$before_tmp" "$tmp") | sort -u)
 if [ -n "$left" ]; then
-  echo "the tests left these in $tmp:"
+  echo "the run left these new entries outside the build tree:"
   echo "$left"
-  failed+=("temporary directory")
+  failed+=("left state outside the build tree")
+fi
+in_run_home=$(entries "$run_home" | sed "s|^|  $run_home/|")
+if [ -n "$in_run_home" ]; then
+  echo "tests wrote into HOME, which they must not rely on:"
+  echo "$in_run_home"
+  failed+=("wrote into HOME")
 fi
 
 if [ ${#failed[@]} -gt 0 ]; then
