@@ -22,6 +22,12 @@ if [ -z "${WINEPREFIX:-}" ]; then
   fi
   export WINEPREFIX="$build_dir/wineprefix"
 fi
+# Wine writes desktop menus and file-type entries under the home folder when it makes a prefix,
+# and keeps its server's socket folder in the temporary directory for as long as the prefix
+# exists: folders of the prefix's own keep both in the build tree. Every wine call on one prefix
+# must use the same temporary directory, or it starts a second server on the same prefix.
+export HOME="${WINEPREFIX%/}.home" TMPDIR="${WINEPREFIX%/}.tmp"
+mkdir -p "$HOME" "$TMPDIR"
 export WINEDEBUG=-all
 export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"

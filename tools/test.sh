@@ -27,7 +27,7 @@ run_home="$PWD/build/test-home"
 # Made by the X server and the wine server for their sockets, at fixed places of their own; they
 # hold no state a test could depend on.
 system_sockets='^(\.X11-unix|\.ICE-unix|\.X[0-9]+-lock|\.wine-[0-9]+)$'
-entries() { find "$1" -mindepth 1 -maxdepth 1 -printf '%f\n' 2>/dev/null | sort; }
+entries() { find "$1" -mindepth 1 -maxdepth 1 -printf '%f\n' 2>/dev/null | grep -v '^$' | sort; }
 before_root=$(entries /)
 before_home=$(entries "$real_home")
 before_tmp=$(entries "$tmp")
@@ -63,7 +63,7 @@ for p in "${steps[@]}"; do
 done
 
 new_entries() {  # $1 the listing before, $2 the folder
-  comm -13 <(echo "$1") <(entries "$2") | grep -Ev "$system_sockets" | sed "s|^|  $2/|"
+  comm -13 <(printf '%s\n' "$1" | grep -v '^$') <(entries "$2") | grep -Ev "$system_sockets" | grep -v '^$' | sed "s|^|  $2/|"
 }
 left=$( (new_entries "$before_root" /; new_entries "$before_home" "$real_home"; new_entries "$before_tmp" "$tmp") | sort -u)
 if [ -n "$left" ]; then

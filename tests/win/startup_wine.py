@@ -99,8 +99,18 @@ shot = os.path.join(BUILD, "startup_wine.png")
 subprocess.run("xwd -root | convert xwd:- " + shot, shell=True, capture_output=True)
 
 # A second start: the first window comes forward, the second process writes nothing.
+# The first instance's own first pass and schedule check store their times a moment after the
+# dump; take the snapshot once the values have held still for a few seconds, so only the second
+# start could change them afterwards.
+reg_before, still_since = reg_query(KEY)[1], time.time()
+settle_end = time.time() + 90
+while time.time() - still_since < 6 and time.time() < settle_end:
+    time.sleep(1)
+    now_values = reg_query(KEY)[1]
+    if now_values != reg_before:
+        reg_before, still_since = now_values, time.time()
+check(time.time() - still_since >= 6, "the first instance's settings come to rest")
 log_before = read_log(log_path)[0]
-reg_before = reg_query(KEY)[1]
 t0 = time.time()
 second = subprocess.run([WINE_RUN, exe], env=env, capture_output=True, timeout=120)
 check(second.returncode == 0, "second start exits with 0")
