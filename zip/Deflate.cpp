@@ -22,6 +22,10 @@ constexpr unsigned kWindowBytes = 2 * kWSize;
 constexpr unsigned kWindowPad = 16;
 constexpr unsigned kHashSize = 32768;
 constexpr unsigned kHashMask = kHashSize - 1;
+constexpr unsigned kHash4Bits = 16;
+// A link word (DeflateState::link): bits 0-15 the four-byte link, bits 16-31 the insertion
+// number.
+constexpr uint32_t kLinkNotLoaded = 0xFFFFFFFFu;  // a placeholder: any word is overwritten before use
 constexpr unsigned kMinMatch = 3;
 constexpr unsigned kMaxMatch = 258;
 constexpr unsigned kMinLookahead = kMaxMatch + kMinMatch + 1;  // 262
@@ -158,7 +162,17 @@ struct DeflateState {
   uint8_t window[kWindowBytes + kWindowPad];
   // Window positions fit in 16 bits; half-size tables keep the chain walk in cache.
   uint16_t prev[kWSize];
-  uint16_t head[kHashSize];
+  // Per hash: the newest position (bits 0-15) and how many positions went into its chain so far
+  // (bits 16-31, wrapping), so that the distance along a chain between two of its positions is
+  // the difference of their insertion numbers.
+  uint32_t head[kHashSize];
+  // Per position: its insertion number and the newest older position with the same hash of its
+  // first four bytes. When that position has the same four bytes it is the newest older one
+  // that has them, and as it is in the same chain the match search steps over the strings in
+  // between, which cannot be longer than three bytes, in one go instead of link by link.
+  uint32_t link[kWSize];
+  // Per hash of four bytes: the newest position.
+  uint16_t head4[1u << kHash4Bits];
   long block_start;
   unsigned strstart, match_start, prev_length, lookahead;
   bool eofile;
@@ -660,16 +674,25 @@ inline bool Tally(S* s, unsigned dist, unsigned lc) {
 
 inline unsigned Hash3(const uint8_t* w) { return ((unsigned(w[0]) << 10) ^ (unsigned(w[1]) << 5) ^ w[2]) & kHashMask; }
 
+inline unsigned Hash4(uint32_t v) { return (v * 0x9E3779B1u) >> (32 - kHash4Bits); }
+
 inline unsigned InsertString(S* s, unsigned pos) {
   const uint8_t* w = s->window + pos;
   unsigned h = Hash3(w);
+  const uint32_t v = Load32(w);
   // The heads of the next positions are almost always wanted soon; start loading one a few
-  // positions ahead, as the table is too big to stay in the first-level cache. (Near the end of
-  // the input this hashes stale bytes, which only wastes the prefetch; the window has padding.)
+  // positions ahead, as the tables are too big to stay in the first-level cache. (Near the end
+  // of the input this hashes stale bytes, which only wastes the prefetch; the window has padding.)
   __builtin_prefetch(&s->head[Hash3(w + 4)]);
-  unsigned prev_head = s->head[h];
+  __builtin_prefetch(&s->head4[Hash4(Load32(w + 4))]);
+  const uint32_t e = s->head[h];
+  const unsigned prev_head = e & 0xFFFF;
+  const uint32_t number = (e >> 16) + 1;
   s->prev[pos & kWMask] = uint16_t(prev_head);
-  s->head[h] = uint16_t(pos);
+  s->head[h] = pos | (number << 16);
+  const unsigned h4 = Hash4(v);
+  s->link[pos & kWMask] = s->head4[h4] | (number << 16);
+  s->head4[h4] = uint16_t(pos);
   return prev_head;
 }
 
@@ -679,12 +702,22 @@ void Slide(S* s) {
   s->strstart -= kWSize;
   s->block_start -= long(kWSize);
   for (unsigned n = 0; n < kHashSize; ++n) {
-    unsigned m = s->head[n];
-    s->head[n] = uint16_t(m >= kWSize ? m - kWSize : 0);
+    uint32_t e = s->head[n];
+    unsigned m = e & 0xFFFF;
+    s->head[n] = (e & 0xFFFF0000u) | (m >= kWSize ? m - kWSize : 0);
   }
   for (unsigned n = 0; n < kWSize; ++n) {
     unsigned m = s->prev[n];
     s->prev[n] = uint16_t(m >= kWSize ? m - kWSize : 0);
+  }
+  for (unsigned n = 0; n < kWSize; ++n) {
+    uint32_t e = s->link[n];
+    unsigned m = e & 0xFFFF;
+    s->link[n] = (e & 0xFFFF0000u) | (m >= kWSize ? m - kWSize : 0);
+  }
+  for (unsigned n = 0; n < (1u << kHash4Bits); ++n) {
+    unsigned m = s->head4[n];
+    s->head4[n] = uint16_t(m >= kWSize ? m - kWSize : 0);
   }
 }
 
@@ -714,12 +747,13 @@ void Refill(S* s) {
 unsigned LongestMatch(S* s, unsigned cur_match) {
   unsigned chain = s->max_chain;
   const uint8_t* const win = s->window;
-  const uint8_t* const scan = win + s->strstart;
+  const unsigned strstart = s->strstart;
+  const uint8_t* const scan = win + strstart;
   unsigned best_len = s->prev_length;
   const unsigned nice = s->nice_match;
-  const unsigned limit = s->strstart > kMaxDist ? s->strstart - kMaxDist : 0;
+  const unsigned limit = strstart > kMaxDist ? strstart - kMaxDist : 0;
   if (s->prev_length >= s->good_match) chain >>= 2;
-  if (s->strstart > kWindowBytes - kMinLookahead) Fail(s, "insufficient lookahead");
+  if (strstart > kWindowBytes - kMinLookahead) Fail(s, "insufficient lookahead");
 
   // Cheap rejects: a candidate can only beat best_len if it agrees with the current string on
   // bytes 0..best_len, so four of those at the end and four at the start are checked first
@@ -728,41 +762,78 @@ unsigned LongestMatch(S* s, unsigned cur_match) {
   unsigned end_off = best_len >= 3 ? best_len - 3 : 0;
   const uint32_t scan_start = Load32(scan);
   uint32_t scan_end = Load32(scan + end_off) & mask;
-  do {
-    if (cur_match >= s->strstart) {
+
+  // Once the best is 3 bytes or more, a candidate whose first four bytes differ cannot win, so
+  // the walk follows the four-byte links over such runs. The budget is still counted in chain
+  // links (by insertion numbers, which differ by less than 32768 within reach), so exactly the
+  // candidates of a link-by-link walk are compared, in the same order. A link whose target has
+  // other bytes (the four-byte hash collided) is not taken; one that reaches the limit ends the
+  // walk either way, as the string sought lies farther back still. Links were made from input
+  // bytes only if every string involved has four bytes of input, which holds while four or more
+  // are ahead.
+  const bool may_skip = s->lookahead >= 4;
+  const uint32_t own = s->link[strstart & kWMask];
+  const unsigned number = own >> 16;
+  unsigned k = 1;  // place of cur_match in the chain, 1 for the head
+  uint32_t cur_link = kLinkNotLoaded;
+  if (may_skip && best_len >= 3) {
+    const unsigned c = own & 0xFFFF;
+    // The head itself may sit exactly at the limit; no other candidate may.
+    if (c <= limit && c != cur_match) return best_len;
+    if (Load32(win + c) == scan_start) {
+      cur_link = s->link[c & kWMask];
+      k = (number - (cur_link >> 16)) & 0xFFFF;
+      if (k > chain) return best_len;
+      cur_match = c;
+    }
+  }
+  for (;;) {
+    if (cur_match >= strstart) {
       Fail(s, "no future");
       break;
     }
     // The next link is loaded before the window bytes are compared, so the two loads overlap.
-    const unsigned next = s->prev[cur_match & kWMask];
+    const unsigned next3 = s->prev[cur_match & kWMask];
     const uint8_t* match = win + cur_match;
-    if ((Load32(match + end_off) & mask) != scan_end || ((Load32(match) ^ scan_start) & mask) != 0) {
-      cur_match = next;
-      continue;
-    }
-
-    unsigned len = 2;
-    for (;;) {
-      uint64_t x = Load64(scan + len) ^ Load64(match + len);
-      if (x != 0) {
-        len += EqualPrefixBytes(x);
-        break;
+    const uint32_t match_start = Load32(match);
+    if ((Load32(match + end_off) & mask) == scan_end && ((match_start ^ scan_start) & mask) == 0) {
+      unsigned len = 2;
+      for (;;) {
+        uint64_t x = Load64(scan + len) ^ Load64(match + len);
+        if (x != 0) {
+          len += EqualPrefixBytes(x);
+          break;
+        }
+        len += 8;
+        if (len >= kMaxMatch) break;
       }
-      len += 8;
-      if (len >= kMaxMatch) break;
+      if (len > kMaxMatch) len = kMaxMatch;
+      if (len > best_len) {
+        if (strstart + len > kWindowBytes) Fail(s, "wild scan");
+        s->match_start = cur_match;
+        best_len = len;
+        if (len >= nice) break;
+        mask = 0xFFFFFFFFu;
+        end_off = best_len - 3;
+        scan_end = Load32(scan + end_off);
+      }
     }
-    if (len > kMaxMatch) len = kMaxMatch;
-    if (len > best_len) {
-      if (s->strstart + len > kWindowBytes) Fail(s, "wild scan");
-      s->match_start = cur_match;
-      best_len = len;
-      if (len >= nice) break;
-      mask = 0xFFFFFFFFu;
-      end_off = best_len - 3;
-      scan_end = Load32(scan + end_off);
+    if (may_skip && best_len >= 3 && match_start == scan_start) {
+      if (cur_link == kLinkNotLoaded) cur_link = s->link[cur_match & kWMask];
+      const unsigned next = cur_link & 0xFFFF;
+      if (next <= limit) break;
+      if (Load32(win + next) == scan_start) {
+        cur_link = s->link[next & kWMask];
+        k = (number - (cur_link >> 16)) & 0xFFFF;
+        if (k > chain) break;
+        cur_match = next;
+        continue;
+      }
     }
-    cur_match = next;
-  } while (cur_match > limit && --chain != 0);
+    if (next3 <= limit || ++k > chain) break;
+    cur_match = next3;
+    cur_link = kLinkNotLoaded;
+  }
   return best_len;
 }
 
@@ -866,6 +937,7 @@ bool MatcherSetup(S* s, int level, uint16_t* gp_flags) {
     return false;
   }
   std::memset(s->head, 0, sizeof s->head);
+  std::memset(s->head4, 0, sizeof s->head4);
   const LevelParams& p = kLevels[level];
   s->max_lazy = p.lazy;
   s->good_match = p.good;
