@@ -23,6 +23,7 @@ constexpr unsigned kWindowPad = 16;
 constexpr unsigned kHashSize = 32768;
 constexpr unsigned kHashMask = kHashSize - 1;
 constexpr unsigned kHash4Bits = 16;
+constexpr unsigned kHash8Bits = 16;
 // A link word (DeflateState::link): bits 0-15 the four-byte link, bits 16-31 the insertion
 // number.
 constexpr uint32_t kLinkNotLoaded = 0xFFFFFFFFu;  // a placeholder: any word is overwritten before use
@@ -173,6 +174,10 @@ struct DeflateState {
   uint32_t link[kWSize];
   // Per hash of four bytes: the newest position.
   uint16_t head4[1u << kHash4Bits];
+  // The same for the first eight bytes, for runs of strings shorter than eight once the best
+  // is 7 bytes or more.
+  uint16_t link8[kWSize];
+  uint16_t head8[1u << kHash8Bits];
   long block_start;
   unsigned strstart, match_start, prev_length, lookahead;
   bool eofile;
@@ -675,6 +680,7 @@ inline bool Tally(S* s, unsigned dist, unsigned lc) {
 inline unsigned Hash3(const uint8_t* w) { return ((unsigned(w[0]) << 10) ^ (unsigned(w[1]) << 5) ^ w[2]) & kHashMask; }
 
 inline unsigned Hash4(uint32_t v) { return (v * 0x9E3779B1u) >> (32 - kHash4Bits); }
+inline unsigned Hash8(uint64_t v) { return unsigned((v * 0x9E3779B97F4A7C15ull) >> (64 - kHash8Bits)); }
 
 inline unsigned InsertString(S* s, unsigned pos) {
   const uint8_t* w = s->window + pos;
@@ -693,6 +699,9 @@ inline unsigned InsertString(S* s, unsigned pos) {
   const unsigned h4 = Hash4(v);
   s->link[pos & kWMask] = s->head4[h4] | (number << 16);
   s->head4[h4] = uint16_t(pos);
+  const unsigned h8 = Hash8(Load64(w));
+  s->link8[pos & kWMask] = s->head8[h8];
+  s->head8[h8] = uint16_t(pos);
   return prev_head;
 }
 
@@ -718,6 +727,14 @@ void Slide(S* s) {
   for (unsigned n = 0; n < (1u << kHash4Bits); ++n) {
     unsigned m = s->head4[n];
     s->head4[n] = uint16_t(m >= kWSize ? m - kWSize : 0);
+  }
+  for (unsigned n = 0; n < kWSize; ++n) {
+    unsigned m = s->link8[n];
+    s->link8[n] = uint16_t(m >= kWSize ? m - kWSize : 0);
+  }
+  for (unsigned n = 0; n < (1u << kHash8Bits); ++n) {
+    unsigned m = s->head8[n];
+    s->head8[n] = uint16_t(m >= kWSize ? m - kWSize : 0);
   }
 }
 
@@ -772,6 +789,8 @@ unsigned LongestMatch(S* s, unsigned cur_match) {
   // bytes only if every string involved has four bytes of input, which holds while four or more
   // are ahead.
   const bool may_skip = s->lookahead >= 4;
+  const bool may_skip8 = s->lookahead >= 8;
+  const uint64_t scan8 = Load64(scan);
   const uint32_t own = s->link[strstart & kWMask];
   const unsigned number = own >> 16;
   unsigned k = 1;  // place of cur_match in the chain, 1 for the head
@@ -816,6 +835,18 @@ unsigned LongestMatch(S* s, unsigned cur_match) {
         mask = 0xFFFFFFFFu;
         end_off = best_len - 3;
         scan_end = Load32(scan + end_off);
+      }
+    }
+    // The same over strings shorter than eight bytes once the best is 7 or more.
+    if (may_skip8 && best_len >= 7 && Load64(match) == scan8) {
+      const unsigned next = s->link8[cur_match & kWMask];
+      if (next <= limit) break;
+      if (Load64(win + next) == scan8) {
+        cur_link = s->link[next & kWMask];
+        k = (number - (cur_link >> 16)) & 0xFFFF;
+        if (k > chain) break;
+        cur_match = next;
+        continue;
       }
     }
     if (may_skip && best_len >= 3 && match_start == scan_start) {
@@ -876,7 +907,7 @@ uint64_t DeflateFast(S* s) {
       s->strstart++;
     }
     if (flush) FlushCurrentBlock(s, false);
-    Refill(s);
+    if (s->lookahead < kMinLookahead) Refill(s);
   }
   return FinishStream(s);
 }
@@ -925,7 +956,7 @@ uint64_t DeflateLazy(S* s) {
       s->strstart++;
       s->lookahead--;
     }
-    Refill(s);
+    if (s->lookahead < kMinLookahead) Refill(s);
   }
   if (match_available) Tally(s, 0, s->window[s->strstart - 1]);
   return FinishStream(s);
@@ -938,6 +969,7 @@ bool MatcherSetup(S* s, int level, uint16_t* gp_flags) {
   }
   std::memset(s->head, 0, sizeof s->head);
   std::memset(s->head4, 0, sizeof s->head4);
+  std::memset(s->head8, 0, sizeof s->head8);
   const LevelParams& p = kLevels[level];
   s->max_lazy = p.lazy;
   s->good_match = p.good;
