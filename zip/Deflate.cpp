@@ -24,6 +24,7 @@ constexpr unsigned kHashSize = 32768;
 constexpr unsigned kHashMask = kHashSize - 1;
 constexpr unsigned kHash4Bits = 16;
 constexpr unsigned kHash8Bits = 16;
+constexpr unsigned kHash16Bits = 16;
 // A link word (DeflateState::link): bits 0-15 the four-byte link, bits 16-31 the insertion
 // number.
 constexpr uint32_t kLinkNotLoaded = 0xFFFFFFFFu;  // a placeholder: any word is overwritten before use
@@ -178,6 +179,16 @@ struct DeflateState {
   // is 7 bytes or more.
   uint16_t link8[kWSize];
   uint16_t head8[1u << kHash8Bits];
+  // And for sixteen, once the best is 15 or more: markup repeats long prefixes.
+  uint16_t link16[kWSize];
+  uint16_t head16[1u << kHash16Bits];
+  // A string is linked by its first 8 or 16 bytes only once they have been read; until then it
+  // waits here (the newest strings, in order: fewer than 16 of them).
+  struct Pending {
+    uint16_t pos[16];
+    unsigned n;
+  } pending8, pending16;
+  unsigned data_end;  // window offset just past the bytes read so far
   long block_start;
   unsigned strstart, match_start, prev_length, lookahead;
   bool eofile;
@@ -681,6 +692,22 @@ inline unsigned Hash3(const uint8_t* w) { return ((unsigned(w[0]) << 10) ^ (unsi
 
 inline unsigned Hash4(uint32_t v) { return (v * 0x9E3779B1u) >> (32 - kHash4Bits); }
 inline unsigned Hash8(uint64_t v) { return unsigned((v * 0x9E3779B97F4A7C15ull) >> (64 - kHash8Bits)); }
+inline unsigned Hash16(uint64_t a, uint64_t b) {
+  return unsigned(((a * 0x9E3779B97F4A7C15ull) ^ (b * 0xC2B2AE3D27D4EB4Full)) >> (64 - kHash16Bits));
+}
+
+inline void Link8(S* s, unsigned pos) {
+  const unsigned h8 = Hash8(Load64(s->window + pos));
+  s->link8[pos & kWMask] = s->head8[h8];
+  s->head8[h8] = uint16_t(pos);
+}
+
+inline void Link16(S* s, unsigned pos) {
+  const uint8_t* w = s->window + pos;
+  const unsigned h16 = Hash16(Load64(w), Load64(w + 8));
+  s->link16[pos & kWMask] = s->head16[h16];
+  s->head16[h16] = uint16_t(pos);
+}
 
 inline unsigned InsertString(S* s, unsigned pos) {
   const uint8_t* w = s->window + pos;
@@ -699,10 +726,32 @@ inline unsigned InsertString(S* s, unsigned pos) {
   const unsigned h4 = Hash4(v);
   s->link[pos & kWMask] = s->head4[h4] | (number << 16);
   s->head4[h4] = uint16_t(pos);
-  const unsigned h8 = Hash8(Load64(w));
-  s->link8[pos & kWMask] = s->head8[h8];
-  s->head8[h8] = uint16_t(pos);
+  // Mostly the strings near the end of what has been read, while a match is inserted just
+  // before a refill.
+  if (s->pending8.n == 0 && pos + 8 <= s->data_end) {
+    Link8(s, pos);
+  } else {
+    s->pending8.pos[s->pending8.n++ & 15] = uint16_t(pos);
+  }
+  if (s->pending16.n == 0 && pos + 16 <= s->data_end) {
+    Link16(s, pos);
+  } else {
+    s->pending16.pos[s->pending16.n++ & 15] = uint16_t(pos);
+  }
   return prev_head;
+}
+
+// Links the waiting strings whose bytes have now been read, oldest first.
+void LinkPending(S* s, S::Pending* p, unsigned len, void (*link)(S*, unsigned)) {
+  unsigned i = 0;
+  while (i < p->n && p->pos[i] + len <= s->data_end) link(s, p->pos[i++]);
+  std::memmove(p->pos, p->pos + i, (p->n - i) * sizeof p->pos[0]);
+  p->n -= i;
+}
+
+// Positions that slid out become 0, "none".
+void Rebase(uint16_t* t, unsigned n) {
+  for (unsigned i = 0; i < n; ++i) t[i] = uint16_t(t[i] >= kWSize ? t[i] - kWSize : 0);
 }
 
 void Slide(S* s) {
@@ -710,32 +759,26 @@ void Slide(S* s) {
   s->match_start -= kWSize;
   s->strstart -= kWSize;
   s->block_start -= long(kWSize);
+  s->data_end -= kWSize;
   for (unsigned n = 0; n < kHashSize; ++n) {
     uint32_t e = s->head[n];
     unsigned m = e & 0xFFFF;
     s->head[n] = (e & 0xFFFF0000u) | (m >= kWSize ? m - kWSize : 0);
   }
   for (unsigned n = 0; n < kWSize; ++n) {
-    unsigned m = s->prev[n];
-    s->prev[n] = uint16_t(m >= kWSize ? m - kWSize : 0);
-  }
-  for (unsigned n = 0; n < kWSize; ++n) {
     uint32_t e = s->link[n];
     unsigned m = e & 0xFFFF;
     s->link[n] = (e & 0xFFFF0000u) | (m >= kWSize ? m - kWSize : 0);
   }
-  for (unsigned n = 0; n < (1u << kHash4Bits); ++n) {
-    unsigned m = s->head4[n];
-    s->head4[n] = uint16_t(m >= kWSize ? m - kWSize : 0);
-  }
-  for (unsigned n = 0; n < kWSize; ++n) {
-    unsigned m = s->link8[n];
-    s->link8[n] = uint16_t(m >= kWSize ? m - kWSize : 0);
-  }
-  for (unsigned n = 0; n < (1u << kHash8Bits); ++n) {
-    unsigned m = s->head8[n];
-    s->head8[n] = uint16_t(m >= kWSize ? m - kWSize : 0);
-  }
+  Rebase(s->prev, kWSize);
+  Rebase(s->head4, 1u << kHash4Bits);
+  Rebase(s->link8, kWSize);
+  Rebase(s->head8, 1u << kHash8Bits);
+  Rebase(s->link16, kWSize);
+  Rebase(s->head16, 1u << kHash16Bits);
+  // Waiting strings are the newest, far above the half that slid out.
+  Rebase(s->pending8.pos, s->pending8.n);
+  Rebase(s->pending16.pos, s->pending16.n);
 }
 
 // Brings the lookahead up to kMinLookahead while input lasts. The window slides whenever the
@@ -757,6 +800,9 @@ void Refill(S* s) {
       s->eofile = true;
     } else {
       s->lookahead += unsigned(n) <= more ? unsigned(n) : more;
+      s->data_end = s->strstart + s->lookahead;
+      LinkPending(s, &s->pending8, 8, Link8);
+      LinkPending(s, &s->pending16, 16, Link16);
     }
   }
 }
@@ -790,7 +836,9 @@ unsigned LongestMatch(S* s, unsigned cur_match) {
   // are ahead.
   const bool may_skip = s->lookahead >= 4;
   const bool may_skip8 = s->lookahead >= 8;
+  const bool may_skip16 = s->lookahead >= 16;
   const uint64_t scan8 = Load64(scan);
+  const uint64_t scan16 = Load64(scan + 8);
   const uint32_t own = s->link[strstart & kWMask];
   const unsigned number = own >> 16;
   unsigned k = 1;  // place of cur_match in the chain, 1 for the head
@@ -837,7 +885,19 @@ unsigned LongestMatch(S* s, unsigned cur_match) {
         scan_end = Load32(scan + end_off);
       }
     }
-    // The same over strings shorter than eight bytes once the best is 7 or more.
+    // The same over strings shorter than sixteen bytes once the best is 15 or more, and
+    // shorter than eight once it is 7 or more.
+    if (may_skip16 && best_len >= 15 && Load64(match) == scan8 && Load64(match + 8) == scan16) {
+      const unsigned next = s->link16[cur_match & kWMask];
+      if (next <= limit) break;
+      if (Load64(win + next) == scan8 && Load64(win + next + 8) == scan16) {
+        cur_link = s->link[next & kWMask];
+        k = (number - (cur_link >> 16)) & 0xFFFF;
+        if (k > chain) break;
+        cur_match = next;
+        continue;
+      }
+    }
     if (may_skip8 && best_len >= 7 && Load64(match) == scan8) {
       const unsigned next = s->link8[cur_match & kWMask];
       if (next <= limit) break;
@@ -970,6 +1030,7 @@ bool MatcherSetup(S* s, int level, uint16_t* gp_flags) {
   std::memset(s->head, 0, sizeof s->head);
   std::memset(s->head4, 0, sizeof s->head4);
   std::memset(s->head8, 0, sizeof s->head8);
+  std::memset(s->head16, 0, sizeof s->head16);
   const LevelParams& p = kLevels[level];
   s->max_lazy = p.lazy;
   s->good_match = p.good;
@@ -985,6 +1046,8 @@ bool MatcherSetup(S* s, int level, uint16_t* gp_flags) {
   s->prev_length = kMinMatch - 1;
   s->eofile = false;
   s->lookahead = 0;
+  s->data_end = 0;
+  s->pending8.n = s->pending16.n = 0;
   // Bytes past the data may be compared (never used); keep them defined.
   std::memset(s->window + kWindowBytes, 0, kWindowPad);
   int n = s->read(s->ctx, s->window, kWindowBytes);
@@ -993,6 +1056,7 @@ bool MatcherSetup(S* s, int level, uint16_t* gp_flags) {
     return true;
   }
   s->lookahead = unsigned(n) <= kWindowBytes ? unsigned(n) : kWindowBytes;
+  s->data_end = s->lookahead;
   Refill(s);
   return true;
 }

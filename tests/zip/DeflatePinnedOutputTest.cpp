@@ -120,6 +120,23 @@ std::string Binary(size_t n, uint64_t seed) {
   return s;
 }
 
+// Paragraphs drawn again and again from a small pool, each copy with a few letters changed: long
+// matches (up to the longest) from many candidates that share long prefixes, where the best
+// one depends on bytes far into the string.
+std::string Paragraphs(size_t n, uint64_t seed) {
+  Gen g{seed};
+  std::vector<std::string> pool;
+  for (int i = 0; i < 40; ++i) pool.push_back(Words(300 + g.Below(700), seed + 1 + i));
+  std::string s;
+  while (s.size() < n) {
+    std::string p = pool[g.Below(40)];
+    for (size_t i = g.Below(300); i < p.size(); i += 100 + g.Below(400)) p[i] = char('A' + g.Below(26));
+    s += p;
+  }
+  s.resize(n);
+  return s;
+}
+
 // A random block repeated with a period close to the farthest distance, one byte in 97 changed.
 std::string Periodic(size_t n, size_t period) {
   std::string base = Random(period, period);
@@ -181,6 +198,7 @@ std::vector<Input> Corpus() {
   c.push_back({"period 32507", Periodic(150000, 32507)});
   c.push_back({"period 4097", Periodic(100000, 4097)});
   c.push_back({"mixed 600000", Mixed(600000)});
+  c.push_back({"paragraphs 300000", Paragraphs(300000, 9)});
   return c;
 }
 
@@ -266,6 +284,29 @@ TEST(DeflatePinnedOutput, EveryLevelGivesTodaysBytes) {
   vq::zip::DeflateStateDestroy(s);
   if (!print) {
     EXPECT_EQ(checked, std::size(kPins));
+  }
+}
+
+// The stream depends on the input bytes only, never on how the reads cut them: reads of a few
+// bytes keep the lookahead at its minimum, so the strings inserted with a long match reach past
+// what has been read, and the faster match search must not link them by bytes it has not seen.
+TEST(DeflatePinnedOutput, TinyReadsGiveTheSameStreamAsWholeReads) {
+  const Input inputs[] = {{"paragraphs", Paragraphs(200000, 9)},
+                          {"log", Log(200000, 21)},
+                          {"xml", Xml(200000, 22)},
+                          {"words", Words(150000, 23)},
+                          {"mixed", Mixed(200000)}};
+  for (const Input& in : inputs) {
+    for (int level : {1, 4, 8}) {
+      // A fresh state each time: bytes not yet read must not be left over from the same input.
+      vq::zip::DeflateState* whole = vq::zip::DeflateStateCreate();
+      vq::zip::DeflateState* tiny = vq::zip::DeflateStateCreate();
+      ASSERT_TRUE(whole && tiny);
+      EXPECT_TRUE(Compress(tiny, in.data, level, 1) == Compress(whole, in.data, level, 0))
+          << in.name << " level " << level;
+      vq::zip::DeflateStateDestroy(whole);
+      vq::zip::DeflateStateDestroy(tiny);
+    }
   }
 }
 
