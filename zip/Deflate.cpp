@@ -28,9 +28,9 @@ constexpr unsigned kHash8Bits = 16;
 constexpr unsigned kHash16Bits = 16;
 // Input read in small pieces starts the links once this far in (see DeflateState::links_on).
 constexpr unsigned kLinkAfter = 16384;
-// A link word (DeflateState::link): bits 0-15 the four-byte link, bits 16-31 the insertion
-// number.
-constexpr uint32_t kLinkNotLoaded = 0xFFFFFFFFu;  // a placeholder: any word is overwritten before use
+// Stands for a link word (LinkTables::link) not loaded yet; no stored word has it, as no string
+// starts at the last window offset.
+constexpr uint32_t kLinkNotLoaded = 0xFFFFFFFFu;
 constexpr unsigned kMinMatch = 3;
 constexpr unsigned kMaxMatch = 258;
 constexpr unsigned kMinLookahead = kMaxMatch + kMinMatch + 1;  // 262
@@ -176,12 +176,12 @@ struct DeflateState {
 
   const char* error = nullptr;
 
-  // Links by longer prefixes, kept from the first string of a long input on (link_floor): a
-  // short input never pays for clearing them. The four-byte link of a position lives in `link`.
-  // A position's link names the newest older position with the same hash of its first 4, 8 or
-  // 16 bytes. When that position has the same bytes it is the newest older one that has them,
-  // and as it is in the same chain the match search steps over the strings in between, which
-  // cannot be as long, in one go instead of link by link.
+  // Links by prefixes of 4, 8 and 16 bytes, kept from the first string of a long input on, or
+  // from link_floor on for input that comes in small reads: a short input never pays for
+  // clearing them. A position's link names the newest older position with the same hash of its
+  // first 4, 8 or 16 bytes. When that position has the same bytes it is the newest older one
+  // that has them, and as it is in the same chain the match search steps over the strings in
+  // between, which cannot be as long, in one go instead of link by link.
   bool links_on;
   unsigned link_floor;  // positions below were inserted before the links were kept
   struct LinkTables {
