@@ -5,3 +5,5 @@
 find_package(ZLIB REQUIRED)
 add_executable(zip_deflate_bench ${CMAKE_CURRENT_LIST_DIR}/zip_deflate_bench.cpp)
 target_link_libraries(zip_deflate_bench PRIVATE vq_zip ZLIB::ZLIB)
+target_compile_definitions(zip_deflate_bench PRIVATE
+  VQ_DEFLATE_REFERENCE="${CMAKE_CURRENT_LIST_DIR}/zip_deflate_reference.txt")

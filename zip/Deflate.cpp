@@ -6,6 +6,7 @@
 
 #include "zip/Deflate.h"
 
+#include <cstddef>
 #include <cstring>
 #include <new>
 
@@ -22,6 +23,14 @@ constexpr unsigned kWindowBytes = 2 * kWSize;
 constexpr unsigned kWindowPad = 16;
 constexpr unsigned kHashSize = 32768;
 constexpr unsigned kHashMask = kHashSize - 1;
+constexpr unsigned kHash4Bits = 16;
+constexpr unsigned kHash8Bits = 16;
+constexpr unsigned kHash16Bits = 16;
+// Input read in small pieces starts the links once this far in (see DeflateState::links_on).
+constexpr unsigned kLinkAfter = 16384;
+// Stands for a link word (LinkTables::link) not loaded yet; no stored word has it, as no string
+// starts at the last window offset.
+constexpr uint32_t kLinkNotLoaded = 0xFFFFFFFFu;
 constexpr unsigned kMinMatch = 3;
 constexpr unsigned kMaxMatch = 258;
 constexpr unsigned kMinLookahead = kMaxMatch + kMinMatch + 1;  // 262
@@ -159,12 +168,44 @@ struct DeflateState {
   // Window positions fit in 16 bits; half-size tables keep the chain walk in cache.
   uint16_t prev[kWSize];
   uint16_t head[kHashSize];
+  unsigned data_end;  // window offset just past the bytes read so far
   long block_start;
   unsigned strstart, match_start, prev_length, lookahead;
   bool eofile;
   unsigned max_chain, max_lazy, good_match, nice_match;
 
   const char* error = nullptr;
+
+  // Links by prefixes of 4, 8 and 16 bytes, kept from the first string of a long input on, or
+  // from link_floor on for input that comes in small reads: a short input never pays for
+  // clearing them. A position's link names the newest older position with the same hash of its
+  // first 4, 8 or 16 bytes. When that position has the same bytes it is the newest older one
+  // that has them, and as it is in the same chain the match search steps over the strings in
+  // between, which cannot be as long, in one go instead of link by link.
+  bool links_on;
+  unsigned link_floor;  // positions below were inserted before the links were kept
+  struct LinkTables {
+    // Per hash: how many positions went into its chain so far (wrapping), so that the distance
+    // along a chain between two of its positions is the difference of their insertion numbers.
+    uint16_t count[kHashSize];
+    // Per position: its insertion number (bits 16-31) and its four-byte link (bits 0-15).
+    uint32_t link[kWSize];
+    // Per hash of four bytes: the newest position.
+    uint16_t head4[1u << kHash4Bits];
+    // The same for the first eight bytes, for runs of strings shorter than eight once the best
+    // is 7 bytes or more.
+    uint16_t link8[kWSize];
+    uint16_t head8[1u << kHash8Bits];
+    // And for sixteen, once the best is 15 or more: markup repeats long prefixes.
+    uint16_t link16[kWSize];
+    uint16_t head16[1u << kHash16Bits];
+    // A string is linked by its first 8 or 16 bytes only once they have been read; until then it
+    // waits here (the newest strings, in order: fewer than 16 of them).
+    struct Pending {
+      uint16_t pos[16];
+      unsigned n;
+    } pending8, pending16;
+  } lt;
 };
 
 namespace {
@@ -660,17 +701,78 @@ inline bool Tally(S* s, unsigned dist, unsigned lc) {
 
 inline unsigned Hash3(const uint8_t* w) { return ((unsigned(w[0]) << 10) ^ (unsigned(w[1]) << 5) ^ w[2]) & kHashMask; }
 
+inline unsigned Hash4(uint32_t v) { return (v * 0x9E3779B1u) >> (32 - kHash4Bits); }
+inline unsigned Hash8(uint64_t v) { return unsigned((v * 0x9E3779B97F4A7C15ull) >> (64 - kHash8Bits)); }
+inline unsigned Hash16(uint64_t a, uint64_t b) {
+  return unsigned(((a * 0x9E3779B97F4A7C15ull) ^ (b * 0xC2B2AE3D27D4EB4Full)) >> (64 - kHash16Bits));
+}
+
+inline void Link8(S* s, unsigned pos) {
+  const unsigned h8 = Hash8(Load64(s->window + pos));
+  s->lt.link8[pos & kWMask] = s->lt.head8[h8];
+  s->lt.head8[h8] = uint16_t(pos);
+}
+
+inline void Link16(S* s, unsigned pos) {
+  const uint8_t* w = s->window + pos;
+  const unsigned h16 = Hash16(Load64(w), Load64(w + 8));
+  s->lt.link16[pos & kWMask] = s->lt.head16[h16];
+  s->lt.head16[h16] = uint16_t(pos);
+}
+
 inline unsigned InsertString(S* s, unsigned pos) {
   const uint8_t* w = s->window + pos;
   unsigned h = Hash3(w);
   // The heads of the next positions are almost always wanted soon; start loading one a few
-  // positions ahead, as the table is too big to stay in the first-level cache. (Near the end of
-  // the input this hashes stale bytes, which only wastes the prefetch; the window has padding.)
+  // positions ahead, as the tables are too big to stay in the first-level cache. (Near the end
+  // of the input this hashes stale bytes, which only wastes the prefetch; the window has padding.)
   __builtin_prefetch(&s->head[Hash3(w + 4)]);
-  unsigned prev_head = s->head[h];
+  const unsigned prev_head = s->head[h];
   s->prev[pos & kWMask] = uint16_t(prev_head);
   s->head[h] = uint16_t(pos);
+  if (!s->links_on) return prev_head;
+  const uint32_t number = ++s->lt.count[h];
+  const unsigned h4 = Hash4(Load32(w));
+  s->lt.link[pos & kWMask] = s->lt.head4[h4] | (number << 16);
+  s->lt.head4[h4] = uint16_t(pos);
+  // Mostly the strings near the end of what has been read, while a match is inserted just
+  // before a refill.
+  if (s->lt.pending8.n == 0 && pos + 8 <= s->data_end) {
+    Link8(s, pos);
+  } else {
+    s->lt.pending8.pos[s->lt.pending8.n++ & 15] = uint16_t(pos);
+  }
+  if (s->lt.pending16.n == 0 && pos + 16 <= s->data_end) {
+    Link16(s, pos);
+  } else {
+    s->lt.pending16.pos[s->lt.pending16.n++ & 15] = uint16_t(pos);
+  }
   return prev_head;
+}
+
+// Links the waiting strings whose bytes have now been read, oldest first.
+void LinkPending(S* s, S::LinkTables::Pending* p, unsigned len, void (*link)(S*, unsigned)) {
+  unsigned i = 0;
+  while (i < p->n && p->pos[i] + len <= s->data_end) link(s, p->pos[i++]);
+  std::memmove(p->pos, p->pos + i, (p->n - i) * sizeof p->pos[0]);
+  p->n -= i;
+}
+
+// From here on every inserted string is linked by its prefixes.
+void StartLinks(S* s, unsigned floor) {
+  std::memset(s->lt.count, 0, sizeof s->lt.count);
+  std::memset(s->lt.link, 0, sizeof s->lt.link);
+  std::memset(s->lt.head4, 0, sizeof s->lt.head4);
+  std::memset(s->lt.head8, 0, sizeof s->lt.head8);
+  std::memset(s->lt.head16, 0, sizeof s->lt.head16);
+  s->lt.pending8.n = s->lt.pending16.n = 0;
+  s->links_on = true;
+  s->link_floor = floor;
+}
+
+// Positions that slid out become 0, "none".
+void Rebase(uint16_t* t, unsigned n) {
+  for (unsigned i = 0; i < n; ++i) t[i] = uint16_t(t[i] >= kWSize ? t[i] - kWSize : 0);
 }
 
 void Slide(S* s) {
@@ -678,14 +780,24 @@ void Slide(S* s) {
   s->match_start -= kWSize;
   s->strstart -= kWSize;
   s->block_start -= long(kWSize);
-  for (unsigned n = 0; n < kHashSize; ++n) {
-    unsigned m = s->head[n];
-    s->head[n] = uint16_t(m >= kWSize ? m - kWSize : 0);
-  }
+  s->data_end -= kWSize;
+  Rebase(s->head, kHashSize);
+  Rebase(s->prev, kWSize);
+  s->link_floor = s->link_floor >= kWSize ? s->link_floor - kWSize : 0;
+  if (!s->links_on) return;
   for (unsigned n = 0; n < kWSize; ++n) {
-    unsigned m = s->prev[n];
-    s->prev[n] = uint16_t(m >= kWSize ? m - kWSize : 0);
+    uint32_t e = s->lt.link[n];
+    unsigned m = e & 0xFFFF;
+    s->lt.link[n] = (e & 0xFFFF0000u) | (m >= kWSize ? m - kWSize : 0);
   }
+  Rebase(s->lt.head4, 1u << kHash4Bits);
+  Rebase(s->lt.link8, kWSize);
+  Rebase(s->lt.head8, 1u << kHash8Bits);
+  Rebase(s->lt.link16, kWSize);
+  Rebase(s->lt.head16, 1u << kHash16Bits);
+  // Waiting strings are the newest, far above the half that slid out.
+  Rebase(s->lt.pending8.pos, s->lt.pending8.n);
+  Rebase(s->lt.pending16.pos, s->lt.pending16.n);
 }
 
 // Brings the lookahead up to kMinLookahead while input lasts. The window slides whenever the
@@ -707,6 +819,14 @@ void Refill(S* s) {
       s->eofile = true;
     } else {
       s->lookahead += unsigned(n) <= more ? unsigned(n) : more;
+      s->data_end = s->strstart + s->lookahead;
+      if (s->links_on) {
+        LinkPending(s, &s->lt.pending8, 8, Link8);
+        LinkPending(s, &s->lt.pending16, 16, Link16);
+      } else if (s->strstart >= kLinkAfter) {
+        // Input that comes in small reads: long enough now to be worth the links.
+        StartLinks(s, s->strstart);
+      }
     }
   }
 }
@@ -714,12 +834,13 @@ void Refill(S* s) {
 unsigned LongestMatch(S* s, unsigned cur_match) {
   unsigned chain = s->max_chain;
   const uint8_t* const win = s->window;
-  const uint8_t* const scan = win + s->strstart;
+  const unsigned strstart = s->strstart;
+  const uint8_t* const scan = win + strstart;
   unsigned best_len = s->prev_length;
   const unsigned nice = s->nice_match;
-  const unsigned limit = s->strstart > kMaxDist ? s->strstart - kMaxDist : 0;
+  const unsigned limit = strstart > kMaxDist ? strstart - kMaxDist : 0;
   if (s->prev_length >= s->good_match) chain >>= 2;
-  if (s->strstart > kWindowBytes - kMinLookahead) Fail(s, "insufficient lookahead");
+  if (strstart > kWindowBytes - kMinLookahead) Fail(s, "insufficient lookahead");
 
   // Cheap rejects: a candidate can only beat best_len if it agrees with the current string on
   // bytes 0..best_len, so four of those at the end and four at the start are checked first
@@ -728,41 +849,112 @@ unsigned LongestMatch(S* s, unsigned cur_match) {
   unsigned end_off = best_len >= 3 ? best_len - 3 : 0;
   const uint32_t scan_start = Load32(scan);
   uint32_t scan_end = Load32(scan + end_off) & mask;
-  do {
-    if (cur_match >= s->strstart) {
+
+  // Once the best is 3 bytes or more, a candidate whose first four bytes differ cannot win, so
+  // the walk follows the four-byte links over such runs (and the 8- and 16-byte links once the
+  // best is 7 or 15). The budget is still counted in chain links (by insertion numbers, which
+  // differ by less than 32768 within reach), so exactly the candidates of a link-by-link walk
+  // are compared, in the same order. A link whose target has other bytes (the hash collided) is
+  // not taken. One that reaches the limit ends the walk, as the string sought lies farther back
+  // still, provided every string within reach was linked; otherwise the walk goes on link by
+  // link. Links were made from input bytes only if every string involved has 4 (8, 16) bytes of
+  // input, which holds while as many are ahead.
+  const bool linked = s->links_on;
+  const unsigned floor = s->link_floor;
+  const bool all_linked = floor <= limit + 1;
+  const bool may_skip = linked && s->lookahead >= 4;
+  const bool may_skip8 = linked && s->lookahead >= 8;
+  const bool may_skip16 = linked && s->lookahead >= 16;
+  const uint64_t scan8 = Load64(scan);
+  const uint64_t scan16 = Load64(scan + 8);
+  const uint32_t own = linked ? s->lt.link[strstart & kWMask] : 0;
+  const unsigned number = own >> 16;
+  unsigned k = 1;  // place of cur_match in the chain, 1 for the head
+  uint32_t cur_link = kLinkNotLoaded;
+  if (may_skip && best_len >= 3) {
+    const unsigned c = own & 0xFFFF;
+    // The head itself may sit exactly at the limit; no other candidate may.
+    const bool reachable = c > limit || (c == cur_match && c >= floor);
+    if (!reachable && all_linked) return best_len;
+    if (reachable && Load32(win + c) == scan_start) {
+      cur_link = s->lt.link[c & kWMask];
+      k = (number - (cur_link >> 16)) & 0xFFFF;
+      if (k > chain) return best_len;
+      cur_match = c;
+    }
+  }
+  for (;;) {
+    if (cur_match >= strstart) {
       Fail(s, "no future");
       break;
     }
     // The next link is loaded before the window bytes are compared, so the two loads overlap.
-    const unsigned next = s->prev[cur_match & kWMask];
+    const unsigned next3 = s->prev[cur_match & kWMask];
     const uint8_t* match = win + cur_match;
-    if ((Load32(match + end_off) & mask) != scan_end || ((Load32(match) ^ scan_start) & mask) != 0) {
-      cur_match = next;
-      continue;
-    }
-
-    unsigned len = 2;
-    for (;;) {
-      uint64_t x = Load64(scan + len) ^ Load64(match + len);
-      if (x != 0) {
-        len += EqualPrefixBytes(x);
-        break;
+    const uint32_t match_start = Load32(match);
+    if ((Load32(match + end_off) & mask) == scan_end && ((match_start ^ scan_start) & mask) == 0) {
+      unsigned len = 2;
+      for (;;) {
+        uint64_t x = Load64(scan + len) ^ Load64(match + len);
+        if (x != 0) {
+          len += EqualPrefixBytes(x);
+          break;
+        }
+        len += 8;
+        if (len >= kMaxMatch) break;
       }
-      len += 8;
-      if (len >= kMaxMatch) break;
+      if (len > kMaxMatch) len = kMaxMatch;
+      if (len > best_len) {
+        if (strstart + len > kWindowBytes) Fail(s, "wild scan");
+        s->match_start = cur_match;
+        best_len = len;
+        if (len >= nice) break;
+        mask = 0xFFFFFFFFu;
+        end_off = best_len - 3;
+        scan_end = Load32(scan + end_off);
+      }
     }
-    if (len > kMaxMatch) len = kMaxMatch;
-    if (len > best_len) {
-      if (s->strstart + len > kWindowBytes) Fail(s, "wild scan");
-      s->match_start = cur_match;
-      best_len = len;
-      if (len >= nice) break;
-      mask = 0xFFFFFFFFu;
-      end_off = best_len - 3;
-      scan_end = Load32(scan + end_off);
+    // The same over strings shorter than sixteen bytes once the best is 15 or more, and
+    // shorter than eight once it is 7 or more.
+    const bool here = cur_match >= floor;
+    if (may_skip16 && here && best_len >= 15 && Load64(match) == scan8 && Load64(match + 8) == scan16) {
+      const unsigned next = s->lt.link16[cur_match & kWMask];
+      if (next <= limit && all_linked) break;
+      if (next > limit && Load64(win + next) == scan8 && Load64(win + next + 8) == scan16) {
+        cur_link = s->lt.link[next & kWMask];
+        k = (number - (cur_link >> 16)) & 0xFFFF;
+        if (k > chain) break;
+        cur_match = next;
+        continue;
+      }
     }
-    cur_match = next;
-  } while (cur_match > limit && --chain != 0);
+    if (may_skip8 && here && best_len >= 7 && Load64(match) == scan8) {
+      const unsigned next = s->lt.link8[cur_match & kWMask];
+      if (next <= limit && all_linked) break;
+      if (next > limit && Load64(win + next) == scan8) {
+        cur_link = s->lt.link[next & kWMask];
+        k = (number - (cur_link >> 16)) & 0xFFFF;
+        if (k > chain) break;
+        cur_match = next;
+        continue;
+      }
+    }
+    if (may_skip && here && best_len >= 3 && match_start == scan_start) {
+      if (cur_link == kLinkNotLoaded) cur_link = s->lt.link[cur_match & kWMask];
+      const unsigned next = cur_link & 0xFFFF;
+      if (next <= limit && all_linked) break;
+      if (next > limit && Load32(win + next) == scan_start) {
+        cur_link = s->lt.link[next & kWMask];
+        k = (number - (cur_link >> 16)) & 0xFFFF;
+        if (k > chain) break;
+        cur_match = next;
+        continue;
+      }
+    }
+    if (next3 <= limit || ++k > chain) break;
+    cur_match = next3;
+    cur_link = kLinkNotLoaded;
+  }
   return best_len;
 }
 
@@ -805,7 +997,7 @@ uint64_t DeflateFast(S* s) {
       s->strstart++;
     }
     if (flush) FlushCurrentBlock(s, false);
-    Refill(s);
+    if (s->lookahead < kMinLookahead) Refill(s);
   }
   return FinishStream(s);
 }
@@ -854,7 +1046,7 @@ uint64_t DeflateLazy(S* s) {
       s->strstart++;
       s->lookahead--;
     }
-    Refill(s);
+    if (s->lookahead < kMinLookahead) Refill(s);
   }
   if (match_available) Tally(s, 0, s->window[s->strstart - 1]);
   return FinishStream(s);
@@ -881,6 +1073,9 @@ bool MatcherSetup(S* s, int level, uint16_t* gp_flags) {
   s->prev_length = kMinMatch - 1;
   s->eofile = false;
   s->lookahead = 0;
+  s->data_end = 0;
+  s->links_on = false;
+  s->link_floor = 0;
   // Bytes past the data may be compared (never used); keep them defined.
   std::memset(s->window + kWindowBytes, 0, kWindowPad);
   int n = s->read(s->ctx, s->window, kWindowBytes);
@@ -889,6 +1084,9 @@ bool MatcherSetup(S* s, int level, uint16_t* gp_flags) {
     return true;
   }
   s->lookahead = unsigned(n) <= kWindowBytes ? unsigned(n) : kWindowBytes;
+  s->data_end = s->lookahead;
+  // A full window: the input is long enough to be worth the links from its first string on.
+  if (s->lookahead == kWindowBytes) StartLinks(s, 0);
   Refill(s);
   return true;
 }
@@ -898,7 +1096,8 @@ bool MatcherSetup(S* s, int level, uint16_t* gp_flags) {
 DeflateState* DeflateStateCreate() {
   void* mem = ZipAllocate(sizeof(DeflateState));
   if (!mem) return nullptr;
-  std::memset(mem, 0, sizeof(DeflateState));
+  // The link tables are cleared when a stream starts using them, and are most of the state.
+  std::memset(mem, 0, offsetof(DeflateState, lt));
   return new (mem) DeflateState;
 }
 
