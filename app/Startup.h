@@ -38,8 +38,9 @@ class StartupHost {
   virtual void ShowMessageBox(const std::wstring& text) = 0;
 };
 
-// How long a restarted program waits for the old instance to be gone.
-inline constexpr unsigned kRestartWaitMs = 5000;
+// How long a process started for a restart waits for the old instance's process to end; it
+// runs afterwards in any case.
+inline constexpr unsigned kRestartWaitMs = 30000;
 
 enum class StartupResult {
   HandedOver,  // another instance runs; it was brought forward and this process must leave

@@ -268,6 +268,7 @@ bool CVQTimeDlg::OnCloseDefault(WPARAM wp, LPARAM lp, LRESULT* result) {
 void CVQTimeDlg::StartRestartedInstance() {
   // From the program's own file: started from the Run key the current directory is the system
   // folder, where no such program is.
+  platform::MarkRestartOrigin();
   if (!platform::StartProgram(platform::ProgramPath(), L"  restart "))
     WriteLog(L"重启失败,请手动启动:%s\r\n", platform::ProgramPath());
 }

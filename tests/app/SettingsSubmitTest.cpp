@@ -3,12 +3,16 @@
 // applied, and asks for a restart only when a directory changed outside the first run.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "app/Commands.h"
 #include "app/Startup.h"
+#include "backup/BackUp.h"
 #include "platform/File.h"
+#include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "settings/AppSettings.h"
 #include "settings/Log.h"
@@ -146,4 +150,31 @@ TEST_F(SubmitTest, AMissingDefaultDestinationIsAcceptedAndCreated) {
   EXPECT_TRUE(platform::IsDirectory(f.dest));
   f.dest = dir_ + L"not-the-default";
   EXPECT_EQ(SubmitSettings(f, PlatformSettingsRules()).message, L"目标目录不存在!!");
+}
+
+TEST_F(SubmitTest, TheWorkersSaveNeverUndoesTheDialogsValues) {
+  // The worker saves the whole record at the end of every pass; an empty source makes a pass
+  // little more than that save.
+  firstRun.store(0);
+  AppSettings.vqDebug.store(0);
+  std::atomic<bool> stop{false};
+  std::atomic<int> passes{0};
+  std::thread worker([&] {
+    while (!stop.load()) {
+      RunBackUpPass(platform::RealFileSystem());
+      passes.fetch_add(1);
+    }
+  });
+  int lost = 0;
+  for (int i = 0; i < 150 && lost == 0; ++i) {
+    SettingsForm f = Form();
+    f.password = i % 2 ? L"odd-1" : L"even-2";
+    f.size = i % 2 ? L"11" : L"22";
+    ASSERT_TRUE(SubmitSettings(f, PlatformSettingsRules()).accepted());
+    if (AppSettings.S_ZIP_PSW.Get() != f.password || AppSettings.maxFSize.load() != (i % 2 ? 11 : 22)) ++lost;
+  }
+  stop.store(true);
+  worker.join();
+  EXPECT_GT(passes.load(), 0);
+  EXPECT_EQ(lost, 0) << "the reload brought back values of the worker's older save";
 }
