@@ -11,6 +11,7 @@
 #include "app/Commands.h"
 #include "app/Startup.h"
 #include "backup/BackUp.h"
+#include "platform/Clock.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
@@ -152,29 +153,47 @@ TEST_F(SubmitTest, AMissingDefaultDestinationIsAcceptedAndCreated) {
   EXPECT_EQ(SubmitSettings(f, PlatformSettingsRules()).message, L"目标目录不存在!!");
 }
 
-TEST_F(SubmitTest, TheWorkersSaveNeverUndoesTheDialogsValues) {
-  // The worker saves the whole record at the end of every pass; an empty source makes a pass
-  // little more than that save.
+TEST_F(SubmitTest, TheDialogsReloadNeverUndoesTheWorkersLastBackupTime) {
+  // The worker sets the last-backup time and saves the whole record at the end of every pass;
+  // an empty source makes a pass little more than that. A pass that ended before an OK must not
+  // be undone by the OK's reload, or its files are backed up again and again.
   firstRun.store(0);
   AppSettings.vqDebug.store(0);
+  const UnixTime t0 = 1700000000;
   std::atomic<bool> stop{false};
-  std::atomic<int> passes{0};
+  std::atomic<int64_t> lastPassTime{0};
   std::thread worker([&] {
-    while (!stop.load()) {
+    for (int64_t i = 1; !stop.load(); ++i) {
+      platform::SetNowForTest(t0 + i);
       RunBackUpPass(platform::RealFileSystem());
-      passes.fetch_add(1);
+      lastPassTime.store(t0 + i - 1);
     }
   });
-  int lost = 0;
-  for (int i = 0; i < 150 && lost == 0; ++i) {
+  int undone = 0;
+  for (int i = 0; i < 300 && undone == 0; ++i) {
+    const int64_t before = lastPassTime.load();
     SettingsForm f = Form();
     f.password = i % 2 ? L"odd-1" : L"even-2";
-    f.size = i % 2 ? L"11" : L"22";
     ASSERT_TRUE(SubmitSettings(f, PlatformSettingsRules()).accepted());
-    if (AppSettings.S_ZIP_PSW.Get() != f.password || AppSettings.maxFSize.load() != (i % 2 ? 11 : 22)) ++lost;
+    EXPECT_EQ(AppSettings.S_ZIP_PSW.Get(), f.password);
+    if (AppSettings.timeLastBk.load() < before) ++undone;
   }
   stop.store(true);
   worker.join();
-  EXPECT_GT(passes.load(), 0);
-  EXPECT_EQ(lost, 0) << "the reload brought back values of the worker's older save";
+  platform::ClearNowForTest();
+  EXPECT_GT(lastPassTime.load(), t0) << "the worker ran";
+  EXPECT_EQ(undone, 0) << "the reload brought back the time of an older save";
+}
+
+TEST_F(SubmitTest, ARegularFileIsNoSourceOrDestination) {
+  firstRun.store(0);
+  const std::wstring file = dir_ + L"plain.txt";
+  ASSERT_TRUE(platform::WriteFileAtomically(file, "x"));
+  SettingsForm f = Form();
+  f.source = file;
+  EXPECT_EQ(SubmitSettings(f, PlatformSettingsRules()).message, L"源目录不存在!!");
+  f = Form();
+  f.dest = file;
+  EXPECT_EQ(SubmitSettings(f, PlatformSettingsRules()).message, L"目标目录不存在!!");
+  EXPECT_EQ(AppSettings.S_DIR_DESTDATA.Get(), dest_ + sep_);
 }
