@@ -173,6 +173,7 @@ StartupResult RunStartup(StartupHost& host) {
   CreateWorkDirs();
   ShowRunParameters();
 
+  ListenForBackupHealth([&host](const BackupNotice& n) { host.ShowBackupNotice(n); });
   StartScheduleThread();
   if (!StartDirMonitThread()) WriteLog(L"hThreadDir == NULL \r\n");
   StartBackUpThread();

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <string>
 
+#include "app/BackupNotice.h"
+
 namespace vq {
 
 // 1 when no last-backup time was stored at start-up; lasts for the whole process.
@@ -36,6 +38,9 @@ class StartupHost {
   virtual void RunFirstRunSettingsDialog() {}
   // Modal message box with the caption "vq.l", an OK button and an exclamation icon.
   virtual void ShowMessageBox(const std::wstring& text) = 0;
+  // Tells the user that the backups stopped working or work again, without stopping anything
+  // (called on the worker's thread).
+  virtual void ShowBackupNotice(const BackupNotice&) {}
 };
 
 // How long a process started for a restart waits for the old instance's process to end; it

@@ -282,6 +282,9 @@ class ConsoleHost : public StartupHost, public CommandHost {
   void ShowMessageBox(const std::wstring& text) override {
     PrintUtf8(L"[" + std::wstring(kAppName) + L"] " + text + L"\n");
   }
+  void ShowBackupNotice(const BackupNotice& n) override {
+    PrintUtf8(L"[" + std::wstring(kAppName) + L"] " + n.text + L"\n");
+  }
   void QuitMessageLoop() override { g_quit.store(true); }
   void RunFirstRunSettingsDialog() override {
     // Started from the autostart entry or a script nobody answers: the defaults stay.

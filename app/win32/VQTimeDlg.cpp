@@ -43,6 +43,7 @@ CVQTimeDlg::CVQTimeDlg() : Dialog(IDD_VQTIME_DIALOG), logView_(ProcessLogView())
 }
 
 CVQTimeDlg::~CVQTimeDlg() {
+  ListenForBackupHealth(nullptr);
   SetLogView(nullptr);
   logView_.Attach(nullptr);
   if (statusFont_) DeleteObject(statusFont_);
@@ -125,6 +126,14 @@ void CVQTimeDlg::RunFirstRunSettingsDialog() {
 
 void CVQTimeDlg::ShowMessageBox(const std::wstring& text) {
   MessageBoxW(hwnd(), text.c_str(), kAppName, MB_OK | MB_ICONEXCLAMATION);
+}
+
+void CVQTimeDlg::ShowBackupNotice(const BackupNotice& notice) {
+  {
+    std::lock_guard<std::mutex> g(noticeLock_);
+    notices_.push_back(notice);
+  }
+  PostMessageW(hwnd(), WM_BACKUPNOTICE, 0, 0);
 }
 
 // ---- menu commands (CommandHost)
@@ -236,6 +245,8 @@ bool CVQTimeDlg::DefaultHandler(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result)
       return OnHotKey();
     case WM_TRAYICON:
       return OnTrayIcon(wp, lp);
+    case WM_BACKUPNOTICE:
+      return OnBackupNotice();
     default:
       return false;
   }
@@ -305,6 +316,17 @@ bool CVQTimeDlg::OnTrayIcon(WPARAM id, LPARAM mouseMsg) {
   if (id != 0 || mouseMsg < WM_LBUTTONDOWN || mouseMsg > WM_RBUTTONDBLCLK) return false;
   // No tray menu: any click, left or right, brings the window back.
   ShowFromTray();
+  return true;
+}
+
+bool CVQTimeDlg::OnBackupNotice() {
+  std::vector<BackupNotice> notices;
+  {
+    std::lock_guard<std::mutex> g(noticeLock_);
+    notices.swap(notices_);
+  }
+  // Only the latest counts: a balloon replaces the one before it anyway.
+  if (!notices.empty()) tray_.ShowBalloon(kBackupNoticeTitle, notices.back().text, notices.back().failing);
   return true;
 }
 

@@ -4,7 +4,9 @@
 
 #include <windows.h>
 
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/Commands.h"
 #include "app/Startup.h"
@@ -39,6 +41,7 @@ class CVQTimeDlg : public Dialog, public StartupHost, public CommandHost {
   bool FindDesktopIconWnd() override;
   void RunFirstRunSettingsDialog() override;
   void ShowMessageBox(const std::wstring& text) override;
+  void ShowBackupNotice(const BackupNotice& notice) override;
 
   // CommandHost
   void RemoveTrayIcon() override;
@@ -68,6 +71,7 @@ class CVQTimeDlg : public Dialog, public StartupHost, public CommandHost {
   bool OnTimerDefault(UINT_PTR id);
   bool OnHotKey();
   bool OnTrayIcon(WPARAM id, LPARAM mouseMsg);
+  bool OnBackupNotice();
   void ShowFromTray();
   void StartRestartedInstance();
 
@@ -81,7 +85,13 @@ class CVQTimeDlg : public Dialog, public StartupHost, public CommandHost {
   UINT taskbarCreated_ = 0;
   HWND desktopIconWnd_ = nullptr;
   bool running_ = false;
+  // Handed from the worker's thread to the UI thread, which owns the tray icon.
+  std::mutex noticeLock_;
+  std::vector<BackupNotice> notices_;
 };
+
+// Posted to the main window when a backup notice waits in notices_.
+inline constexpr UINT WM_BACKUPNOTICE = WM_USER + 100;
 
 // The main window's handle once it exists.
 extern HWND hMainWnd;
