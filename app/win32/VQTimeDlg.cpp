@@ -99,12 +99,25 @@ void CVQTimeDlg::ConfigureLogView() {
 
 void CVQTimeDlg::AddTrayIcon() { tray_.Add(hwnd(), icon_); }
 
-void CVQTimeDlg::SetStatusFont() {
+void CVQTimeDlg::SetStatusFont() { SetStatusFontForDpi(0); }
+
+void CVQTimeDlg::SetStatusFontForDpi(UINT dpi) {
   LOGFONTW lf = {};
   GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof lf, &lf);
   lf.lfWeight = FW_BOLD;
+  // The stock font is made for the system's DPI; a monitor with another one gets it scaled.
+  if (dpi != 0) {
+    HDC screen = GetDC(nullptr);
+    const int systemDpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    if (systemDpi > 0) lf.lfHeight = MulDiv(lf.lfHeight, static_cast<int>(dpi), systemDpi);
+  }
+  HFONT old = statusFont_;
   statusFont_ = CreateFontIndirectW(&lf);
   SendMessageW(Item(IDC_STATIC_STATUS), WM_SETFONT, reinterpret_cast<WPARAM>(statusFont_), TRUE);
+  // Only now that the control no longer uses it.
+  if (old) DeleteObject(old);
+  statusFontHeight_ = lf.lfHeight;
 }
 
 void CVQTimeDlg::SetStatusAndTitle(const std::wstring& status, const std::wstring& title) {
@@ -239,6 +252,8 @@ bool CVQTimeDlg::DefaultHandler(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result)
     case WM_THEMECHANGED:
       OnThemeChanged();
       return false;
+    case WM_DPICHANGED:
+      return OnDpiChanged(HIWORD(wp), reinterpret_cast<const RECT*>(lp));
     case WM_TIMER:
       return OnTimerDefault(wp);
     case WM_HOTKEY:
@@ -292,6 +307,19 @@ void CVQTimeDlg::OnQuit() {
 void CVQTimeDlg::OnDisplayChange() {
   WriteLog(L"WM_DISPLAYCHANGE\r\n");
   PlaceWindowBottomRight(hwnd());
+}
+
+bool CVQTimeDlg::OnDpiChanged(UINT dpi, const RECT* suggested) {
+  // The window was dragged to a monitor with another DPI (or the user changed its scale): the
+  // status line gets a font of the new size, the window takes the size the system suggests and
+  // goes back to its corner, as after a display change.
+  SetStatusFontForDpi(dpi);
+  if (suggested)
+    SetWindowPos(hwnd(), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  PlaceWindowBottomRight(hwnd());
+  WriteLog(L"WM_DPICHANGED %d %d\r\n", static_cast<int>(dpi), statusFontHeight_);
+  return true;
 }
 
 void CVQTimeDlg::OnThemeChanged() {

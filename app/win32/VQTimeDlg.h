@@ -4,6 +4,10 @@
 
 #include <windows.h>
 
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
+
 #include <mutex>
 #include <string>
 #include <vector>
@@ -68,6 +72,8 @@ class CVQTimeDlg : public Dialog, public StartupHost, public CommandHost {
   void OnQuit();
   void OnDisplayChange();
   void OnThemeChanged();
+  bool OnDpiChanged(UINT dpi, const RECT* suggested);
+  void SetStatusFontForDpi(UINT dpi);  // 0: the system's
   bool OnTimerDefault(UINT_PTR id);
   bool OnHotKey();
   bool OnTrayIcon(WPARAM id, LPARAM mouseMsg);
@@ -82,6 +88,7 @@ class CVQTimeDlg : public Dialog, public StartupHost, public CommandHost {
   HBRUSH background_;
   HICON icon_;
   HFONT statusFont_ = nullptr;
+  LONG statusFontHeight_ = 0;
   UINT taskbarCreated_ = 0;
   HWND desktopIconWnd_ = nullptr;
   bool running_ = false;
