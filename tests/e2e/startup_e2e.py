@@ -135,7 +135,7 @@ old = subprocess.Popen([prog], stdin=subprocess.PIPE, stdout=subprocess.PIPE, en
 wait_for(lambda: read_log(log_path)[1].count(LAST_DUMP_LINE) == 4, 20, "the dump of the old instance")
 restarted_env = dict(env, VQ_LUMEN_RESTART_FROM=str(old.pid))
 fourth = subprocess.Popen([prog, "restart"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=restarted_env)
-time.sleep(2)
+time.sleep(6)  # longer than any fixed wait for the old window would last
 check(fourth.poll() is None, "the restarted process does not hand over to the old one")
 check(read_log(log_path)[1].count("]:软件重启成功\r\n") == 1, "it waits while the old process runs")
 old.stdin.write(b"exit\n")
