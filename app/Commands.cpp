@@ -88,6 +88,8 @@ SettingsSubmit SubmitSettings(const SettingsForm& form, const SettingsRules& rul
   r.message = ValidateSettingsForm(form, rules);
   if (!r.accepted()) return r;
   SettingsValues v = NormaliseSettingsForm(form, platform::PathSeparator());
+  // From the first value set to the reload, so the worker's save cannot land in between.
+  SettingsStoreTransaction transaction;
   const bool changed = DirectoriesChanged(v, AppSettings.S_DIR_SRCDATA.Get(), AppSettings.S_DIR_DESTDATA.Get());
   AppSettings.fFilterSr.Set(v.filter);
   AppSettings.S_DIR_SRCDATA.Set(v.source);

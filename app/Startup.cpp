@@ -95,16 +95,25 @@ std::wstring BuildTimeLine(const char* date, const char* time) {
 StartupResult RunStartup(StartupHost& host) {
   // A second start hands over to the first and leaves without a trace: nothing logged, nothing
   // stored, no tray icon.
-  // A restarted program was started by the instance that is just ending; handing over to it
-  // would end both.
+  // A process started for a restart was started by the instance that is just ending: handing
+  // over to it would end both and leave nothing running. It waits for that process (not its
+  // window, which may linger) and runs even if the old one is still on its way out.
   const bool restarted = IsRestartCommandLine(platform::CommandLine());
-  if (restarted) platform::WaitForNoRunningInstance(kRestartWaitMs);
-  if (platform::HandOverToRunningInstance()) return StartupResult::HandedOver;
-  const platform::InstanceMark mark = platform::MarkRunningInstance(host.MainWindowHandle());
+  uint32_t origin = 0;
+  const bool startedForRestart = platform::TakeRestartOrigin(&origin);
+  if (startedForRestart) {
+    platform::WaitForProcessEnd(origin, kRestartWaitMs);
+  } else if (platform::HandOverToRunningInstance()) {
+    return StartupResult::HandedOver;
+  }
+  platform::InstanceMark mark = platform::MarkRunningInstance(host.MainWindowHandle());
   if (mark == platform::InstanceMark::TakenByOther) {
     // Another start won the race between our check and our mark.
-    platform::HandOverToRunningInstance();
-    return StartupResult::HandedOver;
+    if (!startedForRestart) {
+      platform::HandOverToRunningInstance();
+      return StartupResult::HandedOver;
+    }
+    mark = platform::InstanceMark::Failed;
   }
   platform::CreateRunningMarker();
   host.SetWindowIcons();
@@ -164,6 +173,7 @@ StartupResult RunStartup(StartupHost& host) {
   CreateWorkDirs();
   ShowRunParameters();
 
+  ListenForBackupHealth([&host](const BackupNotice& n) { host.ShowBackupNotice(n); });
   StartScheduleThread();
   if (!StartDirMonitThread()) WriteLog(L"hThreadDir == NULL \r\n");
   StartBackUpThread();

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <string>
 
+#include "app/BackupNotice.h"
+
 namespace vq {
 
 // 1 when no last-backup time was stored at start-up; lasts for the whole process.
@@ -36,10 +38,14 @@ class StartupHost {
   virtual void RunFirstRunSettingsDialog() {}
   // Modal message box with the caption "vq.l", an OK button and an exclamation icon.
   virtual void ShowMessageBox(const std::wstring& text) = 0;
+  // Tells the user that the backups stopped working or work again, without stopping anything
+  // (called on the worker's thread).
+  virtual void ShowBackupNotice(const BackupNotice&) {}
 };
 
-// How long a restarted program waits for the old instance to be gone.
-inline constexpr unsigned kRestartWaitMs = 5000;
+// How long a process started for a restart waits for the old instance's process to end; it
+// runs afterwards in any case.
+inline constexpr unsigned kRestartWaitMs = 30000;
 
 enum class StartupResult {
   HandedOver,  // another instance runs; it was brought forward and this process must leave

@@ -246,8 +246,11 @@ void RunBackUpPass(platform::FileSystem& fs) {
   // has a last-write time equal to the start and would never count as later. Ending one second
   // before the start takes it in the next pass, at the price of backing up again a file that
   // was written in that very second and already taken.
-  AppSettings.timeLastBk.store(start - 1);
-  SaveSettings();
+  {
+    SettingsStoreTransaction transaction;
+    AppSettings.timeLastBk.store(start - 1);
+    SaveSettings();
+  }
   int32_t count = backFileCount.load();
   if (count != 0 || debug) {
     CalendarTime c = CalendarForLog(start);

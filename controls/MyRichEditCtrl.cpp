@@ -38,8 +38,21 @@ void CMyRichEditCtrl::AppendLogText(const std::wstring& text) {
   GETTEXTLENGTHEX len = {GTL_NUMCHARS | GTL_PRECISE, 1200};
   LRESULT end = SendMessageW(e, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&len), 0);
   if (end < 0) end = 0;
+  // The limit caps what a program inserts as well as what the user types; not every rich-edit
+  // implementation applies it to EM_REPLACESEL, so the overflow is cut here. A line break counts
+  // as one character in the control.
+  const LRESULT limit = SendMessageW(e, EM_GETLIMITTEXT, 0, 0);
+  std::wstring piece = text;
+  if (limit > 0) {
+    LRESULT room = limit - end;
+    size_t i = 0;
+    for (; i < piece.size() && room > 0; ++i, --room)
+      if (piece[i] == L'\r' && i + 1 < piece.size() && piece[i + 1] == L'\n') ++i;
+    if (i == 0 && !piece.empty()) return;
+    piece.resize(i);
+  }
   SendMessageW(e, EM_SETSEL, static_cast<WPARAM>(end), static_cast<LPARAM>(end));
-  SendMessageW(e, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+  SendMessageW(e, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(piece.c_str()));
   end = SendMessageW(e, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&len), 0);
   if (end < 0) end = 0;
   SendMessageW(e, EM_SETSEL, static_cast<WPARAM>(end), static_cast<LPARAM>(end));

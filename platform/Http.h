@@ -17,6 +17,9 @@ struct HttpOptions {
   // Longest silence while waiting for the answer or the next piece of the body. Without it a
   // server that accepts the connection and never answers would hold the caller for good.
   uint32_t receiveTimeoutMs = 15000;
+  // Longest whole request, from the connect to the last byte. Without it a server that sends a
+  // byte now and then, each within the receive time-out, would hold the caller for days.
+  uint32_t totalTimeoutMs = 60000;
 };
 
 // Gets told the status once, then, if it asked for the body, the body piece by piece.

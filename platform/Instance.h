@@ -18,10 +18,6 @@ enum class InstanceMark {
 // (ignored on POSIX).
 InstanceMark MarkRunningInstance(void* window);
 
-// Waits until no running instance is found, at most timeoutMs; true when none is left. A
-// restarted program uses it so it never hands over to the instance that is just ending.
-bool WaitForNoRunningInstance(unsigned timeoutMs);
-
 }  // namespace vq::platform
 
 namespace vq::platform {

@@ -18,6 +18,23 @@ void CreateRunningMarker();
 // could not be started.
 bool StartProgram(const std::wstring& path, const std::wstring& commandLine);
 
+// A restart: the ending instance leaves its process id in the environment that the process it
+// starts next inherits, so the new one waits for exactly that process to end and never hands
+// over to it (the old window may outlive any fixed wait).
+void MarkRestartOrigin();
+// The id left by MarkRestartOrigin in the process that started this one; false when this
+// process was not started for a restart. The mark is removed, so nothing this process starts
+// later inherits it.
+bool TakeRestartOrigin(uint32_t* pid);
+// True when pid is a running process of this very program file (a pid read from a file may be
+// stale and belong to anything by now).
+bool IsProcessOfThisProgram(uint32_t pid);
+// Waits at most timeoutMs until process pid has ended; true once it has, or when it is not a
+// process of this program. Our own id counts as ended: on POSIX a restart replaces the image
+// and keeps the id.
+bool WaitForProcessEnd(uint32_t pid, unsigned timeoutMs);
+uint32_t CurrentProcessId();
+
 }  // namespace vq::platform
 
 namespace vq::platform {

@@ -80,7 +80,18 @@ int32_t ParseDecimalInt(const std::wstring& text) {
       ReadDecimal(text, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
+namespace {
+std::recursive_mutex& StoreLock() {
+  // Never destroyed: engine threads may still save while the process ends.
+  static auto* lock = new std::recursive_mutex();
+  return *lock;
+}
+}  // namespace
+
+SettingsStoreTransaction::SettingsStoreTransaction() : lock_(StoreLock()) {}
+
 bool LoadSettings() {
+  SettingsStoreTransaction transaction;
   platform::SettingsKey key;
   ReadString(key, L"S_ZIP_PSW", AppSettings.S_ZIP_PSW, kDefaultPassword);
   ReadString(key, L"S_DIR_SRCDATA", AppSettings.S_DIR_SRCDATA, AppSettings.defaultSrcDir.Get());
@@ -99,6 +110,7 @@ bool LoadSettings() {
 }
 
 void SaveSettings() {
+  SettingsStoreTransaction transaction;
   platform::SettingsKey key;
   key.SetString(L"timeLastBk", FormatStoredTime(AppSettings.timeLastBk.load()));
   key.SetString(L"timeLastBkDayly", FormatStoredTime(AppSettings.timeLastBkDayly.load()));

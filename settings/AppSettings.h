@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "common/Calendar.h"
@@ -53,6 +54,18 @@ struct AppSettingsRecord {
 };
 
 extern AppSettingsRecord& AppSettings;
+
+// The store is written whole from the record. A save-and-reload (the settings dialog's OK) and
+// a change-and-save by another thread (the worker's last-backup time) must not interleave, or
+// the reload brings back the other's older values while the log reports the new ones. Each such
+// sequence holds one of these; LoadSettings and SaveSettings take it too.
+class SettingsStoreTransaction {
+ public:
+  SettingsStoreTransaction();
+
+ private:
+  std::unique_lock<std::recursive_mutex> lock_;
+};
 
 // Reads every stored value; true when a last-backup time was stored.
 bool LoadSettings();

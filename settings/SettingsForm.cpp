@@ -34,7 +34,9 @@ SettingsForm DefaultSettingsForm() {
 SettingsRules PlatformSettingsRules() {
   SettingsRules r;
   r.windowsPaths = platform::RootLength() == 3;
-  r.exists = [](const std::wstring& p) { return platform::PathExists(p); };
+  // Only a folder will do: a regular file of that name is as good as nothing there (the
+  // Windows folder browser never offers one, a typed path may name one).
+  r.exists = [](const std::wstring& p) { return platform::IsDirectory(p); };
   r.defaultDest = AppSettings.defaultDestDir.Get();
   return r;
 }

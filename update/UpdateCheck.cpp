@@ -291,9 +291,28 @@ void PromptUpgrade() {
   shell->CloseMainWindow(window);
 }
 
+std::wstring EscapeControlCharacters(const std::wstring& text) {
+  std::wstring out;
+  for (wchar_t c : text) {
+    const uint32_t u = static_cast<uint32_t>(c);
+    // C0, DEL, C1 and the Unicode line and paragraph separators: anything that could start a
+    // line of its own in the log or steer a terminal that shows it.
+    if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0) || u == 0x2028 || u == 0x2029) {
+      static const wchar_t hex[] = L"0123456789ABCDEF";
+      const int digits = u < 0x100 ? 2 : 4;
+      out += u < 0x100 ? L"\\x" : L"\\u";
+      for (int d = digits - 1; d >= 0; --d) out.push_back(hex[(u >> (4 * d)) & 15]);
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
 bool OpenWebPage(const std::wstring& url) {
   if (!IsOpenableWebPage(url)) {
-    WriteLog(L"下载页面不是http或https网址,没有打开:[%s]\r\n", url);
+    // The address comes from the server's document: it must not write lines of its own.
+    WriteLog(L"下载页面不是http或https网址,没有打开:[%s]\r\n", EscapeControlCharacters(url));
     return false;
   }
   UpdateShell* shell = g_shell.load();

@@ -28,6 +28,9 @@ bool IsNewerVersion(const std::wstring& serverVersion, const std::wstring& ownVe
 // Only an http:// or https:// address with a host and without blanks, quotes or control
 // characters is ever handed to the shell: the page comes from a server nobody authenticated.
 bool IsOpenableWebPage(const std::wstring& url);
+// text with every control character (and the Unicode line separators) written as \xNN or
+// \uNNNN, for logging a text that came from outside.
+std::wstring EscapeControlCharacters(const std::wstring& text);
 
 // The Help menu's request (the caller logs "check updata..").
 void RequestUpdateCheck();

@@ -1,9 +1,15 @@
 // The terminal front end of the POSIX build: the log window is the terminal, the menu is a
 // command typed on a line of its own.
+#include <errno.h>
+#include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <sys/mman.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <clocale>
 #include <condition_variable>
 #include <cstdio>
@@ -20,6 +26,7 @@
 #include "platform/Clock.h"
 #include "platform/Instance.h"
 #include "platform/Paths.h"
+#include "platform/Process.h"
 #include "platform/Thread.h"
 #include "settings/AppSettings.h"
 #include "settings/Log.h"
@@ -55,26 +62,35 @@ class TerminalLogView : public LogView {
 };
 
 // The lines of standard input, read on a thread of their own so that the main thread can keep
-// polling; commands and the settings dialog take them from here in order.
+// polling; commands and the settings dialog take them from here in order. Input is read with
+// plain read() calls into our own buffer, so everything read but not yet taken is here and can
+// be handed to the image a restart replaces us with.
 class InputLines {
  public:
-  void Start() {
-    platform::StartThread([this] {
-      std::string line;
-      while (std::getline(std::cin, line)) {
-        std::lock_guard<std::mutex> g(lock_);
-        lines_.push_back(line);
-        ready_.notify_all();
+  // pendingFd: a file with input the previous image had read but not taken (-1: none); it comes
+  // before standard input.
+  void Start(int pendingFd) {
+    platform::StartThread([this, pendingFd] {
+      if (pendingFd >= 0) {
+        ReadAll(pendingFd, false);
+        close(pendingFd);
       }
+      ReadAll(STDIN_FILENO, true);
       std::lock_guard<std::mutex> g(lock_);
+      if (!partial_.empty()) lines_.push_back(std::move(partial_));
+      partial_.clear();
       ended_ = true;
       ready_.notify_all();
     });
   }
-  // Waits for the next line; false once input has ended and every line was taken.
-  bool Next(std::string* out) {
+  // Waits for the next line; false once input has ended and every line was taken, or when
+  // stop() turns true (checked every tenth of a second: a signal must not wait for a line).
+  bool Next(std::string* out, const std::function<bool()>& stop) {
     std::unique_lock<std::mutex> g(lock_);
-    ready_.wait(g, [this] { return !lines_.empty() || ended_; });
+    while (lines_.empty() && !ended_) {
+      if (stop()) return false;
+      ready_.wait_for(g, std::chrono::milliseconds(100));
+    }
     return Pop(out);
   }
   // The next line if one is there already.
@@ -82,8 +98,51 @@ class InputLines {
     std::lock_guard<std::mutex> g(lock_);
     return Pop(out);
   }
+  // Stops reading and returns every byte read but not taken, as it came. The reader is only
+  // ever inside read() when poll() said data is there, so this never waits for the user.
+  std::string Freeze() {
+    std::unique_lock<std::mutex> g(lock_);
+    frozen_ = true;
+    idle_.wait(g, [this] { return !reading_; });
+    std::string rest;
+    for (const std::string& l : lines_) rest += l + "\n";
+    rest += partial_;
+    return rest;
+  }
 
  private:
+  void ReadAll(int fd, bool waitForData) {
+    char buf[4096];
+    for (;;) {
+      if (waitForData) {
+        pollfd p = {fd, POLLIN, 0};
+        int r = poll(&p, 1, 100);
+        if (r < 0 && errno != EINTR) return;
+        if (r <= 0) {
+          std::lock_guard<std::mutex> g(lock_);
+          if (frozen_) return;
+          continue;
+        }
+      }
+      {
+        std::lock_guard<std::mutex> g(lock_);
+        if (frozen_) return;
+        reading_ = true;
+      }
+      ssize_t n = read(fd, buf, sizeof buf);
+      std::lock_guard<std::mutex> g(lock_);
+      reading_ = false;
+      idle_.notify_all();
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;
+      partial_.append(buf, static_cast<size_t>(n));
+      for (size_t nl; (nl = partial_.find('\n')) != std::string::npos;) {
+        lines_.push_back(partial_.substr(0, nl));
+        partial_.erase(0, nl + 1);
+      }
+      ready_.notify_all();
+    }
+  }
   bool Pop(std::string* out) {
     if (lines_.empty()) return false;
     *out = lines_.front();
@@ -91,10 +150,34 @@ class InputLines {
     return true;
   }
   std::mutex lock_;
-  std::condition_variable ready_;
+  std::condition_variable ready_, idle_;
   std::deque<std::string> lines_;
+  std::string partial_;
   bool ended_ = false;
+  bool frozen_ = false;
+  bool reading_ = false;
 };
+
+bool Interrupted() { return g_signal.load() != 0; }
+
+// Names the memory file with the input a restart carries over to the new image.
+const char kPendingInputVariable[] = "VQ_LUMEN_PENDING_INPUT";
+
+// Echo stays off while the new password is typed; the terminal gets its settings back however
+// the program ends.
+termios g_savedTerminal;
+std::atomic<bool> g_echoOff{false};
+
+void EchoOff() {
+  if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &g_savedTerminal) != 0) return;
+  termios t = g_savedTerminal;
+  t.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  if (tcsetattr(STDIN_FILENO, TCSANOW, &t) == 0) g_echoOff.store(true);
+}
+
+void EchoBack() {
+  if (g_echoOff.exchange(false)) tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal);
+}
 
 std::string Trim(const std::string& s) {
   size_t b = s.find_first_not_of(" \t\r\n");
@@ -125,7 +208,7 @@ class TextSettingsDialog {
       PrintUtf8(WFormat(L"调试信息: %s (不可更改)\n", form.debug ? L"是" : L"否"));
       std::string choice;
       PrintUtf8(L"确定 ok / 取消 cancel / 恢复默认值 default ? ");
-      if (!in_.Next(&choice)) return Cancelled();
+      if (!in_.Next(&choice, Interrupted)) return Cancelled();
       choice = Trim(choice);
       if (choice == "cancel" || choice == "取消") return Cancelled();
       if (choice == "default" || choice == "恢复默认值") {
@@ -152,15 +235,21 @@ class TextSettingsDialog {
   bool Ask(const std::wstring& label, std::wstring* value) {
     PrintUtf8(label + L" [" + *value + L"]: ");
     std::string line;
-    if (!in_.Next(&line)) return false;
+    if (!in_.Next(&line, Interrupted)) return false;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!line.empty()) *value = Utf8ToWide(line);
     return true;
   }
   bool AskPassword(std::wstring* value) {
+    // Off before the prompt appears: whoever sees it may type at once.
+    EchoOff();
     PrintUtf8(L"Zip密码 [" + std::wstring(value->size(), L'*') + L"]: ");
     std::string line;
-    if (!in_.Next(&line)) return false;
+    const bool got = in_.Next(&line, Interrupted);
+    EchoBack();
+    // The Enter that ended the line was not echoed either.
+    if (isatty(STDIN_FILENO)) PrintUtf8(L"\n");
+    if (!got) return false;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!line.empty()) *value = Utf8ToWide(line);
     return true;
@@ -168,7 +257,7 @@ class TextSettingsDialog {
   bool AskFlag(const std::wstring& label, bool* value) {
     PrintUtf8(label + L" (y/n) [" + (*value ? L"y" : L"n") + L"]: ");
     std::string line;
-    if (!in_.Next(&line)) return false;
+    if (!in_.Next(&line, Interrupted)) return false;
     line = Trim(line);
     if (line == "y" || line == "是") *value = true;
     if (line == "n" || line == "否") *value = false;
@@ -192,6 +281,9 @@ class ConsoleHost : public StartupHost, public CommandHost {
   }
   void ShowMessageBox(const std::wstring& text) override {
     PrintUtf8(L"[" + std::wstring(kAppName) + L"] " + text + L"\n");
+  }
+  void ShowBackupNotice(const BackupNotice& n) override {
+    PrintUtf8(L"[" + std::wstring(kAppName) + L"] " + n.text + L"\n");
   }
   void QuitMessageLoop() override { g_quit.store(true); }
   void RunFirstRunSettingsDialog() override {
@@ -250,14 +342,25 @@ void PrintHelp() {
 }  // namespace vq
 
 // A changed directory takes effect in a new instance: the program replaces itself, in the same
-// terminal, with its own file started with "restart". The instance lock is closed on exec, so
-// the new image finds no running instance.
-[[noreturn]] void RestartProgram() {
+// terminal, with its own file started with "restart". The instance lock is closed on exec; the
+// new image keeps our pid, so it has no other process to wait for.
+[[noreturn]] void RestartProgram(vq::InputLines& input) {
   using namespace vq;
   fflush(stdout);
+  EchoBack();
   std::string path = WideToUtf8(platform::ProgramPath());
   char restartWord[] = "restart";
   char* argv[] = {path.data(), restartWord, nullptr};
+  platform::MarkRestartOrigin();
+  // Lines already read from a pipe (the commands after the settings, say) are the new image's
+  // to run: they go to it in a memory file it reads before standard input.
+  std::string rest = input.Freeze();
+  if (!rest.empty()) {
+    int fd = memfd_create("vq.lumen-input", 0);
+    if (fd >= 0 && write(fd, rest.data(), rest.size()) == static_cast<ssize_t>(rest.size()) &&
+        lseek(fd, 0, SEEK_SET) == 0)
+      setenv(kPendingInputVariable, std::to_string(fd).c_str(), 1);
+  }
   execv(path.c_str(), argv);
   // Could not start again: say so and end, as the window does when its restart fails.
   WriteLog(L"重启失败:%S\r\n", path.c_str());
@@ -267,17 +370,23 @@ void PrintHelp() {
 int main() {
   using namespace vq;
   std::setlocale(LC_ALL, "");
-  InputLines input;
-  input.Start();
-  ConsoleHost host(input);
-  if (RunStartup(host) == StartupResult::HandedOver) _exit(0);
-
+  // Noticed from the start: the first run's settings dialog waits for lines inside the start-up.
   struct sigaction sa = {};
   sa.sa_handler = OnTerminate;
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
   sigaction(SIGHUP, &sa, nullptr);
+
+  int pendingFd = -1;
+  if (const char* v = getenv(kPendingInputVariable)) {
+    pendingFd = atoi(v);
+    unsetenv(kPendingInputVariable);
+  }
+  InputLines input;
+  input.Start(pendingFd);
+  ConsoleHost host(input);
+  if (RunStartup(host) == StartupResult::HandedOver) _exit(0);
 
   // Commands run on the main thread, as menu commands run on the UI thread. At the end of input
   // the program keeps running until a signal or the exit command.
@@ -299,9 +408,10 @@ int main() {
       continue;
     }
     OnMenuCommand(id, host);
-    if (host.restartPending()) RestartProgram();
+    if (host.restartPending()) RestartProgram(input);
   }
   // Nothing is flushed or joined: every log entry and every store write is already on disk.
   fflush(stdout);
+  EchoBack();
   _exit(0);
 }

@@ -26,6 +26,19 @@ bool TrayIcon::Add(HWND owner, HICON icon) {
   return added_ == 1;
 }
 
+bool TrayIcon::ShowBalloon(const wchar_t* title, const std::wstring& text, bool warning) {
+  if (!owner_ || added_ != 1) return false;
+  NOTIFYICONDATAW nid = {};
+  nid.cbSize = kRecordSize;
+  nid.hWnd = owner_;
+  nid.uID = 0;
+  nid.uFlags = NIF_INFO;
+  wcsncpy(nid.szInfo, text.c_str(), sizeof nid.szInfo / sizeof nid.szInfo[0] - 1);
+  wcsncpy(nid.szInfoTitle, title, sizeof nid.szInfoTitle / sizeof nid.szInfoTitle[0] - 1);
+  nid.dwInfoFlags = warning ? NIIF_WARNING : NIIF_INFO;
+  return Shell_NotifyIconW(NIM_MODIFY, &nid) != FALSE;
+}
+
 void TrayIcon::Remove() {
   added_ = 0;
   if (!owner_) return;

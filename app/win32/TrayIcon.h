@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace vq::win {
 
 // The callback message of the icon: the first user message plus 99.
@@ -19,6 +21,9 @@ class TrayIcon {
   // 1 after a successful add; 0 after a failed one, a removal or a restart of the shell.
   int added() const { return added_; }
   void MarkLost() { added_ = 0; }
+  // A balloon at the icon (a warning or an information icon); false when the shell refused it
+  // or there is no icon.
+  bool ShowBalloon(const wchar_t* title, const std::wstring& text, bool warning);
 
  private:
   HWND owner_ = nullptr;

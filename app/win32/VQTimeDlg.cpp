@@ -43,6 +43,7 @@ CVQTimeDlg::CVQTimeDlg() : Dialog(IDD_VQTIME_DIALOG), logView_(ProcessLogView())
 }
 
 CVQTimeDlg::~CVQTimeDlg() {
+  ListenForBackupHealth(nullptr);
   SetLogView(nullptr);
   logView_.Attach(nullptr);
   if (statusFont_) DeleteObject(statusFont_);
@@ -98,12 +99,25 @@ void CVQTimeDlg::ConfigureLogView() {
 
 void CVQTimeDlg::AddTrayIcon() { tray_.Add(hwnd(), icon_); }
 
-void CVQTimeDlg::SetStatusFont() {
+void CVQTimeDlg::SetStatusFont() { SetStatusFontForDpi(0); }
+
+void CVQTimeDlg::SetStatusFontForDpi(UINT dpi) {
   LOGFONTW lf = {};
   GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof lf, &lf);
   lf.lfWeight = FW_BOLD;
+  // The stock font is made for the system's DPI; a monitor with another one gets it scaled.
+  if (dpi != 0) {
+    HDC screen = GetDC(nullptr);
+    const int systemDpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    if (systemDpi > 0) lf.lfHeight = MulDiv(lf.lfHeight, static_cast<int>(dpi), systemDpi);
+  }
+  HFONT old = statusFont_;
   statusFont_ = CreateFontIndirectW(&lf);
   SendMessageW(Item(IDC_STATIC_STATUS), WM_SETFONT, reinterpret_cast<WPARAM>(statusFont_), TRUE);
+  // Only now that the control no longer uses it.
+  if (old) DeleteObject(old);
+  statusFontHeight_ = lf.lfHeight;
 }
 
 void CVQTimeDlg::SetStatusAndTitle(const std::wstring& status, const std::wstring& title) {
@@ -125,6 +139,14 @@ void CVQTimeDlg::RunFirstRunSettingsDialog() {
 
 void CVQTimeDlg::ShowMessageBox(const std::wstring& text) {
   MessageBoxW(hwnd(), text.c_str(), kAppName, MB_OK | MB_ICONEXCLAMATION);
+}
+
+void CVQTimeDlg::ShowBackupNotice(const BackupNotice& notice) {
+  {
+    std::lock_guard<std::mutex> g(noticeLock_);
+    notices_.push_back(notice);
+  }
+  PostMessageW(hwnd(), WM_BACKUPNOTICE, 0, 0);
 }
 
 // ---- menu commands (CommandHost)
@@ -230,12 +252,16 @@ bool CVQTimeDlg::DefaultHandler(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result)
     case WM_THEMECHANGED:
       OnThemeChanged();
       return false;
+    case WM_DPICHANGED:
+      return OnDpiChanged(HIWORD(wp), reinterpret_cast<const RECT*>(lp));
     case WM_TIMER:
       return OnTimerDefault(wp);
     case WM_HOTKEY:
       return OnHotKey();
     case WM_TRAYICON:
       return OnTrayIcon(wp, lp);
+    case WM_BACKUPNOTICE:
+      return OnBackupNotice();
     default:
       return false;
   }
@@ -268,6 +294,7 @@ bool CVQTimeDlg::OnCloseDefault(WPARAM wp, LPARAM lp, LRESULT* result) {
 void CVQTimeDlg::StartRestartedInstance() {
   // From the program's own file: started from the Run key the current directory is the system
   // folder, where no such program is.
+  platform::MarkRestartOrigin();
   if (!platform::StartProgram(platform::ProgramPath(), L"  restart "))
     WriteLog(L"重启失败,请手动启动:%s\r\n", platform::ProgramPath());
 }
@@ -280,6 +307,19 @@ void CVQTimeDlg::OnQuit() {
 void CVQTimeDlg::OnDisplayChange() {
   WriteLog(L"WM_DISPLAYCHANGE\r\n");
   PlaceWindowBottomRight(hwnd());
+}
+
+bool CVQTimeDlg::OnDpiChanged(UINT dpi, const RECT* suggested) {
+  // The window was dragged to a monitor with another DPI (or the user changed its scale): the
+  // status line gets a font of the new size, the window takes the size the system suggests and
+  // goes back to its corner, as after a display change.
+  SetStatusFontForDpi(dpi);
+  if (suggested)
+    SetWindowPos(hwnd(), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  PlaceWindowBottomRight(hwnd());
+  WriteLog(L"WM_DPICHANGED %d %d\r\n", static_cast<int>(dpi), statusFontHeight_);
+  return true;
 }
 
 void CVQTimeDlg::OnThemeChanged() {
@@ -304,6 +344,17 @@ bool CVQTimeDlg::OnTrayIcon(WPARAM id, LPARAM mouseMsg) {
   if (id != 0 || mouseMsg < WM_LBUTTONDOWN || mouseMsg > WM_RBUTTONDBLCLK) return false;
   // No tray menu: any click, left or right, brings the window back.
   ShowFromTray();
+  return true;
+}
+
+bool CVQTimeDlg::OnBackupNotice() {
+  std::vector<BackupNotice> notices;
+  {
+    std::lock_guard<std::mutex> g(noticeLock_);
+    notices.swap(notices_);
+  }
+  // Only the latest counts: a balloon replaces the one before it anyway.
+  if (!notices.empty()) tray_.ShowBalloon(kBackupNoticeTitle, notices.back().text, notices.back().failing);
   return true;
 }
 

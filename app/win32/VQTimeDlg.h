@@ -4,7 +4,13 @@
 
 #include <windows.h>
 
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
+
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/Commands.h"
 #include "app/Startup.h"
@@ -39,6 +45,7 @@ class CVQTimeDlg : public Dialog, public StartupHost, public CommandHost {
   bool FindDesktopIconWnd() override;
   void RunFirstRunSettingsDialog() override;
   void ShowMessageBox(const std::wstring& text) override;
+  void ShowBackupNotice(const BackupNotice& notice) override;
 
   // CommandHost
   void RemoveTrayIcon() override;
@@ -65,9 +72,12 @@ class CVQTimeDlg : public Dialog, public StartupHost, public CommandHost {
   void OnQuit();
   void OnDisplayChange();
   void OnThemeChanged();
+  bool OnDpiChanged(UINT dpi, const RECT* suggested);
+  void SetStatusFontForDpi(UINT dpi);  // 0: the system's
   bool OnTimerDefault(UINT_PTR id);
   bool OnHotKey();
   bool OnTrayIcon(WPARAM id, LPARAM mouseMsg);
+  bool OnBackupNotice();
   void ShowFromTray();
   void StartRestartedInstance();
 
@@ -78,10 +88,17 @@ class CVQTimeDlg : public Dialog, public StartupHost, public CommandHost {
   HBRUSH background_;
   HICON icon_;
   HFONT statusFont_ = nullptr;
+  LONG statusFontHeight_ = 0;
   UINT taskbarCreated_ = 0;
   HWND desktopIconWnd_ = nullptr;
   bool running_ = false;
+  // Handed from the worker's thread to the UI thread, which owns the tray icon.
+  std::mutex noticeLock_;
+  std::vector<BackupNotice> notices_;
 };
+
+// Posted to the main window when a backup notice waits in notices_.
+inline constexpr UINT WM_BACKUPNOTICE = WM_USER + 100;
 
 // The main window's handle once it exists.
 extern HWND hMainWnd;

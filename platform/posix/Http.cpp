@@ -80,6 +80,7 @@ bool HttpGet(const std::wstring& url, const HttpOptions& options, HttpReceiver& 
   if (quietSeconds < 1) quietSeconds = 1;
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, quietSeconds);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(options.totalTimeoutMs));
   curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
   curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);

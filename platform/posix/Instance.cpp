@@ -13,6 +13,7 @@
 #include "common/Text.h"
 #include "platform/File.h"
 #include "platform/Paths.h"
+#include "platform/Process.h"
 
 namespace vq::platform {
 
@@ -35,16 +36,20 @@ bool HandOverToRunningInstance() {
   // Open without creating: a second start must not leave anything behind.
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
-  if (flock(fd, LOCK_SH | LOCK_NB) == 0) {
+  if (flock(fd, LOCK_SH | LOCK_NB) == 0 || errno != EWOULDBLOCK) {
+    // A stale file nobody holds, or a file system without locks: no running instance can be
+    // told apart there, and leaving silently would mean never running at all.
     close(fd);
-    return false;  // stale file, nobody holds it
+    return false;
   }
   char buf[32] = {0};
   ssize_t n = pread(fd, buf, sizeof buf - 1, 0);
   close(fd);
   if (n > 0) {
+    // The holder writes its pid just after taking the lock; until then the file may still name
+    // a process long gone whose id now belongs to something else, which SIGUSR1 would kill.
     long pid = strtol(buf, nullptr, 10);
-    if (pid > 0) kill(static_cast<pid_t>(pid), SIGUSR1);
+    if (pid > 0 && IsProcessOfThisProgram(static_cast<uint32_t>(pid))) kill(static_cast<pid_t>(pid), SIGUSR1);
   }
   return true;
 }
@@ -72,26 +77,6 @@ InstanceMark MarkRunningInstance(void*) {
   }
   g_lockFd = fd;  // held for the life of the process
   return InstanceMark::Marked;
-}
-
-namespace {
-bool LockHeldByOther() {
-  std::string path = LockPath();
-  if (path.empty()) return false;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool held = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-  close(fd);
-  return held;
-}
-}  // namespace
-
-bool WaitForNoRunningInstance(unsigned timeoutMs) {
-  for (unsigned waited = 0;; waited += 50) {
-    if (!LockHeldByOther()) return true;
-    if (waited >= timeoutMs) return false;
-    usleep(50 * 1000);
-  }
 }
 
 bool TakeShowRequest() {

@@ -1,6 +1,9 @@
 #include "platform/Process.h"
 
+#include <limits.h>
+#include <signal.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <sstream>
@@ -35,6 +38,44 @@ bool StartProgram(const std::wstring& path, const std::wstring& commandLine) {
   pid_t pid = 0;
   return posix_spawn(&pid, words[0].c_str(), nullptr, nullptr, argv.data(), ::environ) == 0;
 }
+
+namespace {
+const char kRestartOrigin[] = "VQ_LUMEN_RESTART_FROM";
+
+std::string ExeOf(const std::string& procEntry) {
+  char buf[PATH_MAX];
+  ssize_t n = readlink(procEntry.c_str(), buf, sizeof buf);
+  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+}  // namespace
+
+void MarkRestartOrigin() { setenv(kRestartOrigin, std::to_string(getpid()).c_str(), 1); }
+
+bool TakeRestartOrigin(uint32_t* pid) {
+  const char* v = getenv(kRestartOrigin);
+  if (!v) return false;
+  *pid = static_cast<uint32_t>(strtoul(v, nullptr, 10));
+  unsetenv(kRestartOrigin);
+  return true;
+}
+
+bool IsProcessOfThisProgram(uint32_t pid) {
+  if (pid == 0 || pid > static_cast<uint32_t>(INT_MAX)) return false;
+  // A zombie has no program file any more: it has ended as far as anyone here cares.
+  std::string exe = ExeOf("/proc/" + std::to_string(pid) + "/exe");
+  return !exe.empty() && exe == ExeOf("/proc/self/exe");
+}
+
+bool WaitForProcessEnd(uint32_t pid, unsigned timeoutMs) {
+  if (pid == CurrentProcessId()) return true;
+  for (unsigned waited = 0;; waited += 50) {
+    if (!IsProcessOfThisProgram(pid)) return true;
+    if (waited >= timeoutMs) return false;
+    usleep(50 * 1000);
+  }
+}
+
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
 
 uint32_t DesktopHandleValue() { return static_cast<uint32_t>(getpid()); }
 

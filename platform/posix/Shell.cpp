@@ -1,5 +1,7 @@
 #include "platform/Shell.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -29,18 +31,27 @@ bool SpawnWithUrl(const char* program, const std::wstring& url) {
   std::string u = WideToUtf8(url);
   char* argv[] = {const_cast<char*>(program), const_cast<char*>(u.c_str()), nullptr};
   pid_t pid = 0;
-  if (posix_spawnp(&pid, program, nullptr, nullptr, argv, environ) != 0) return false;
+  // The handler gets nothing from our terminal: its input is the user's commands, not its own.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  const int spawned = posix_spawnp(&pid, program, &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return false;
   auto done = std::make_shared<std::promise<int>>();
   std::future<int> status = done->get_future();
   std::thread([pid, done] {
     int st = 0;
-    while (waitpid(pid, &st, 0) < 0) {
+    pid_t r;
+    while ((r = waitpid(pid, &st, 0)) < 0 && errno == EINTR) {
     }
-    done->set_value(st);
+    // Anything else (ECHILD: the child was reaped for us) ends the wait; it started, and a
+    // handler whose end we cannot see counts as one that keeps running.
+    done->set_value(r == pid ? st : -1);
   }).detach();
   if (status.wait_for(std::chrono::seconds(5)) != std::future_status::ready) return true;
   int st = status.get();
-  return WIFEXITED(st) && WEXITSTATUS(st) == 0;
+  return st == -1 || (WIFEXITED(st) && WEXITSTATUS(st) == 0);
 }
 
 std::wstring DecodeProfileBytes(const std::string& bytes) {

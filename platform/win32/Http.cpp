@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -114,8 +115,15 @@ bool Run(Transfer& t) {
 
   std::vector<char> chunk(kHttpChunkSize);
   for (;;) {
+    // A synchronous read waits until its whole buffer is full: ask only for what has arrived,
+    // so every byte counts as progress and a slow but steady server is not given up on.
+    DWORD available = 0;
+    if (!InternetQueryDataAvailable(request.get(), &available, 0, 0)) return false;
+    if (available == 0) return true;
+    t.Progress();
+    DWORD want = available < chunk.size() ? available : static_cast<DWORD>(chunk.size());
     DWORD got = 0;
-    if (!InternetReadFile(request.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &got)) return false;
+    if (!InternetReadFile(request.get(), chunk.data(), want, &got)) return false;
     if (got == 0) return true;
     bool more = false;
     if (!t.Tell([&](HttpReceiver& r) { return r.OnData(chunk.data(), got); }, &more)) return false;
@@ -146,12 +154,16 @@ bool HttpGet(const std::wstring& url, const HttpOptions& options, HttpReceiver& 
   // time-out together is given up.
   const auto quiet =
       std::chrono::milliseconds(options.connectTimeoutMs) + std::chrono::milliseconds(options.receiveTimeoutMs);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.totalTimeoutMs);
   std::unique_lock<std::mutex> lock(t->m);
   while (!t->done) {
-    if (t->changed.wait_until(lock, t->lastProgress + quiet) == std::cv_status::timeout && !t->done &&
-        std::chrono::steady_clock::now() >= t->lastProgress + quiet) {
-      t->abandoned = true;
-      return false;
+    const auto giveUp = std::min(t->lastProgress + quiet, deadline);
+    if (t->changed.wait_until(lock, giveUp) == std::cv_status::timeout && !t->done) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= deadline || now >= t->lastProgress + quiet) {
+        t->abandoned = true;
+        return false;
+      }
     }
   }
   return t->result;

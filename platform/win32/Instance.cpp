@@ -37,15 +37,6 @@ InstanceMark MarkRunningInstance(void* window) {
   return InstanceMark::Marked;
 }
 
-bool WaitForNoRunningInstance(unsigned timeoutMs) {
-  const DWORD start = GetTickCount();
-  while (FindRunningInstance()) {
-    if (GetTickCount() - start >= timeoutMs) return false;
-    Sleep(50);
-  }
-  return true;
-}
-
 bool TakeShowRequest() { return false; }
 
 }  // namespace vq::platform

@@ -3,12 +3,17 @@
 // applied, and asks for a restart only when a directory changed outside the first run.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "app/Commands.h"
 #include "app/Startup.h"
+#include "backup/BackUp.h"
+#include "platform/Clock.h"
 #include "platform/File.h"
+#include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "settings/AppSettings.h"
 #include "settings/Log.h"
@@ -146,4 +151,49 @@ TEST_F(SubmitTest, AMissingDefaultDestinationIsAcceptedAndCreated) {
   EXPECT_TRUE(platform::IsDirectory(f.dest));
   f.dest = dir_ + L"not-the-default";
   EXPECT_EQ(SubmitSettings(f, PlatformSettingsRules()).message, L"目标目录不存在!!");
+}
+
+TEST_F(SubmitTest, TheDialogsReloadNeverUndoesTheWorkersLastBackupTime) {
+  // The worker sets the last-backup time and saves the whole record at the end of every pass;
+  // an empty source makes a pass little more than that. A pass that ended before an OK must not
+  // be undone by the OK's reload, or its files are backed up again and again.
+  firstRun.store(0);
+  AppSettings.vqDebug.store(0);
+  const UnixTime t0 = 1700000000;
+  std::atomic<bool> stop{false};
+  std::atomic<int64_t> lastPassTime{0};
+  std::thread worker([&] {
+    for (int64_t i = 1; !stop.load(); ++i) {
+      platform::SetNowForTest(t0 + i);
+      RunBackUpPass(platform::RealFileSystem());
+      lastPassTime.store(t0 + i - 1);
+    }
+  });
+  int undone = 0;
+  for (int i = 0; i < 300 && undone == 0; ++i) {
+    const int64_t before = lastPassTime.load();
+    SettingsForm f = Form();
+    f.password = i % 2 ? L"odd-1" : L"even-2";
+    ASSERT_TRUE(SubmitSettings(f, PlatformSettingsRules()).accepted());
+    EXPECT_EQ(AppSettings.S_ZIP_PSW.Get(), f.password);
+    if (AppSettings.timeLastBk.load() < before) ++undone;
+  }
+  stop.store(true);
+  worker.join();
+  platform::ClearNowForTest();
+  EXPECT_GT(lastPassTime.load(), t0) << "the worker ran";
+  EXPECT_EQ(undone, 0) << "the reload brought back the time of an older save";
+}
+
+TEST_F(SubmitTest, ARegularFileIsNoSourceOrDestination) {
+  firstRun.store(0);
+  const std::wstring file = dir_ + L"plain.txt";
+  ASSERT_TRUE(platform::WriteFileAtomically(file, "x"));
+  SettingsForm f = Form();
+  f.source = file;
+  EXPECT_EQ(SubmitSettings(f, PlatformSettingsRules()).message, L"源目录不存在!!");
+  f = Form();
+  f.dest = file;
+  EXPECT_EQ(SubmitSettings(f, PlatformSettingsRules()).message, L"目标目录不存在!!");
+  EXPECT_EQ(AppSettings.S_DIR_DESTDATA.Get(), dest_ + sep_);
 }

@@ -3,7 +3,7 @@
 keeps the defaults without asking; every menu command typed by name; the settings as a text
 dialog with its checks, its result lines and the restart after a directory change; and a
 configuration directory that cannot be written does not stop the program."""
-import os, shutil, subprocess, sys, threading, time
+import os, pty, shutil, signal, subprocess, sys, termios, threading, time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import vqtest  # noqa: E402
 from vqtest import check, finish, read_log, wait_for  # noqa: E402
@@ -114,17 +114,19 @@ src3 = os.path.join(root, "src3")
 os.makedirs(src3)
 app = Running(prog, env)
 wait_for(lambda: read_log(log_path)[1].count(LAST_DUMP_LINE) == 3, 20, "the second run's dump")
-app.type("settings", "", "", src3, "", "", "n", "ok")
+# Everything in one write: the lines after the settings are already read from the pipe when the
+# program restarts, and the new image runs them.
+app.type("settings", "", "", src3, "", "", "n", "ok", "status", "exit")
 app.wait_shown("[vq.l] 目录有改变，将重启软件")
 app.wait_shown("[vq.l] 软件重启成功", seconds=20)
 check(read_log(log_path)[1].count("]:软件重启成功\r\n") == 1, "the restarted program logs the confirmation")
 check("S_DIR_SRCDATA     [源目录]       [%s/]\n" % src3 in app.shown(), "the new instance uses the new source")
-app.type("exit")
 try:
-    app.p.wait(timeout=10)
+    app.p.wait(timeout=15)
 except subprocess.TimeoutExpired:
     app.p.kill()
-    check(False, "exit ends the restarted program")
+    check(False, "the exit read before the restart ends the restarted program")
+check(app.shown().count("运行参数:\n") == 3, "the status read before the restart ran in the new image (%d dumps)" % app.shown().count("运行参数:\n"))
 
 # ---- a configuration directory that cannot be made does not stop the program
 root2, home2, prog2, env2, log2 = setup("vq-console-ro-")
@@ -145,6 +147,42 @@ except subprocess.TimeoutExpired:
     app.p.kill()
     check(False, "exit ends it")
 check(app.p.returncode == 0, "exit code 0 without a configuration directory")
+
+# ---- on a terminal: the new password is not echoed, and a signal ends the program while the
+# settings dialog waits for a line, with the terminal's echo back on
+root3, home3, prog3, env3, log3 = setup("vq-console-tty-")
+master, slave = pty.openpty()
+tty_app = subprocess.Popen([prog3], stdin=slave, stdout=slave, env=env3)
+tty_out = []
+threading.Thread(target=lambda: [tty_out.append(c) for c in iter(lambda: os.read(master, 4096), b"")],
+                 daemon=True).start()
+
+
+def tty_shown():
+    return b"".join(tty_out).decode("utf-8", errors="replace")
+
+
+def echo_on():
+    return bool(termios.tcgetattr(slave)[3] & termios.ECHO)
+
+
+wait_for(lambda: "监控文件的类型的扩展名" in tty_shown(), 20, "the first run's dialog on the terminal")
+os.write(master, b"TXT\n")
+wait_for(lambda: "Zip密码" in tty_shown(), 10, "the password prompt")
+check(not echo_on(), "echo is off while the password is typed")
+os.write(master, b"hidden-739x")  # the line is not finished when the signal comes
+time.sleep(0.3)
+tty_app.send_signal(signal.SIGTERM)
+try:
+    tty_app.wait(timeout=10)
+except subprocess.TimeoutExpired:
+    tty_app.kill()
+    check(False, "SIGTERM ends the program while the dialog waits for a line")
+time.sleep(0.2)
+check("TXT" in tty_shown(), "other fields are echoed as typed")
+check("hidden-739x" not in tty_shown(), "the password never appears on the terminal")
+check(echo_on(), "the terminal's echo is on after the end")
+os.close(slave)
 
 finish()
 print("all console checks passed")

@@ -129,5 +129,25 @@ except subprocess.TimeoutExpired:
     third.kill()
     check(False, "SIGTERM ends the program")
 
+# --- a process started for a restart never hands over: it waits for the old process to end
+# (however long its window lingers) and then runs
+old = subprocess.Popen([prog], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
+wait_for(lambda: read_log(log_path)[1].count(LAST_DUMP_LINE) == 4, 20, "the dump of the old instance")
+restarted_env = dict(env, VQ_LUMEN_RESTART_FROM=str(old.pid))
+fourth = subprocess.Popen([prog, "restart"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=restarted_env)
+time.sleep(6)  # longer than any fixed wait for the old window would last
+check(fourth.poll() is None, "the restarted process does not hand over to the old one")
+check(read_log(log_path)[1].count("]:软件重启成功\r\n") == 1, "it waits while the old process runs")
+old.stdin.write(b"exit\n")
+old.stdin.flush()
+old.communicate(timeout=10)
+wait_for(lambda: read_log(log_path)[1].count("]:软件重启成功\r\n") == 2, 20, "it runs once the old process ended")
+fourth.send_signal(signal.SIGTERM)
+try:
+    fourth.communicate(timeout=10)
+except subprocess.TimeoutExpired:
+    fourth.kill()
+    check(False, "SIGTERM ends the restarted program")
+
 finish()
 print("all end-to-end checks passed")

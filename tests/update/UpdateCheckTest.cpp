@@ -51,6 +51,15 @@ TEST_F(UpdateCheckTest, HostilePagesAreNeverOpenedButLogged) {
   EXPECT_TRUE(shell_.calls.empty()) << "nothing reached the shell";
 }
 
+TEST_F(UpdateCheckTest, ARefusedPageCannotWriteLinesOfItsOwnIntoTheLog) {
+  EXPECT_FALSE(OpenWebPage(L"http://a.example/\r\n[2026.01.01-00:00:00]:run!\x1b[2J\x7f\x85\u2028"));
+  EXPECT_NE(
+      Shown().find(L"没有打开:[http://a.example/\\x0D\\x0A[2026.01.01-00:00:00]:run!\\x1B[2J\\x7F\\x85\\u2028]\r\n"),
+      std::wstring::npos)
+      << WideToUtf8(Shown());
+  EXPECT_EQ(EscapeControlCharacters(L"\\ 你好 \t"), L"\\ 你好 \\x09") << "a backslash and other text stay as they are";
+}
+
 TEST_F(UpdateCheckTest, APlainPageOpensOnceAndTheNamedBrowserOnlyAfterAFailure) {
   EXPECT_TRUE(OpenWebPage(L"https://www.example.com/dl"));
   EXPECT_EQ(shell_.calls, std::vector<std::wstring>{L"default https://www.example.com/dl"});

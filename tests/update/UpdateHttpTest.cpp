@@ -216,6 +216,29 @@ TEST_F(UpdateHttpTest, ServerThatNeverAnswersTimesOut) {
   EXPECT_EQ(ProductInfo.message.Get(), L"answered");
 }
 
+TEST_F(UpdateHttpTest, EveryRequestEndsByItsTotalDeadlineAndSlowSteadyBytesCountAsProgress) {
+  platform::HttpOptions o;
+  o.userAgent = L"vq.l";
+  o.connectTimeoutMs = 1000;
+  o.receiveTimeoutMs = 2000;
+  o.totalTimeoutMs = 3000;
+  SetHttpOptionsForTest(&o);
+  // A byte every 0.25 s never leaves the line quiet, and would go on for 25 s.
+  std::string bytes;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(Fetch(Server() + L"/trickle?n=100&every=250", &bytes));
+  auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GE(seconds, 2.5);
+  EXPECT_LT(seconds, 8.0) << "the total deadline (3 s here) holds";
+
+  // Sixteen bytes, 0.25 s apart: 4 s in all, longer than connect and receive time-out together,
+  // which only a wait that counts bytes (not whole buffers) lets through.
+  o.totalTimeoutMs = 20000;
+  SetHttpOptionsForTest(&o);
+  EXPECT_TRUE(Fetch(Server() + L"/trickle?n=16&every=250", &bytes));
+  EXPECT_EQ(bytes, std::string(16, 'x'));
+}
+
 TEST_F(UpdateHttpTest, BytesThatAreNotUtf8BecomeReplacementCharacters) {
   // "你好" in GBK: C4 E3 BA C3.
   SetMirrorsForTest({Doc(Document("0.05", "gbk:\xC4\xE3\xBA\xC3:end"))});

@@ -8,10 +8,11 @@ The server answers on 127.0.0.1 only:
   /big?size=N              200 with a well-formed document of exactly N bytes
   /status/CODE?to=PATH     that status, with Location: PATH for redirects
   /hang                    accepts, reads the request and never answers
+  /trickle?n=N&every=MS    200 with N bytes "x", one every MS milliseconds
   /hits?key=K              how many times /doc was asked with key K
 A port where nobody listens is passed on as VQ_TEST_REFUSED_PORT.
 """
-import os, socket, subprocess, sys, threading, urllib.parse
+import os, socket, subprocess, sys, threading, time, urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -54,6 +55,19 @@ class Handler(BaseHTTPRequestHandler):
             code = int(url.path[len("/status/"):])
             to = query.get("to", [None])[0]
             self.answer(code, b"", [("Location", to)] if to else [])
+        elif url.path == "/trickle":
+            n, every = int(query["n"][0]), int(query["every"][0]) / 1000.0
+            self.send_response(200)
+            self.send_header("Content-Length", str(n))
+            self.end_headers()
+            self.wfile.flush()
+            try:
+                for _ in range(n):
+                    time.sleep(every)
+                    self.wfile.write(b"x")
+                    self.wfile.flush()
+            except OSError:
+                pass  # the client gave up
         elif url.path == "/hang":
             release.wait(120)
         elif url.path == "/hits":

@@ -6,6 +6,7 @@
 //   vqpost visible           print 1 when the window is visible, 0 when hidden
 //   vqpost foreground        print 1 when the window is the foreground window
 //   vqpost logtext           print the log view's text (UTF-8)
+//   vqpost loglimit          print the log view's text limit (characters)
 //   vqpost logcmd ID         post a context-menu command to the log view
 //   vqpost tray MOUSEMSG     post the tray icon's callback with a mouse message
 //   vqpost taskbar           post the shell's "TaskbarCreated" message
@@ -15,6 +16,7 @@
 //   vqpost syscommand SC     post WM_SYSCOMMAND (e.g. 61488 maximise, 61728 restore)
 //   vqpost rect              print "left top right bottom screenwidth screenheight caption
 //                            taskbarheight" (-1 without a taskbar window)
+//   vqpost dpichanged DPI L T R B  send WM_DPICHANGED with that DPI and suggested rectangle
 //   vqpost logrect           print the log view's client-relative "left top right bottom" and
 //                            the window's client "width height"
 //   vqpost dlg               print 1 when the settings dialog is open
@@ -28,6 +30,7 @@
 //   vqpost msgbox-ok         press its OK button
 // Exits 2 when the window (or dialog, or box) is not found.
 #include <windows.h>
+#include <richedit.h>
 #include <shellapi.h>
 
 #include <cstdio>
@@ -151,6 +154,8 @@ int wmain(int argc, wchar_t** argv) {
     Print(GetForegroundWindow() == w ? L"1" : L"0");
   } else if (Is(cmd, L"logtext")) {
     Print(TextOf(view));
+  } else if (Is(cmd, L"loglimit")) {
+    Print(std::to_wstring(SendMessageW(view, EM_GETLIMITTEXT, 0, 0)));
   } else if (Is(cmd, L"logcmd")) {
     PostMessageW(view, WM_COMMAND, static_cast<WPARAM>(arg), 0);
   } else if (Is(cmd, L"tray")) {
@@ -179,6 +184,18 @@ int wmain(int argc, wchar_t** argv) {
     swprintf(buf, 128, L"%ld %ld %ld %ld %d %d %d %ld", r.left, r.top, r.right, r.bottom, GetSystemMetrics(SM_CXSCREEN),
              GetSystemMetrics(SM_CYSCREEN), GetSystemMetrics(SM_CYCAPTION), t.bottom - t.top);
     Print(buf);
+  } else if (Is(cmd, L"dpichanged")) {
+    // The suggested rectangle must live in the window's own process: write it there.
+    if (argc < 7) return 1;
+    RECT r = {_wtoi(argv[3]), _wtoi(argv[4]), _wtoi(argv[5]), _wtoi(argv[6])};
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    HANDLE p = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
+    void* remote = p ? VirtualAllocEx(p, nullptr, sizeof r, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE) : nullptr;
+    if (!remote || !WriteProcessMemory(p, remote, &r, sizeof r, nullptr)) return 3;
+    SendMessageW(w, 0x02E0, MAKEWPARAM(arg, arg), reinterpret_cast<LPARAM>(remote));
+    VirtualFreeEx(p, remote, 0, MEM_RELEASE);
+    CloseHandle(p);
   } else if (Is(cmd, L"logrect")) {
     RECT r, c;
     GetWindowRect(view, &r);

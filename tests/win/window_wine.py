@@ -141,6 +141,21 @@ margin = r[7] if r[7] >= 0 else r[6]
 check(r[2] == r[4], "window's right edge at the screen's right edge (%s)" % r)
 check(r[3] == r[5] - margin, "window's bottom edge on the taskbar (%s)" % r)
 
+# ---- a change of DPI: the window takes the suggested size, goes back to its corner and the status
+# line gets a font of the new size
+w, h = r[2] - r[0], r[3] - r[1]
+post("dpichanged", "144", str(r[0] - 300), str(r[1] - 200), str(r[0] - 300 + w * 3 // 2), str(r[1] - 200 + h * 3 // 2))
+wait_log("]:WM_DPICHANGED 144 ", "the DPI change line")
+r2 = [int(x) for x in post("rect")[1].split()]
+check((r2[2] - r2[0], r2[3] - r2[1]) == (w * 3 // 2, h * 3 // 2), "the suggested size is taken (%s, %s)" % (r, r2))
+check(r2[2] == r2[4] and r2[3] == r2[5] - margin, "the window is back in its corner (%s)" % r2)
+post("dpichanged", "96", str(r[0]), str(r[1]), str(r[2]), str(r[3]))
+wait_log("]:WM_DPICHANGED 96 ", "the DPI change back")
+heights = {int(m.group(1)): abs(int(m.group(2))) for m in re.finditer(r"\]:WM_DPICHANGED (\d+) (-?\d+)\r\n", log_text())}
+check(heights.get(96, 0) > 0 and abs(heights.get(144, 0) - heights[96] * 1.5) <= 1,
+      "the status font follows the DPI (%s)" % heights)
+check([int(x) for x in post("rect")[1].split()][:4] == r[:4], "and back at the old size and place")
+
 # ---- menu commands
 post("command", "32773")
 wait_log(LAST_DUMP_LINE, "the dump of 运行状态信息", count=2)
@@ -204,13 +219,26 @@ check(lr[2] == lr[4] and lr[3] == lr[5], "the log view fills the client width an
 check("OnSize:" not in post("logtext")[1], "the size line is not shown in the window")
 post("syscommand", "61728")  # restore
 
-# ---- the view holds at most 32,767 characters; the file keeps everything
-for _ in range(30):
+# ---- the view holds at most its limit of characters, whatever the control's default; the file
+# keeps everything
+limit = int(post("loglimit")[1])
+check(limit == 32767, "the log view's limit is 32,767 characters (%d)" % limit)
+# About 970 characters a dump: forty more overrun the view for certain.
+for _ in range(40):
     post("command", "32773")
-wait_log(LAST_DUMP_LINE, "thirty more dumps", count=32)
+wait_log(LAST_DUMP_LINE, "forty more dumps", count=42)
 time.sleep(1)
-check(len(post("logtext")[1]) <= 32767, "the log view stops at its limit")
-check(len(log_text()) > 40000, "the log file is not limited")
+shown = post("logtext")[1]
+used = len(shown.replace("\r\n", "\n"))
+# Full up to the last line that fitted; the dumps after it reached the file only.
+check(limit - 200 <= used <= limit, "the log view is full up to its limit (%d of %d)" % (used, limit))
+check(len(log_text()) > limit + 8000, "the log file is not limited")
+check(shown.count(LAST_DUMP_LINE.replace("\r\n", "")) < 42, "the lines past the limit are not shown (%d dumps shown)"
+      % shown.count(LAST_DUMP_LINE.replace("\r\n", "")))
+post("dpichanged", "120", str(r[0]), str(r[1]), str(r[2]), str(r[3]))  # one more line, after the view is full
+wait_log("]:WM_DPICHANGED 120 ", "the line after the view is full")
+time.sleep(1)
+check("WM_DPICHANGED 120" not in post("logtext")[1], "a line past the limit is not shown")
 
 # ---- clear screen empties the view for good; the next line shows at the top
 post("logcmd", "107")
