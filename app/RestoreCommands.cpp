@@ -19,7 +19,8 @@ class NoHost : public CommandHost {
 }  // namespace
 
 std::vector<FileVersion> FindVersions(const std::wstring& sourcePath, bool log) {
-  std::vector<FileVersion> v = ListVersions(platform::RealFileSystem(), CurrentWorkDirs(), sourcePath, Password(), true);
+  std::vector<FileVersion> v =
+      ListVersions(platform::RealFileSystem(), CurrentWorkDirs(), sourcePath, Password(), true);
   if (log) LogVersions(sourcePath, v);
   return v;
 }

@@ -113,8 +113,8 @@ bool ParseHistoryName(const std::wstring& name, const std::wstring& flattened, b
 std::wstring RestoredName(const std::wstring& fileName, const CalendarTime& t, int attempt) {
   size_t dot = fileName.rfind(L'.');
   if (dot == std::wstring::npos || dot == 0) dot = fileName.size();
-  std::wstring name = fileName.substr(0, dot) + WFormat(L" (%04d.%02d.%02d %02d.%02d.%02d)", t.year, t.month, t.day,
-                                                        t.hour, t.minute, t.second);
+  std::wstring name = fileName.substr(0, dot) +
+                      WFormat(L" (%04d.%02d.%02d %02d.%02d.%02d)", t.year, t.month, t.day, t.hour, t.minute, t.second);
   if (attempt > 1) name += WFormat(L" (%d)", attempt);
   return name + fileName.substr(dot);
 }
@@ -355,8 +355,7 @@ RestoreResult RestoreVersion(platform::FileSystem& fs, const FileVersion& versio
 
   // The bytes go to a partial file first, so no name a user sees ever holds half a file.
   std::wstring partial = dir + L"~" + fileName + L".vq.lumen.part";
-  for (int n = 2; fs.Exists(partial) && n < 1000; ++n)
-    partial = dir + WFormat(L"~%s.%d.vq.lumen.part", fileName, n);
+  for (int n = 2; fs.Exists(partial) && n < 1000; ++n) partial = dir + WFormat(L"~%s.%d.vq.lumen.part", fileName, n);
   std::unique_ptr<platform::FileStream> out = fs.CreateAlways(partial);
   if (!out) {
     r.reason = WFormat(L"目标文件夹不可写[%d]", fs.LastError());

@@ -83,9 +83,9 @@ std::mutex& ArchiveReplaceLock();
 struct FileVersion {
   enum class View { History, List } view = View::History;
   std::wstring archive;
-  UnixTime modified = 0;   // history: the name's time; list: the entry's time
-  bool timeKnown = false;  // false when the time could not be read or converted
-  uint64_t size = 0;       // uncompressed, from the directory (0 when unreadable)
+  UnixTime modified = 0;                            // history: the name's time; list: the entry's time
+  bool timeKnown = false;                           // false when the time could not be read or converted
+  uint64_t size = 0;                                // uncompressed, from the directory (0 when unreadable)
   zip::ReadStatus status = zip::ReadStatus::Sound;  // with check: a full read; else the headers only
 };
 // Every history version of sourcePath and the list view's copy, newest first (a list copy goes

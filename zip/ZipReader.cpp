@@ -99,8 +99,7 @@ ReadStatus Locate(platform::FileStream& in, ZipEntryInfo* info, Layout* out) {
   const uint64_t size = fi.size;
   if (size < kEndSize) {
     uint8_t head[4] = {};
-    if (size >= 4 && ReadAt(in, 0, head, 4) == ReadStatus::Sound && Le32(head) == kLocalSig)
-      return ReadStatus::Damaged;
+    if (size >= 4 && ReadAt(in, 0, head, 4) == ReadStatus::Sound && Le32(head) == kLocalSig) return ReadStatus::Damaged;
     return ReadStatus::NotZip;
   }
   // The end record sits in the last 22 + 65535 bytes; the one whose comment reaches exactly to

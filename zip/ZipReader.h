@@ -15,18 +15,18 @@
 namespace vq::zip {
 
 enum class ReadStatus : int {
-  Sound = 0,       // read whole, sizes and CRC agree
-  WrongPassword,   // encrypted, and the password's check byte does not match (or none was given)
-  OpenFailed,      // the archive could not be opened or a read of it failed
-  NotZip,          // no end-of-central-directory record, nor a local header at the start
-  EntryCount,      // not exactly one entry
-  Unsupported,     // a method, an encryption or a ZIP64/multi-disk layout this reader does not handle
-  Damaged,         // truncated, or headers that disagree or point outside the file
-  BadData,         // the compressed data does not inflate
-  TooLong,         // the data goes on past the stated size (output stopped there)
-  SizeMismatch,    // the data ends before the stated size
-  CrcMismatch,     // the bytes are not the ones the CRC was made from
-  OutputFailed,    // the sink refused the bytes (e.g. a full disk while restoring)
+  Sound = 0,      // read whole, sizes and CRC agree
+  WrongPassword,  // encrypted, and the password's check byte does not match (or none was given)
+  OpenFailed,     // the archive could not be opened or a read of it failed
+  NotZip,         // no end-of-central-directory record, nor a local header at the start
+  EntryCount,     // not exactly one entry
+  Unsupported,    // a method, an encryption or a ZIP64/multi-disk layout this reader does not handle
+  Damaged,        // truncated, or headers that disagree or point outside the file
+  BadData,        // the compressed data does not inflate
+  TooLong,        // the data goes on past the stated size (output stopped there)
+  SizeMismatch,   // the data ends before the stated size
+  CrcMismatch,    // the bytes are not the ones the CRC was made from
+  OutputFailed,   // the sink refused the bytes (e.g. a full disk while restoring)
 };
 // English text of a status.
 const char* ReadStatusText(ReadStatus s);

@@ -74,8 +74,7 @@ TEST_F(ZipReaderTest, WhatTheWriterWritesReadsBackWithItsTime) {
   for (const char* pw : passwords) {
     for (const std::string& data : contents) {
       for (const std::wstring entry : {L"a.txt", L"old.zip"}) {  // deflated and stored
-        SCOPED_TRACE(testing::Message() << (pw ? pw : "(none)") << " " << data.size() << " "
-                                        << vq::WideToUtf8(entry));
+        SCOPED_TRACE(testing::Message() << (pw ? pw : "(none)") << " " << data.size() << " " << vq::WideToUtf8(entry));
         const std::wstring zip = Written(entry, data, pw);
         std::string back;
         ZipEntryInfo info;
@@ -183,8 +182,8 @@ TEST(ZipReader, ForeignAndUnsupportedArchivesAreNamed) {
   z.method = 8;
   const std::string one = BuildZip(z);
   const size_t header = 46 + z.name.size() + 9;
-  std::string two = one.substr(0, one.size() - 22) + one.substr(one.size() - 22 - header, header) +
-                    one.substr(one.size() - 22);
+  std::string two =
+      one.substr(0, one.size() - 22) + one.substr(one.size() - 22 - header, header) + one.substr(one.size() - 22);
   two[two.size() - 22 + 12] = char(2 * header);
   EXPECT_EQ(ReadMemory(two, nullptr, &back), ReadStatus::Damaged);
 }
@@ -198,7 +197,8 @@ TEST(ZipReader, ADecompressionBombStopsAtItsStatedSize) {
     z.plain = huge.substr(0, 1000);  // the CRC of what the entry claims to be
     size_t handedOut = 0;
     MemoryStream in(BuildZip(z));
-    ReadStatus s = ZipExtract(in, pw, [&](const uint8_t*, size_t n) { return (handedOut += n) > 0; }, nullptr);
+    ReadStatus s = ZipExtract(
+        in, pw, [&](const uint8_t*, size_t n) { return (handedOut += n) > 0; }, nullptr);
     EXPECT_EQ(s, ReadStatus::TooLong);
     EXPECT_EQ(handedOut, 1000u);
   }
@@ -229,8 +229,8 @@ TEST(ZipReader, ShortDataAndAWrongCrc) {
 
 TEST_F(ZipReaderTest, SinkAndReadFailuresAreNotDamage) {
   const std::wstring zip = Written(L"a.txt", Mixed(100000), "739");
-  EXPECT_EQ(ZipExtractFile(vq::platform::RealFileSystem(), zip, "739", [](const uint8_t*, size_t) { return false; },
-                           nullptr),
+  EXPECT_EQ(ZipExtractFile(
+                vq::platform::RealFileSystem(), zip, "739", [](const uint8_t*, size_t) { return false; }, nullptr),
             ReadStatus::OutputFailed);
   vqtest::FaultyFileSystem faulty;
   faulty.failReadsOf = L"out.zip";
