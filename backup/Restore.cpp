@@ -318,12 +318,13 @@ void LogVersions(const std::wstring& sourcePath, const std::vector<FileVersion>&
     return;
   }
   WriteLog(L"备份版本:%s\r\n", sourcePath);
-  for (size_t i = 0; i < versions.size(); ++i) {
-    const FileVersion& v = versions[i];
-    const std::wstring state = v.status == ReadStatus::Sound ? std::wstring(L"可打开") : ReadStatusReason(v.status);
-    WriteLog(L"[%d] %s %s %I64u 字节 %s\r\n", int(i + 1), v.view == FileVersion::View::List ? L"最新" : L"历史",
-             v.timeKnown ? LocalTimeText(v.modified) : std::wstring(L"?"), v.size, state);
-  }
+  for (size_t i = 0; i < versions.size(); ++i) WriteLog(L"%s\r\n", VersionText(i + 1, versions[i]));
+}
+
+std::wstring VersionText(size_t number, const FileVersion& v) {
+  const std::wstring state = v.status == ReadStatus::Sound ? std::wstring(L"可打开") : ReadStatusReason(v.status);
+  return WFormat(L"[%d] %s %s %I64u 字节 %s", int(number), v.view == FileVersion::View::List ? L"最新" : L"历史",
+                 v.timeKnown ? LocalTimeText(v.modified) : std::wstring(L"?"), v.size, state);
 }
 
 // ---- Restore

@@ -92,6 +92,8 @@ struct FileVersion {
 // before history versions of the same time). check reads every archive through.
 std::vector<FileVersion> ListVersions(platform::FileSystem& fs, const WorkDirs& dirs, const std::wstring& sourcePath,
                                       const std::string& password, bool check);
+// One version as the log and the restore dialog show it: "[n] 最新|历史 time size 字节 state".
+std::wstring VersionText(size_t number, const FileVersion& v);
 // Logs the list as the terminal and the window show it, numbered from 1.
 void LogVersions(const std::wstring& sourcePath, const std::vector<FileVersion>& versions);
 

@@ -2,6 +2,7 @@
 
 #include "app/win32/DialogSet.h"
 #include "app/win32/Placement.h"
+#include "app/win32/RestoreDlg.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "res/resource.h"
@@ -137,6 +138,11 @@ void CVQTimeDlg::RunSettingsDialog() {
   // Owned by the main window: above it although it is topmost, and the menu cannot open a
   // second one meanwhile.
   CDialogSet dlg;
+  dlg.DoModal(hwnd());
+}
+
+void CVQTimeDlg::RunRestoreDialog() {
+  CRestoreDlg dlg;
   dlg.DoModal(hwnd());
 }
 
