@@ -85,6 +85,7 @@ void OnMenuCommand(int id, CommandHost& host) {
       StartVerifyThread();
       break;
     case ID_MENUITEM_RESTORE:
+      WriteLog(L"ID_MENUITEM_RESTORE:恢复文件\r\n");
       host.RunRestoreDialog();
       break;
     default:

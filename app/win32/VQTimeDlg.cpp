@@ -143,7 +143,8 @@ void CVQTimeDlg::RunSettingsDialog() {
 
 void CVQTimeDlg::RunRestoreDialog() {
   CRestoreDlg dlg;
-  dlg.DoModal(hwnd());
+  if (dlg.DoModal(hwnd()) == -1)
+    WriteLog(L"恢复文件对话框无法打开[%lu]\r\n", static_cast<unsigned long>(GetLastError()));
 }
 
 // ---- first layer

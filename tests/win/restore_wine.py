@@ -1,11 +1,9 @@
-#!/ usr / bin / env python3
-""
-    "End to end for verify and restore in the Windows program under wine (run inside xvfb-run):
-    two versions of a file saved in the source,
-    then the menu's 校验备份 counts every archive sound, and the 恢复文件... dialog,
-    driven like a user through the vqpost driver,
-    lists the versions newest first and restores the older one into a chosen folder, first under its own name and then,
-    since that name is taken, under one with its time; each keeps the version's content and last-write
+#!/usr/bin/env python3
+"""End to end for verify and restore in the Windows program under wine (run inside xvfb-run):
+two versions of a file saved in the source, then the menu's 校验备份 counts every archive sound,
+and the 恢复文件... dialog, driven like a user through the vqpost driver, lists the versions newest
+first and restores the older one into a chosen folder, first under its own name and then, since
+that name is taken, under one with its time; each keeps the version's content and last-write
 time, and the log view reports both."""
 import os, shutil, subprocess, sys, time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -76,13 +74,14 @@ try:
         wait_for(lambda: os.path.isdir(hist) and len(os.listdir(hist)) == i + 1, 30, "history archive %d" % (i + 1))
         time.sleep(1.5)  # the next version gets a later second
 
-#-- -- 校验备份 : six archives, all sound, with the counts in the log view
+    # ---- 校验备份: two history archives, the list copy and the folder copy, all sound, with the
+    # counts in the log view
     post("command", "32796")
     wait_for(lambda: "]:校验备份结束:" in log_text(), 60, "the verify to end")
-    check("]:校验备份结束:检查 6 个, 完好 6 个, 密码不符 0 个, 损坏 0 个, 用时 " in log_text(), "verify counts")
-    check("校验备份结束:检查 6 个" in post("logtext")[1], "the log view shows the verify result")
+    check("]:校验备份结束:检查 4 个, 完好 4 个, 密码不符 0 个, 损坏 0 个, 用时 " in log_text(), "verify counts")
+    check("校验备份结束:检查 4 个" in post("logtext")[1], "the log view shows the verify result")
 
-#-- -- 恢复文件... : type the path, list, choose the older version, restore into a folder
+    # ---- 恢复文件...: type the path, list, choose the older version, restore into a folder
     post("command", "32797")
     wait_for(lambda: post("rdlg")[1] == "1", 30, "the restore dialog")
     post("rdlg-set", "1101", win_path(doc))
@@ -97,7 +96,8 @@ try:
     post("rdlg-click", "1")
     wait_for(lambda: os.path.exists(os.path.join(out, "计划.txt")), 30, "the restored file under its own name")
     post("rdlg-click", "1")
-    wait_for(lambda: len(os.listdir(out)) == 2, 30, "the second restore under a new name")
+    wait_for(lambda: log_text().count("]:恢复文件:") == 2, 30, "the second restore under a new name")
+    check(len(os.listdir(out)) == 2, "two files and nothing else in the folder: %r" % os.listdir(out))
     for n in os.listdir(out):
         p = os.path.join(out, n)
         check(open(p, "rb").read() == versions[0], "%s holds the older version" % n)
@@ -115,8 +115,13 @@ try:
 
     post("command", "32772")
     try:
-        proc
-.wait(timeout = 60) except
-    subprocess.TimeoutExpired : check(False, "the exit command ends the program") finally
-    : subprocess.run([ "wineserver", "-k" ], env = env, capture_output = True) if proc.poll() is None
-    : proc.kill() wine("reg", "delete", r "HKCU\software\vq.lumen", "/f") finish() print("restore wine checks passed")
+        proc.wait(timeout=60)
+    except subprocess.TimeoutExpired:
+        check(False, "the exit command ends the program")
+finally:
+    subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
+    if proc.poll() is None:
+        proc.kill()
+    wine("reg", "delete", r"HKCU\software\vq.lumen", "/f")
+finish()
+print("restore wine checks passed")
