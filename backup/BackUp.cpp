@@ -110,7 +110,7 @@ uint32_t WriteArchive(platform::FileSystem& fs, const std::wstring& archive, con
   if (r == zip::kZipSuccess && closed != zip::kZipSuccess) r = closed;
   if (r == zip::kZipSuccess) {
     // Not while a verify or restore reads the old archive (Windows refuses to replace it then).
-    std::lock_guard<std::mutex> g(ArchiveReplaceLock());
+    std::lock_guard<std::shared_mutex> g(ArchiveReplaceLock());
     if (!fs.Rename(partial, archive)) r = zip::kZipWriteFailed;
   }
   if (r != zip::kZipSuccess) fs.RemoveFile(partial);

@@ -1,7 +1,9 @@
 #include "backup/Restore.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 #include "common/Text.h"
 #include "common/WFormat.h"
@@ -154,47 +156,63 @@ std::vector<std::wstring> ViewArchives(platform::FileSystem& fs, const WorkDirs&
   return out;
 }
 
-VerifyReport RunVerify(platform::FileSystem& fs, const WorkDirs& dirs, const std::string& password,
-                       uint32_t progressMs) {
+VerifyReport RunVerify(platform::FileSystem& fs, const WorkDirs& dirs, const std::string& password, uint32_t progressMs,
+                       unsigned threads) {
   VerifyReport rep;
   const uint32_t start = platform::TickCount();
-  uint32_t lastProgress = start;
   const std::vector<std::wstring> archives = ViewArchives(fs, dirs);
   WriteLog(L"校验备份开始:共 %d 个备份文件\r\n", int(archives.size()));
   const char* pw = password.empty() ? nullptr : password.c_str();
-  for (size_t i = 0; i < archives.size(); ++i) {
-    const std::wstring& a = archives[i];
-    zip::ZipEntryInfo info;
-    ReadStatus s;
-    {
-      std::lock_guard<std::mutex> g(ArchiveReplaceLock());
-      s = zip::ZipExtractFile(fs, a, pw, {}, &info);
+  if (threads == 0) threads = std::min(4u, std::max(1u, std::thread::hardware_concurrency()));
+  threads = unsigned(std::min<size_t>(threads, std::max<size_t>(archives.size(), 1)));
+
+  std::mutex lock;  // guards rep, done and lastProgress
+  std::atomic<size_t> next{0};
+  size_t done = 0;
+  uint32_t lastProgress = start;
+  auto work = [&] {
+    for (size_t i = next++; i < archives.size(); i = next++) {
+      const std::wstring& a = archives[i];
+      zip::ZipEntryInfo info;
+      ReadStatus s;
+      {
+        std::shared_lock<std::shared_mutex> g(ArchiveReplaceLock());
+        s = zip::ZipExtractFile(fs, a, pw, {}, &info);
+      }
+      // An archive the pass replaced or removed since the listing is not a broken one.
+      const bool gone = s == ReadStatus::OpenFailed && !fs.Exists(a);
+      std::lock_guard<std::mutex> g(lock);
+      ++done;
+      if (!gone) {
+        ++rep.checked;
+        switch (HealthOf(s)) {
+          case ArchiveHealth::Sound:
+            ++rep.sound;
+            rep.sourceBytes += info.size;
+            break;
+          case ArchiveHealth::WrongPassword:
+            ++rep.wrongPassword;
+            rep.wrongPasswordArchives.push_back(a);
+            WriteLog(L"密码不符:%s\r\n", a);
+            break;
+          case ArchiveHealth::Broken:
+            ++rep.broken;
+            rep.brokenArchives.emplace_back(a, s);
+            WriteLog(L"损坏:%s [%s]\r\n", a, ReadStatusReason(s));
+            break;
+        }
+      }
+      const uint32_t now = platform::TickCount();
+      if (now - lastProgress >= progressMs && done < archives.size()) {
+        lastProgress = now;
+        WriteLog(L"校验进度:%d/%d, 已用 %u 秒\r\n", int(done), int(archives.size()), (now - start) / 1000);
+      }
     }
-    // An archive the pass replaced or removed since the listing is not a broken one.
-    if (s == ReadStatus::OpenFailed && !fs.Exists(a)) continue;
-    ++rep.checked;
-    switch (HealthOf(s)) {
-      case ArchiveHealth::Sound:
-        ++rep.sound;
-        rep.sourceBytes += info.size;
-        break;
-      case ArchiveHealth::WrongPassword:
-        ++rep.wrongPassword;
-        rep.wrongPasswordArchives.push_back(a);
-        WriteLog(L"密码不符:%s\r\n", a);
-        break;
-      case ArchiveHealth::Broken:
-        ++rep.broken;
-        rep.brokenArchives.emplace_back(a, s);
-        WriteLog(L"损坏:%s [%s]\r\n", a, ReadStatusReason(s));
-        break;
-    }
-    const uint32_t now = platform::TickCount();
-    if (now - lastProgress >= progressMs && i + 1 < archives.size()) {
-      lastProgress = now;
-      WriteLog(L"校验进度:%d/%d, 已用 %u 秒\r\n", int(i + 1), int(archives.size()), (now - start) / 1000);
-    }
-  }
+  };
+  std::vector<std::thread> helpers;
+  for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(work);
+  work();
+  for (std::thread& t : helpers) t.join();
   rep.seconds = (platform::TickCount() - start) / 1000.0;
   WriteLog(L"校验备份结束:检查 %d 个, 完好 %d 个, 密码不符 %d 个, 损坏 %d 个, 用时 %.1f 秒\r\n", rep.checked, rep.sound,
            rep.wrongPassword, rep.broken, rep.seconds);
@@ -235,8 +253,8 @@ MaintenanceGate& Maintenance() {
   return *gate;
 }
 
-std::mutex& ArchiveReplaceLock() {
-  static std::mutex* lock = new std::mutex();
+std::shared_mutex& ArchiveReplaceLock() {
+  static std::shared_mutex* lock = new std::shared_mutex();
   return *lock;
 }
 
@@ -259,7 +277,7 @@ UnixTime DosStampToUnix(uint32_t stamp, bool* ok) {
 
 ReadStatus LookAt(platform::FileSystem& fs, const std::wstring& archive, const std::string& password, bool check,
                   zip::ZipEntryInfo* info) {
-  std::lock_guard<std::mutex> g(ArchiveReplaceLock());
+  std::shared_lock<std::shared_mutex> g(ArchiveReplaceLock());
   if (check) return zip::ZipExtractFile(fs, archive, password.empty() ? nullptr : password.c_str(), {}, info);
   std::unique_ptr<platform::FileStream> in = fs.OpenRead(archive);
   if (!in) return ReadStatus::OpenFailed;
@@ -365,7 +383,7 @@ RestoreResult RestoreVersion(platform::FileSystem& fs, const FileVersion& versio
   zip::ZipEntryInfo info;
   ReadStatus s;
   {
-    std::lock_guard<std::mutex> g(ArchiveReplaceLock());
+    std::shared_lock<std::shared_mutex> g(ArchiveReplaceLock());
     s = zip::ZipExtractFile(
         fs, version.archive, password.empty() ? nullptr : password.c_str(),
         [&](const uint8_t* p, size_t n) { return out->Write(p, n) == n; }, &info);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -49,9 +50,10 @@ struct VerifyReport {
 std::vector<std::wstring> ViewArchives(platform::FileSystem& fs, const WorkDirs& dirs);
 // Opens, deciphers and inflates each archive and logs the result: a progress line whenever
 // progressMs went by since the last one, every broken archive by name with its reason, and the
-// counts with the time taken.
+// counts with the time taken. The traditional cipher is serial within an archive, so archives are
+// read on several threads at once (threads 0: one per processor, at most 4).
 VerifyReport RunVerify(platform::FileSystem& fs, const WorkDirs& dirs, const std::string& password,
-                       uint32_t progressMs = 5000);
+                       uint32_t progressMs = 5000, unsigned threads = 0);
 
 // Verify and cleaning never run at the same time: cleaning could delete an archive under the
 // verify's hands and make it look broken. Cleanings may run together, as the clean command has
@@ -73,10 +75,10 @@ class MaintenanceGate {
 };
 MaintenanceGate& Maintenance();
 
-// Held while an archive is read through and while the backup pass moves a new archive over an old
-// one: on Windows an archive open for reading cannot be replaced, and the pass must not lose a
-// version to a verify that happens to read the old one.
-std::mutex& ArchiveReplaceLock();
+// Held shared while an archive is read through and exclusively while the backup pass moves a new
+// archive over an old one: on Windows an archive open for reading cannot be replaced, and the pass
+// must not lose a version to a verify that happens to read the old one.
+std::shared_mutex& ArchiveReplaceLock();
 
 // ---- Versions of a file.
 
