@@ -2,6 +2,7 @@
 
 #include "app/CommandIds.h"
 #include "app/Commands.h"
+#include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "settings/AppSettings.h"
@@ -42,6 +43,37 @@ RestoreResult RestoreChosen(const FileVersion& version, const std::wstring& sour
   return RestoreAndLog(platform::RealFileSystem(), version, sourcePath, folder, Password());
 }
 
+bool ParseRestoreTime(const std::wstring& text, CalendarTime* local) {
+  int v[6] = {0, 0, 0, 23, 59, 59};
+  const wchar_t seps[] = {L'-', L'-', L' ', L':', L':'};
+  size_t at = 0;
+  int fields = 0;
+  while (fields < 6) {
+    size_t digits = 0;
+    int n = 0;
+    while (at < text.size() && text[at] >= L'0' && text[at] <= L'9' && digits < 4) {
+      n = n * 10 + (text[at++] - L'0');
+      ++digits;
+    }
+    if (digits == 0) return false;
+    v[fields++] = n;
+    if (at == text.size()) break;
+    if (fields == 6 || text[at] != seps[fields - 1]) return false;
+    ++at;
+  }
+  if (at != text.size() || (fields != 3 && fields != 5 && fields != 6)) return false;
+  if (fields == 5) v[5] = 0;
+  if (v[1] < 1 || v[1] > 12 || v[2] < 1 || v[2] > 31 || v[3] > 23 || v[4] > 59 || v[5] > 59) return false;
+  *local = CalendarTime();
+  local->year = v[0];
+  local->month = v[1];
+  local->day = v[2];
+  local->hour = v[3];
+  local->minute = v[4];
+  local->second = v[5];
+  return true;
+}
+
 std::vector<std::wstring> SplitCommandLine(const std::wstring& line) {
   std::vector<std::wstring> words;
   size_t i = 0;
@@ -75,6 +107,15 @@ bool RunRestoreCommand(const std::wstring& line) {
       WriteLog(L"用法: versions PATH\r\n");
     else
       FindVersions(w[1], true);
+    return true;
+  }
+  if (w[0] == L"restore-folder") {
+    CalendarTime local;
+    UnixTime at = 0;
+    if (w.size() != 4 || !ParseRestoreTime(w[2], &local) || !platform::FromLocalCalendar(local, &at))
+      WriteLog(L"用法: restore-folder FOLDER \"YYYY-MM-DD[ HH:MM[:SS]]\" TARGET\r\n");
+    else
+      RestoreFolderAt(platform::RealFileSystem(), CurrentWorkDirs(), w[1], at, w[3], Password());
     return true;
   }
   if (w[0] == L"restore") {

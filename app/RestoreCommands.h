@@ -18,10 +18,13 @@ RestoreResult RestoreNumbered(const std::wstring& sourcePath, int n, const std::
 // Restores a version FindVersions gave, and logs the result.
 RestoreResult RestoreChosen(const FileVersion& version, const std::wstring& sourcePath, const std::wstring& folder);
 
+// "YYYY-MM-DD" (the end of that day) or "YYYY-MM-DD HH:MM[:SS]", local time; false otherwise.
+bool ParseRestoreTime(const std::wstring& text, CalendarTime* local);
+
 // A terminal line split into words; a word in double quotes may hold blanks.
 std::vector<std::wstring> SplitCommandLine(const std::wstring& line);
-// Runs "verify", "versions PATH" or "restore PATH N [FOLDER]"; false when the line is none of
-// them (a usage line is logged when the words do not fit).
+// Runs "verify", "versions PATH", "restore PATH N [FOLDER]" or "restore-folder FOLDER TIME
+// TARGET"; false when the line is none of them (a usage line is logged when the words do not fit).
 bool RunRestoreCommand(const std::wstring& line);
 
 }  // namespace vq

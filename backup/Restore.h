@@ -116,6 +116,15 @@ RestoreResult RestoreVersion(platform::FileSystem& fs, const FileVersion& versio
 RestoreResult RestoreAndLog(platform::FileSystem& fs, const FileVersion& version, const std::wstring& sourcePath,
                             const std::wstring& folder, const std::string& password);
 
+// A whole source folder as it was at a moment: every file the folder view holds below it gets its
+// newest version not later than at, restored into target under the same subfolders (by the rules
+// of RestoreVersion: nothing overwritten). Each file and the counts are logged.
+struct FolderRestoreReport {
+  int restored = 0, failed = 0, noVersion = 0;
+};
+FolderRestoreReport RestoreFolderAt(platform::FileSystem& fs, const WorkDirs& dirs, const std::wstring& sourceFolder,
+                                    UnixTime at, const std::wstring& target, const std::string& password);
+
 // The current settings' view folders.
 WorkDirs CurrentWorkDirs();
 

@@ -246,6 +246,7 @@ void PrintHelp() {
     h += L"  " + Utf8ToWide(c.name) + L" | " + Utf8ToWide(c.alias) + L" — " + Utf8ToWide(c.help) + L"\n";
   h += L"  versions PATH — the backed-up versions of a source file, newest first\n";
   h += L"  restore PATH N [FOLDER] — version N of the file into FOLDER, or beside the original\n";
+  h += L"  restore-folder FOLDER \"YYYY-MM-DD[ HH:MM[:SS]]\" TARGET — the folder as it was then, into TARGET\n";
   h += L"  help — this list\n";
   PrintUtf8(h);
 }

@@ -2,7 +2,10 @@
 // line that does not fit gets its usage instead of a guess.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "app/RestoreCommands.h"
+#include "common/Text.h"
 #include "platform/Paths.h"
 #include "settings/AppSettings.h"
 #include "settings/Log.h"
@@ -27,6 +30,20 @@ TEST(RestoreCommands, QuotedWordsKeepTheirBlanks) {
   EXPECT_EQ(SplitCommandLine(L"versions \"unclosed path"), (W{L"versions", L"unclosed path"}));
   EXPECT_EQ(SplitCommandLine(L"restore \"\" 1"), (W{L"restore", L"", L"1"}));
   EXPECT_TRUE(SplitCommandLine(L"   ").empty());
+}
+
+TEST(RestoreCommands, MomentsAreADayOrATimeOfDay) {
+  CalendarTime c;
+  ASSERT_TRUE(ParseRestoreTime(L"2021-01-07", &c));
+  EXPECT_EQ(std::make_tuple(c.year, c.month, c.day, c.hour, c.minute, c.second),
+            std::make_tuple(2021, 1, 7, 23, 59, 59));
+  ASSERT_TRUE(ParseRestoreTime(L"2021-1-7 10:08", &c));
+  EXPECT_EQ(std::make_tuple(c.hour, c.minute, c.second), std::make_tuple(10, 8, 0));
+  ASSERT_TRUE(ParseRestoreTime(L"2021-01-07 10:08:04", &c));
+  EXPECT_EQ(c.second, 4);
+  for (const wchar_t* bad : {L"", L"2021", L"2021-01", L"2021-13-01", L"2021-01-07 24:00", L"2021-01-07 10",
+                             L"2021-01-07 10:08:04:01", L"2021/01/07", L"2021-01-07 10:08:60", L"20210-01-07"})
+    EXPECT_FALSE(ParseRestoreTime(bad, &c)) << WideToUtf8(bad);
 }
 
 class RestoreCommandLines : public ::testing::Test {

@@ -237,6 +237,36 @@ TEST_F(RestoreTest, VerifyCountsAndNamesEveryBrokenArchive) {
   EXPECT_NE(log.find(L"校验备份结束:检查 8 个, 完好 5 个, 密码不符 1 个, 损坏 2 个, 用时 "), std::wstring::npos);
 }
 
+TEST_F(RestoreTest, AFolderComesBackAsItWasAtAMoment) {
+  const std::wstring sub = L"docs" + std::wstring(1, sep_);
+  Save(sub + L"a.txt", "a at T1", kT1);
+  Save(sub + L"a.txt", "a at T3", kT3);
+  Save(sub + L"b.txt", "b at T2", kT2);
+  Save(sub + L"deep" + sep_ + L"c.txt", "c at T1", kT1);
+  Save(sub + L"deep" + sep_ + L"new.txt", "only later", kT3);
+  Save(L"outside.txt", "not in the folder", kT1);
+  // A file deleted from the source since is restored all the same.
+  ASSERT_TRUE(RealFileSystem().RemoveFile(src_ + sub + L"b.txt"));
+  const std::wstring out = root_ + L"out" + sep_;
+  ASSERT_TRUE(RealFileSystem().CreateDirectoryTree(out));
+  ASSERT_TRUE(platform::WriteFileAtomically(out + L"a.txt", "already there"));
+
+  FolderRestoreReport rep = RestoreFolderAt(RealFileSystem(), dirs_, src_ + sub, kT2, out, "739");
+  EXPECT_EQ(rep.restored, 3);
+  EXPECT_EQ(rep.failed, 0);
+  EXPECT_EQ(rep.noVersion, 1);
+  CalendarTime t1;
+  ASSERT_TRUE(platform::ToLocalCalendar(kT1, &t1));
+  EXPECT_EQ(vqtest::ReadAll(out + L"a.txt"), "already there");
+  EXPECT_EQ(vqtest::ReadAll(out + RestoredName(L"a.txt", t1, 1)), "a at T1");
+  EXPECT_EQ(vqtest::ReadAll(out + L"b.txt"), "b at T2");
+  EXPECT_EQ(Modified(out + L"b.txt"), kT2);
+  EXPECT_EQ(vqtest::ReadAll(out + L"deep" + sep_ + L"c.txt"), "c at T1");
+  EXPECT_FALSE(RealFileSystem().Exists(out + L"deep" + sep_ + L"new.txt"));
+  EXPECT_FALSE(RealFileSystem().Exists(out + L"outside.txt"));
+  EXPECT_NE(Log().find(L"恢复文件夹结束:恢复 3 个, 失败 0 个, 该时间之前没有版本 1 个\r\n"), std::wstring::npos);
+}
+
 TEST(MaintenanceGate, VerifyAndCleaningNeverOverlap) {
   MaintenanceGate gate;
   ASSERT_TRUE(gate.BeginVerify());

@@ -75,6 +75,13 @@ try:
         check(int(os.stat(p).st_mtime) == times[0], "%s keeps the version's last-write time" % n)
     say(proc, 'restore "%s" 9' % doc)
     wait_for(lambda: "没有第 9 个版本, 共 3 个" in log_text(), 10, "a version that does not exist")
+    # The whole folder as it was between the two versions.
+    folder_out = os.path.join(root, "folder-out")
+    between = time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(times[0] + 10))
+    say(proc, 'restore-folder %s "%s" %s' % (src, between, folder_out))
+    wait_for(lambda: "]:恢复文件夹结束:恢复 1 个, 失败 0 个" in log_text(), 10, "the folder restore")
+    restored = os.path.join(folder_out, "notes 1.txt")
+    check(os.path.exists(restored) and open(restored, "rb").read() == contents[0], "the folder as it was then")
     say(proc, "restore onlyonearg")
     wait_for(lambda: "用法: restore PATH N [FOLDER]" in log_text(), 10, "usage line")
 
