@@ -92,6 +92,10 @@ try:
     oldest = post("rdlg-lbtext", "1104", "2")[1]
     check(oldest.startswith("[3] 历史 ") and (" %d 字节 可打开" % len(versions[0])) in oldest, "oldest last: %r" % oldest)
     post("rdlg-lbsel", "1104", "2")
+    time.sleep(1)
+    shot = os.path.join(BUILD, "restore_dialog.png")
+    subprocess.run("xwd -root | convert xwd:- " + shot, shell=True, capture_output=True)
+    check(os.path.exists(shot), "screenshot of the restore dialog")
     post("rdlg-set", "1105", win_path(out))
     post("rdlg-click", "1")
     wait_for(lambda: os.path.exists(os.path.join(out, "计划.txt")), 30, "the restored file under its own name")
@@ -124,4 +128,4 @@ finally:
         proc.kill()
     wine("reg", "delete", r"HKCU\software\vq.lumen", "/f")
 finish()
-print("restore wine checks passed")
+print("restore wine checks passed; screenshot:", os.path.join(BUILD, "restore_dialog.png"))
