@@ -19,9 +19,9 @@ class NoHost : public CommandHost {
 };
 }  // namespace
 
-std::vector<FileVersion> FindVersions(const std::wstring& sourcePath, bool log) {
+std::vector<FileVersion> FindVersions(const std::wstring& sourcePath, VersionCheck check, bool log) {
   std::vector<FileVersion> v =
-      ListVersions(platform::RealFileSystem(), CurrentWorkDirs(), sourcePath, Password(), true);
+      ListVersions(platform::RealFileSystem(), CurrentWorkDirs(), sourcePath, Password(), check);
   if (log) LogVersions(sourcePath, v);
   return v;
 }
@@ -29,7 +29,7 @@ std::vector<FileVersion> FindVersions(const std::wstring& sourcePath, bool log) 
 RestoreResult RestoreNumbered(const std::wstring& sourcePath, int n, const std::wstring& folder) {
   // Headers only: the restore itself reads the chosen one through.
   std::vector<FileVersion> v =
-      ListVersions(platform::RealFileSystem(), CurrentWorkDirs(), sourcePath, Password(), false);
+      ListVersions(platform::RealFileSystem(), CurrentWorkDirs(), sourcePath, Password(), VersionCheck::Headers);
   if (n < 1 || size_t(n) > v.size()) {
     RestoreResult r;
     r.reason = L"没有这个版本";
@@ -106,7 +106,7 @@ bool RunRestoreCommand(const std::wstring& line) {
     if (w.size() != 2)
       WriteLog(L"用法: versions PATH\r\n");
     else
-      FindVersions(w[1], true);
+      FindVersions(w[1], VersionCheck::Full, true);
     return true;
   }
   if (w[0] == L"restore-folder") {

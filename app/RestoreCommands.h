@@ -9,9 +9,9 @@
 
 namespace vq {
 
-// The versions of a source file with the current settings, each read through (does it open?),
-// newest first; logged with their numbers when log is set.
-std::vector<FileVersion> FindVersions(const std::wstring& sourcePath, bool log);
+// The versions of a source file with the current settings, newest first, each looked at as far as
+// check says; logged with their numbers when log is set.
+std::vector<FileVersion> FindVersions(const std::wstring& sourcePath, VersionCheck check, bool log);
 // Restores version number n (from 1, as FindVersions numbers them) of sourcePath into folder
 // (empty: beside the original) and logs the result.
 RestoreResult RestoreNumbered(const std::wstring& sourcePath, int n, const std::wstring& folder);

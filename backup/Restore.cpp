@@ -275,19 +275,20 @@ UnixTime DosStampToUnix(uint32_t stamp, bool* ok) {
   return t;
 }
 
-ReadStatus LookAt(platform::FileSystem& fs, const std::wstring& archive, const std::string& password, bool check,
-                  zip::ZipEntryInfo* info) {
+ReadStatus LookAt(platform::FileSystem& fs, const std::wstring& archive, const std::string& password,
+                  VersionCheck check, zip::ZipEntryInfo* info) {
   std::shared_lock<std::shared_mutex> g(ArchiveReplaceLock());
-  if (check) return zip::ZipExtractFile(fs, archive, password.empty() ? nullptr : password.c_str(), {}, info);
+  const char* pw = password.empty() ? nullptr : password.c_str();
+  if (check == VersionCheck::Full) return zip::ZipExtractFile(fs, archive, pw, {}, info);
   std::unique_ptr<platform::FileStream> in = fs.OpenRead(archive);
   if (!in) return ReadStatus::OpenFailed;
-  return zip::ZipReadInfo(*in, info);
+  return check == VersionCheck::Opens ? zip::ZipCheckOpens(*in, pw, info) : zip::ZipReadInfo(*in, info);
 }
 
 }  // namespace
 
 std::vector<FileVersion> ListVersions(platform::FileSystem& fs, const WorkDirs& dirs, const std::wstring& sourcePath,
-                                      const std::string& password, bool check) {
+                                      const std::string& password, VersionCheck check) {
   std::vector<FileVersion> out;
   const std::wstring flat = FlattenedPath(sourcePath);
   const bool ignoreCase = platform::PathSeparator() == L'\\';
@@ -448,7 +449,7 @@ FolderRestoreReport RestoreFolderAt(platform::FileSystem& fs, const WorkDirs& di
       }
       if (!EndsWithZip(e.name)) continue;
       const std::wstring file = source + rel + e.name.substr(0, e.name.size() - 4);
-      const std::vector<FileVersion> versions = ListVersions(fs, dirs, file, password, false);
+      const std::vector<FileVersion> versions = ListVersions(fs, dirs, file, password, VersionCheck::Headers);
       const FileVersion* chosen = nullptr;
       for (const FileVersion& v : versions)
         if (v.timeKnown && v.modified <= at) {

@@ -88,12 +88,15 @@ struct FileVersion {
   UnixTime modified = 0;                            // history: the name's time; list: the entry's time
   bool timeKnown = false;                           // false when the time could not be read or converted
   uint64_t size = 0;                                // uncompressed, from the directory (0 when unreadable)
-  zip::ReadStatus status = zip::ReadStatus::Sound;  // with check: a full read; else the headers only
+  zip::ReadStatus status = zip::ReadStatus::Sound;  // as far as the listing looked
 };
+// How far a listing looks into each archive: its headers; also whether the password opens it
+// (quick whatever the size, for a dialog); or every byte (the terminal's answer to "does it open").
+enum class VersionCheck { Headers, Opens, Full };
 // Every history version of sourcePath and the list view's copy, newest first (a list copy goes
-// before history versions of the same time). check reads every archive through.
+// before history versions of the same time).
 std::vector<FileVersion> ListVersions(platform::FileSystem& fs, const WorkDirs& dirs, const std::wstring& sourcePath,
-                                      const std::string& password, bool check);
+                                      const std::string& password, VersionCheck check);
 // One version as the log and the restore dialog show it: "[n] 最新|历史 time size 字节 state".
 std::wstring VersionText(size_t number, const FileVersion& v);
 // Logs the list as the terminal and the window show it, numbered from 1.

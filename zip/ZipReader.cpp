@@ -257,7 +257,31 @@ struct InflateGuard {
   }
 };
 
+// Sets up the keys and deciphers the 12-byte header: WrongPassword unless its check byte fits.
+ReadStatus CheckPassword(platform::FileStream& in, const ZipEntryInfo& info, const Layout& layout, const char* password,
+                         ZipCipherKeys* keys) {
+  if (!password || !*password) return ReadStatus::WrongPassword;
+  uint8_t header[12];
+  ReadStatus r = ReadAt(in, layout.dataStart, header, sizeof header);
+  if (r != ReadStatus::Sound) return r;
+  CipherInitKeys(keys, password);
+  Decipher(keys, header, sizeof header);
+  // With the sizes in a descriptor the writer could not know the CRC: the check byte is then
+  // the high byte of the DOS time, otherwise that of the CRC.
+  const uint8_t check = (info.flags & 0x0008) ? uint8_t(layout.localTime >> 8) : uint8_t(info.crc >> 24);
+  return header[11] == check ? ReadStatus::Sound : ReadStatus::WrongPassword;
+}
+
 }  // namespace
+
+ReadStatus ZipCheckOpens(platform::FileStream& in, const char* password, ZipEntryInfo* info) {
+  *info = ZipEntryInfo();
+  Layout layout;
+  ReadStatus r = Locate(in, info, &layout);
+  if (r != ReadStatus::Sound || !info->encrypted) return r;
+  ZipCipherKeys keys;
+  return CheckPassword(in, *info, layout, password, &keys);
+}
 
 ReadStatus ZipReadInfo(platform::FileStream& in, ZipEntryInfo* info) {
   *info = ZipEntryInfo();
@@ -277,16 +301,8 @@ ReadStatus ZipExtract(platform::FileStream& in, const char* password, const ZipS
   uint64_t left = info->compressedSize;
   ZipCipherKeys keys;
   if (info->encrypted) {
-    if (!password || !*password) return ReadStatus::WrongPassword;
-    uint8_t header[12];
-    r = ReadAt(in, at, header, sizeof header);
+    r = CheckPassword(in, *info, layout, password, &keys);
     if (r != ReadStatus::Sound) return r;
-    CipherInitKeys(&keys, password);
-    Decipher(&keys, header, sizeof header);
-    // With the sizes in a descriptor the writer could not know the CRC: the check byte is then
-    // the high byte of the DOS time, otherwise that of the CRC.
-    const uint8_t check = (info->flags & 0x0008) ? uint8_t(layout.localTime >> 8) : uint8_t(info->crc >> 24);
-    if (header[11] != check) return ReadStatus::WrongPassword;
     at += 12;
     left -= 12;
   }

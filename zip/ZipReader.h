@@ -53,6 +53,9 @@ using ZipSink = std::function<bool(const uint8_t* data, size_t n)>;
 // Reads the directory and the local header only (no password needed); info is filled as far as
 // it could be read.
 ReadStatus ZipReadInfo(platform::FileStream& in, ZipEntryInfo* info);
+// The directory, the local header and, for an encrypted entry, the password's check byte: whether
+// the archive opens, without reading its data.
+ReadStatus ZipCheckOpens(platform::FileStream& in, const char* password, ZipEntryInfo* info);
 // Reads, deciphers (password null or empty: none), inflates and checks the entry; sink may be
 // empty to check only. info may be null.
 ReadStatus ZipExtract(platform::FileStream& in, const char* password, const ZipSink& sink, ZipEntryInfo* info);

@@ -122,7 +122,7 @@ TEST_F(RestoreTest, VersionsAreListedNewestFirstAndRestoredBesideTheOriginal) {
   const std::wstring a = Save(L"sub" + std::wstring(1, sep_) + L"a.txt", "third", kT3);
   Save(L"sub" + std::wstring(1, sep_) + L"a.txt.bak.txt", "another file", kT2);  // its name extends a.txt's
 
-  std::vector<FileVersion> v = ListVersions(RealFileSystem(), dirs_, a, "739", true);
+  std::vector<FileVersion> v = ListVersions(RealFileSystem(), dirs_, a, "739", VersionCheck::Full);
   ASSERT_EQ(v.size(), 4u);
   EXPECT_EQ(v[0].view, FileVersion::View::List);
   const UnixTime want[] = {kT3, kT3, kT2, kT1};
@@ -155,11 +155,32 @@ TEST_F(RestoreTest, VersionsAreListedNewestFirstAndRestoredBesideTheOriginal) {
   for (const std::wstring& n : Names(src_ + L"sub" + sep_)) EXPECT_EQ(n.find(L".part"), std::wstring::npos);
 }
 
+TEST_F(RestoreTest, ListingsLookAsFarAsAsked) {
+  const std::wstring a = Save(L"a.txt", std::string(20000, 'q') + "tail", kT1);
+  std::vector<FileVersion> v = ListVersions(RealFileSystem(), dirs_, a, "739", VersionCheck::Headers);
+  ASSERT_EQ(v.size(), 2u);
+  // Damage the history version's data, past its encryption header.
+  std::string bytes = vqtest::ReadAll(v[1].archive);
+  bytes[30 + 5 + 17 + 12 + 3] ^= 0x55;
+  ASSERT_TRUE(platform::WriteFileAtomically(v[1].archive, bytes));
+  auto statusOf = [&](const char* pw, VersionCheck check) {
+    return ListVersions(RealFileSystem(), dirs_, a, pw, check)[1].status;
+  };
+  EXPECT_EQ(statusOf("739", VersionCheck::Headers), ReadStatus::Sound);
+  EXPECT_EQ(statusOf("other", VersionCheck::Headers), ReadStatus::Sound);
+  EXPECT_EQ(statusOf("739", VersionCheck::Opens), ReadStatus::Sound);
+  EXPECT_EQ(statusOf("other", VersionCheck::Opens), ReadStatus::WrongPassword);
+  const ReadStatus full = statusOf("739", VersionCheck::Full);
+  EXPECT_TRUE(full == ReadStatus::BadData || full == ReadStatus::CrcMismatch) << zip::ReadStatusText(full);
+  // The restore reads every byte, so the damage stops it there.
+  EXPECT_FALSE(RestoreVersion(RealFileSystem(), v[1], a, L"", "739").ok);
+}
+
 TEST_F(RestoreTest, RestoreToAFolderTakesTheOwnNameFirstAndNeverOverwrites) {
   const std::wstring a = Save(L"a.txt", "content", kT1);
   const std::wstring out = root_ + L"out" + sep_;
   ASSERT_TRUE(RealFileSystem().CreateDirectoryTree(out));
-  std::vector<FileVersion> v = ListVersions(RealFileSystem(), dirs_, a, "739", false);
+  std::vector<FileVersion> v = ListVersions(RealFileSystem(), dirs_, a, "739", VersionCheck::Headers);
   ASSERT_EQ(v.size(), 2u);
   RestoreResult r1 = RestoreVersion(RealFileSystem(), v[1], a, out, "739");
   ASSERT_TRUE(r1.ok);
@@ -185,7 +206,7 @@ TEST_F(RestoreTest, AFailedRestoreSaysWhyAndLeavesNothing) {
   const std::wstring a = Save(L"a.txt", std::string(100000, 'z'), kT1);
   const std::wstring out = root_ + L"out" + sep_;
   ASSERT_TRUE(RealFileSystem().CreateDirectoryTree(out));
-  std::vector<FileVersion> v = ListVersions(RealFileSystem(), dirs_, a, "739", false);
+  std::vector<FileVersion> v = ListVersions(RealFileSystem(), dirs_, a, "739", VersionCheck::Headers);
   ASSERT_EQ(v.size(), 2u);
 
   EXPECT_FALSE(RestoreVersion(RealFileSystem(), v[0], a, root_ + L"missing", "739").ok);
@@ -210,7 +231,7 @@ TEST_F(RestoreTest, VerifyCountsAndNamesEveryBrokenArchive) {
   Save(L"d" + std::wstring(1, sep_) + L"b.doc", std::string(50000, 'b'), kT2);
   // 6 archives from the passes; now a truncated one, a changed password, a foreign file and a
   // partial archive of a running pass (not an archive yet).
-  std::vector<FileVersion> v = ListVersions(RealFileSystem(), dirs_, a, "739", false);
+  std::vector<FileVersion> v = ListVersions(RealFileSystem(), dirs_, a, "739", VersionCheck::Headers);
   ASSERT_EQ(v.size(), 2u);
   std::string bytes = vqtest::ReadAll(v[1].archive);
   ASSERT_TRUE(platform::WriteFileAtomically(v[1].archive, bytes.substr(0, bytes.size() - 30)));
