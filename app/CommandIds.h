@@ -15,6 +15,9 @@
 #define ID_MENUITEM_CHECK_UPDATE 32791
 #define ID_MENUITEM_ABOUT 32792
 #define ID_MENUITEM_RESET_1980 32795
+/* After the items above: check every archive, get a version of a file back. */
+#define ID_MENUITEM_VERIFY 32796
+#define ID_MENUITEM_RESTORE 32797
 
 /* Places the main window at the bottom right again; no menu item sends it. */
 #define ID_COMMAND_PLACE_WINDOW 1002

@@ -26,6 +26,8 @@ bool IsMenuCommand(int id) {
     case ID_MENUITEM_ABOUT:
     case ID_COMMAND_TODOBD:
     case ID_COMMAND_TODOESTE:
+    case ID_MENUITEM_VERIFY:
+    case ID_MENUITEM_RESTORE:
       return true;
     default:
       return false;
@@ -77,6 +79,14 @@ void OnMenuCommand(int id, CommandHost& host) {
       break;
     case ID_COMMAND_TODOESTE:
       WriteLog(L"set todoEste %d\r\n", 1);
+      break;
+    case ID_MENUITEM_VERIFY:
+      WriteLog(L"ID_MENUITEM_VERIFY:校验备份\r\n");
+      StartVerifyThread();
+      break;
+    case ID_MENUITEM_RESTORE:
+      WriteLog(L"ID_MENUITEM_RESTORE:恢复文件\r\n");
+      host.RunRestoreDialog();
       break;
     default:
       break;

@@ -16,6 +16,8 @@ class CommandHost {
   virtual void QuitMessageLoop() = 0;
   // Runs the settings dialog modally (Windows: dialog 147; terminal: the text dialog).
   virtual void RunSettingsDialog() {}
+  // Runs the restore dialog modally (Windows); the terminal restores through typed commands.
+  virtual void RunRestoreDialog() {}
 };
 
 // True when id is a menu command (it is then handled, possibly by doing nothing yet).

@@ -3,8 +3,12 @@
 #include "backup/BackUp.h"
 #include "backup/Clean.h"
 #include "backup/Monitor.h"
+#include "backup/Restore.h"
 #include "backup/Schedule.h"
+#include "platform/CodePage.h"
 #include "platform/Thread.h"
+#include "settings/AppSettings.h"
+#include "settings/Log.h"
 
 namespace vq {
 
@@ -12,7 +16,22 @@ void StartScheduleThread() { platform::StartThread(ScheduleThreadFun, 1048576); 
 bool StartDirMonitThread() { return platform::StartThread(DirMonitThreadFun); }
 void StartBackUpThread() { platform::StartThread(BackUpThreadFun); }
 void StartCleanThread() {
-  platform::StartThread([] { CleanTreadFun(nullptr); });
+  platform::StartThread([] {
+    Maintenance().BeginClean([] { WriteLog(L"校验备份正在进行，清理将在校验结束后开始\r\n"); });
+    CleanTreadFun(nullptr);
+    Maintenance().EndClean();
+  });
+}
+
+void StartVerifyThread() {
+  platform::StartThread([] {
+    if (!Maintenance().BeginVerify([] { WriteLog(L"清理正在进行，校验将在清理结束后开始\r\n"); })) {
+      WriteLog(L"校验备份已在进行\r\n");
+      return;
+    }
+    RunVerify(platform::RealFileSystem(), CurrentWorkDirs(), platform::WideToAnsi(AppSettings.S_ZIP_PSW.Get()));
+    Maintenance().EndVerify();
+  });
 }
 
 }  // namespace vq

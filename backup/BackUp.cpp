@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "backup/EngineState.h"
+#include "backup/Restore.h"
 #include "backup/Schedule.h"
 #include "backup/WorkDirs.h"
 #include "common/Text.h"
@@ -107,7 +108,11 @@ uint32_t WriteArchive(platform::FileSystem& fs, const std::wstring& archive, con
   uint32_t closed = zip::ZipClose(h);
   if (!h) return r;  // nothing was created
   if (r == zip::kZipSuccess && closed != zip::kZipSuccess) r = closed;
-  if (r == zip::kZipSuccess && !fs.Rename(partial, archive)) r = zip::kZipWriteFailed;
+  if (r == zip::kZipSuccess) {
+    // Not while a verify or restore reads the old archive (Windows refuses to replace it then).
+    std::lock_guard<std::shared_mutex> g(ArchiveReplaceLock());
+    if (!fs.Rename(partial, archive)) r = zip::kZipWriteFailed;
+  }
   if (r != zip::kZipSuccess) fs.RemoveFile(partial);
   return r;
 }

@@ -24,9 +24,12 @@ INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 
 
 class Group:
-    def __init__(self, level, name, folders, system, private):
+    def __init__(self, level, name, folders, system, private, uses=()):
         self.level, self.name, self.folders = level, name, folders
         self.system, self.private = system, private
+        # Headers of a named third-party library the group may include (a permission
+        # "uses:zlib.h"), without opening the door to the operating system's.
+        self.uses = set(uses)
 
 
 def read_table(root):
@@ -42,13 +45,15 @@ def read_table(root):
         line = line.split("#", 1)[0].strip()
         if not line:
             continue
-        # level  name  folder... [system] [private]
+        # level  name  folder... [system] [private] [uses:HEADER...]
         words = line.split()
         if len(words) < 3 or not words[0].isdigit():
             raise SystemExit("check_layers: cannot read line %d of the layers block: %r" % (n, line))
         flags = {w for w in words[2:] if w in ("system", "private")}
-        folders = [w.rstrip("/") + "/" for w in words[2:] if w not in ("system", "private")]
-        groups.append(Group(int(words[0]), words[1], folders, "system" in flags, "private" in flags))
+        uses = [w[len("uses:"):] for w in words[2:] if w.startswith("uses:")]
+        folders = [w.rstrip("/") + "/" for w in words[2:]
+                   if w not in ("system", "private") and not w.startswith("uses:")]
+        groups.append(Group(int(words[0]), words[1], folders, "system" in flags, "private" in flags, uses))
     return groups
 
 
@@ -96,7 +101,7 @@ def check_file(root, rel, own, groups):
         kind, target = m.groups()
         where = "%s:%d: " % (rel, n)
         if kind == "<":
-            if not is_standard(target) and not own.system:
+            if not is_standard(target) and not own.system and target not in own.uses:
                 problems.append(where + "system header <%s> in %s, which may not use one" % (target, own.name))
             continue
         # A quoted include names a path from the root, or one beside the including file.

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/Commands.h"
+#include "app/RestoreCommands.h"
 #include "app/Startup.h"
 #include "common/Text.h"
 #include "platform/Clock.h"
@@ -328,12 +329,16 @@ const NamedCommand kCommands[] = {
     {"check-update", "检测更新", ID_MENUITEM_CHECK_UPDATE, "look for a newer version"},
     {"status", "运行状态信息", ID_MENUITEM_STATUS, "show the run parameters"},
     {"about", "关于", ID_MENUITEM_ABOUT, "about the program"},
+    {"verify", "校验备份", ID_MENUITEM_VERIFY, "check every archive of the three views"},
 };
 
 void PrintHelp() {
   std::wstring h = L"commands (one per line):\n";
   for (const NamedCommand& c : kCommands)
     h += L"  " + Utf8ToWide(c.name) + L" | " + Utf8ToWide(c.alias) + L" — " + Utf8ToWide(c.help) + L"\n";
+  h += L"  versions PATH — the backed-up versions of a source file, newest first\n";
+  h += L"  restore PATH N [FOLDER] — version N of the file into FOLDER, or beside the original\n";
+  h += L"  restore-folder FOLDER \"YYYY-MM-DD[ HH:MM[:SS]]\" TARGET — the folder as it was then, into TARGET\n";
   h += L"  help — this list\n";
   PrintUtf8(h);
 }
@@ -399,6 +404,7 @@ int main() {
     }
     std::string cmd = Trim(line);
     if (cmd.empty()) continue;
+    if (RunRestoreCommand(Utf8ToWide(cmd))) continue;
     int id = 0;
     for (const NamedCommand& c : kCommands)
       if (cmd == c.name || cmd == c.alias) id = c.id;

@@ -2,6 +2,7 @@
 
 #include "app/win32/DialogSet.h"
 #include "app/win32/Placement.h"
+#include "app/win32/RestoreDlg.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "res/resource.h"
@@ -160,6 +161,12 @@ void CVQTimeDlg::RunSettingsDialog() {
   // second one meanwhile.
   CDialogSet dlg;
   dlg.DoModal(hwnd());
+}
+
+void CVQTimeDlg::RunRestoreDialog() {
+  CRestoreDlg dlg;
+  if (dlg.DoModal(hwnd()) == -1)
+    WriteLog(L"恢复文件对话框无法打开[%lu]\r\n", static_cast<unsigned long>(GetLastError()));
 }
 
 // ---- first layer

@@ -51,6 +51,7 @@ class CVQTimeDlg : public Dialog, public StartupHost, public CommandHost {
   void RemoveTrayIcon() override;
   void QuitMessageLoop() override;
   void RunSettingsDialog() override;
+  void RunRestoreDialog() override;
 
  protected:
   // First layer.

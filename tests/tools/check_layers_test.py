@@ -36,7 +36,7 @@ CLEAN = {
     "platform/File.h": '#pragma once\n#include "common/Text.h"\n',
     "platform/win32/File.cpp": '#include <windows.h>\n#include "platform/File.h"\n',
     "platform/posix/File.cpp": '#include <unistd.h>\n#include "platform/File.h"\n',
-    "zip/Zip.cpp": '#include "platform/File.h"\n#include "xml/Peer.h"\n#include "Zip.h"\n',
+    "zip/Zip.cpp": '#include <zlib.h>\n#include "platform/File.h"\n#include "xml/Peer.h"\n#include "Zip.h"\n',
     "zip/Zip.h": "#pragma once\n",
     "xml/Peer.h": "#pragma once\n",
     "app/win32/Dlg.cpp": '#include <windows.h>\n#include "res/resource.h"\n#include "app/Startup.h"\n',
@@ -58,6 +58,9 @@ PLANTS = [
     ("zip/Impl.cpp", '#include "platform/win32/File.cpp"\n', "zip/Impl.cpp:1:", "reaches into platform-win32"),
     ("app/console/Main.cpp", '#include "app/win32/Dlg.cpp"\n', "app/console/Main.cpp:1:", "front-win32"),
     ("platform/posix/X.cpp", '#include "platform/win32/File.cpp"\n', "platform/posix/X.cpp:1:", "platform-win32"),
+    # The libraries may use zlib's header and no other library's.
+    ("zip/Other.cpp", "#include <zlib.h>\n#include <bzlib.h>\n", "zip/Other.cpp:2:", "system header <bzlib.h>"),
+    ("backup/Z.cpp", "#include <zlib.h>\n", "backup/Z.cpp:1:", "system header <zlib.h>"),
     ("xml/Beside.cpp", '#include "../app/Startup.h"\n', "xml/Beside.cpp:1:", "points up"),
 ]
 for path, text, where, what in PLANTS:

@@ -26,6 +26,10 @@
 //   vqpost dlg-setcheck ID N check (1) or clear (0) a check box
 //   vqpost dlg-click ID      post a button click (OK 1, Cancel 2, ...)
 //   vqpost dlg-key ID VK     post a key press (down and up) to a settings control
+//   vqpost dlg-lbcount ID    print the number of items of a list box
+//   vqpost dlg-lbtext ID N   print item N of a list box
+//   vqpost dlg-lbsel ID N    select item N of a list box
+//   vqpost rdlg...           each dlg command on the restore dialog ("恢复文件") instead
 //   vqpost msgbox            print the text of the open "vq.l" message box
 //   vqpost msgbox-ok         press its OK button
 // Exits 2 when the window (or dialog, or box) is not found.
@@ -103,8 +107,10 @@ int wmain(int argc, wchar_t** argv) {
       PostMessageW(box, WM_COMMAND, IDOK, 0);
     return 0;
   }
+  const bool restoreDlg = std::wcsncmp(cmd, L"rdlg", 4) == 0;
+  if (restoreDlg) ++cmd;
   if (std::wcsncmp(cmd, L"dlg", 3) == 0) {
-    HWND dlg = FindTitled(L"设置");
+    HWND dlg = FindTitled(restoreDlg ? L"恢复文件" : L"设置");
     if (Is(cmd, L"dlg")) {
       Print(dlg ? L"1" : L"0");
       return 0;
@@ -124,6 +130,18 @@ int wmain(int argc, wchar_t** argv) {
       const WPARAM vk = static_cast<WPARAM>(_wtoi(argv[3]));
       PostMessageW(item, WM_KEYDOWN, vk, 1);
       PostMessageW(item, WM_KEYUP, vk, 0xC0000001);
+    } else if (Is(cmd, L"dlg-lbcount")) {
+      Print(std::to_wstring(SendMessageW(item, LB_GETCOUNT, 0, 0)));
+    } else if (Is(cmd, L"dlg-lbtext") && argc > 3) {
+      const WPARAM n = static_cast<WPARAM>(_wtoi(argv[3]));
+      const LRESULT len = SendMessageW(item, LB_GETTEXTLEN, n, 0);
+      if (len == LB_ERR) return 2;
+      std::wstring t(static_cast<size_t>(len) + 1, L'\0');
+      const LRESULT got = SendMessageW(item, LB_GETTEXT, n, reinterpret_cast<LPARAM>(t.data()));
+      t.resize(got > 0 ? static_cast<size_t>(got) : 0);
+      Print(t);
+    } else if (Is(cmd, L"dlg-lbsel") && argc > 3) {
+      SendMessageW(item, LB_SETCURSEL, static_cast<WPARAM>(_wtoi(argv[3])), 0);
     } else if (Is(cmd, L"dlg-redraw")) {
       RedrawWindow(dlg, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
     } else if (Is(cmd, L"dlg-click")) {

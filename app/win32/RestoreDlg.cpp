@@ -1,0 +1,120 @@
+#include "app/win32/RestoreDlg.h"
+
+#include <commdlg.h>
+#include <shlobj.h>
+
+#include "app/RestoreCommands.h"
+#include "res/resource.h"
+#include "settings/AppSettings.h"
+
+namespace vq::win {
+
+CRestoreDlg::CRestoreDlg() : Dialog(IDD_DIALOG_RESTORE) {}
+
+BOOL CRestoreDlg::OnInitDialog() {
+  Status(L"选择或输入源文件，然后列出版本");
+  return TRUE;
+}
+
+bool CRestoreDlg::OnCommand(int id, int notifyCode, HWND control) {
+  switch (id) {
+    case IDC_RESTORE_PICK:
+      if (notifyCode == BN_CLICKED) OnPickFile();
+      return true;
+    case IDC_RESTORE_LIST:
+      if (notifyCode == BN_CLICKED) OnListVersions();
+      return true;
+    case IDC_RESTORE_BROWSE:
+      if (notifyCode == BN_CLICKED) OnBrowseFolder();
+      return true;
+    case IDOK:  // Enter and the restore button
+      if (notifyCode == BN_CLICKED) OnRestore();
+      return true;
+    case IDC_RESTORE_VERSIONS:
+      if (notifyCode == LBN_DBLCLK) OnRestore();
+      return true;
+    default:
+      return Dialog::OnCommand(id, notifyCode, control);  // Cancel closes
+  }
+}
+
+std::wstring CRestoreDlg::Text(int id) const {
+  HWND c = Item(id);
+  const int n = GetWindowTextLengthW(c);
+  std::wstring s(static_cast<size_t>(n) + 1, L'\0');
+  const int got = GetWindowTextW(c, s.data(), n + 1);
+  s.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return s;
+}
+
+void CRestoreDlg::Status(const std::wstring& text) { SetDlgItemTextW(hwnd(), IDC_RESTORE_STATUS, text.c_str()); }
+
+void CRestoreDlg::OnPickFile() {
+  wchar_t file[MAX_PATH] = {};
+  const std::wstring start = AppSettings.S_DIR_SRCDATA.Get();
+  OPENFILENAMEW ofn = {};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = hwnd();
+  ofn.lpstrFile = file;
+  ofn.nMaxFile = MAX_PATH;
+  ofn.lpstrInitialDir = start.c_str();
+  ofn.lpstrTitle = L"选择要恢复的源文件";
+  // The file may be gone already: that is when it is wanted back most.
+  ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+  if (!GetOpenFileNameW(&ofn)) return;
+  SetDlgItemTextW(hwnd(), IDC_RESTORE_PATH, file);
+  OnListVersions();
+}
+
+void CRestoreDlg::OnListVersions() {
+  HWND list = Item(IDC_RESTORE_VERSIONS);
+  SendMessageW(list, LB_RESETCONTENT, 0, 0);
+  listedPath_ = Text(IDC_RESTORE_PATH);
+  versions_.clear();
+  if (listedPath_.empty()) {
+    Status(L"请输入或选择源文件");
+    return;
+  }
+  HCURSOR old = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+  // Whether the password opens each version, not a read of every byte: the window stays quick
+  // whatever the file's size (校验备份 reads everything, the restore reads the chosen version).
+  versions_ = FindVersions(listedPath_, VersionCheck::Opens, true);
+  SetCursor(old);
+  for (size_t i = 0; i < versions_.size(); ++i)
+    SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(VersionText(i + 1, versions_[i]).c_str()));
+  if (!versions_.empty()) SendMessageW(list, LB_SETCURSEL, 0, 0);
+  Status(versions_.empty() ? L"没有找到备份版本" : L"选择一个版本，然后恢复");
+}
+
+void CRestoreDlg::OnBrowseFolder() {
+  wchar_t name[MAX_PATH] = {};
+  BROWSEINFOW bi = {};
+  bi.hwndOwner = hwnd();
+  bi.pszDisplayName = name;
+  bi.lpszTitle = L"恢复到文件夹：";
+  bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+  PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&bi);
+  if (!item) return;
+  wchar_t path[MAX_PATH] = {};
+  if (SHGetPathFromIDListW(item, path)) SetDlgItemTextW(hwnd(), IDC_RESTORE_FOLDER, path);
+  CoTaskMemFree(item);
+}
+
+void CRestoreDlg::OnRestore() {
+  // A path edited after the listing has versions of its own.
+  if (Text(IDC_RESTORE_PATH) != listedPath_ || versions_.empty()) {
+    OnListVersions();
+    if (versions_.empty()) return;
+  }
+  const LRESULT sel = SendMessageW(Item(IDC_RESTORE_VERSIONS), LB_GETCURSEL, 0, 0);
+  if (sel == LB_ERR || static_cast<size_t>(sel) >= versions_.size()) {
+    Status(L"请先选择一个版本");
+    return;
+  }
+  HCURSOR old = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+  RestoreResult r = RestoreChosen(versions_[static_cast<size_t>(sel)], listedPath_, Text(IDC_RESTORE_FOLDER));
+  SetCursor(old);
+  Status(r.ok ? L"已恢复到 " + r.target : L"恢复失败: " + r.reason);
+}
+
+}  // namespace vq::win

@@ -1,0 +1,134 @@
+// Getting data back: verify every archive of the three views, list the versions of one source
+// file, and restore a chosen version without ever overwriting a file.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+#include "backup/WorkDirs.h"
+#include "common/Calendar.h"
+#include "platform/FileSystem.h"
+#include "zip/ZipReader.h"
+
+namespace vq {
+
+// ---- Decisions, apart from the file system.
+
+// How a read counts for the user: the password may have changed since an archive was written, so
+// a wrong password is not a broken archive.
+enum class ArchiveHealth { Sound, WrongPassword, Broken };
+ArchiveHealth HealthOf(zip::ReadStatus s);
+// The reason as the log shows it.
+std::wstring ReadStatusReason(zip::ReadStatus s);
+
+// The history archive name of a version of the file whose flattened path is flattened:
+// flattened + ".YYYY.MM.DD.HH.MM.SS.zip". False for any other name (another file's, a partial).
+// ignoreCase: the platform's file names are the same in any case (Windows).
+bool ParseHistoryName(const std::wstring& name, const std::wstring& flattened, bool ignoreCase, CalendarTime* local);
+// The name a restored version gets when its own name is taken: "title (YYYY.MM.DD HH.MM.SS).ext",
+// then " (2)", " (3)" ... before the extension for attempt 2, 3, ...
+std::wstring RestoredName(const std::wstring& fileName, const CalendarTime& local, int attempt);
+// "YYYY-MM-DD HH:MM:SS" of a moment in local time ("?" when it cannot be shown).
+std::wstring LocalTimeText(UnixTime t);
+
+// ---- Verify.
+
+struct VerifyReport {
+  int checked = 0, sound = 0, wrongPassword = 0, broken = 0;
+  std::vector<std::wstring> wrongPasswordArchives;
+  std::vector<std::pair<std::wstring, zip::ReadStatus>> brokenArchives;
+  uint64_t sourceBytes = 0;  // uncompressed bytes of the sound archives
+  double seconds = 0;
+};
+// Every archive (".zip") of the three views: the list and history views flat, the folder view
+// with its subfolders. Partial archives of a running pass are not archives yet.
+std::vector<std::wstring> ViewArchives(platform::FileSystem& fs, const WorkDirs& dirs);
+// Opens, deciphers and inflates each archive and logs the result: a progress line whenever
+// progressMs went by since the last one, every broken archive by name with its reason, and the
+// counts with the time taken. The traditional cipher is serial within an archive, so archives are
+// read on several threads at once (threads 0: one per processor, at most 4).
+VerifyReport RunVerify(platform::FileSystem& fs, const WorkDirs& dirs, const std::string& password,
+                       uint32_t progressMs = 5000, unsigned threads = 0);
+
+// Verify and cleaning never run at the same time: cleaning could delete an archive under the
+// verify's hands and make it look broken. Cleanings may run together, as the clean command has
+// always allowed; a second verify is refused while one runs.
+class MaintenanceGate {
+ public:
+  // False when a verify runs already; otherwise waits for running cleanings to end.
+  bool BeginVerify(const std::function<void()>& onWait = {});
+  void EndVerify();
+  // Waits while a verify runs.
+  void BeginClean(const std::function<void()>& onWait = {});
+  void EndClean();
+
+ private:
+  std::mutex lock_;
+  std::condition_variable_any changed_;
+  bool verifying_ = false;
+  int cleanings_ = 0;
+};
+MaintenanceGate& Maintenance();
+
+// Held shared while an archive is read through and exclusively while the backup pass moves a new
+// archive over an old one: on Windows an archive open for reading cannot be replaced, and the pass
+// must not lose a version to a verify that happens to read the old one.
+std::shared_mutex& ArchiveReplaceLock();
+
+// ---- Versions of a file.
+
+struct FileVersion {
+  enum class View { History, List } view = View::History;
+  std::wstring archive;
+  UnixTime modified = 0;                            // history: the name's time; list: the entry's time
+  bool timeKnown = false;                           // false when the time could not be read or converted
+  uint64_t size = 0;                                // uncompressed, from the directory (0 when unreadable)
+  zip::ReadStatus status = zip::ReadStatus::Sound;  // as far as the listing looked
+};
+// How far a listing looks into each archive: its headers; also whether the password opens it
+// (quick whatever the size, for a dialog); or every byte (the terminal's answer to "does it open").
+enum class VersionCheck { Headers, Opens, Full };
+// Every history version of sourcePath and the list view's copy, newest first (a list copy goes
+// before history versions of the same time).
+std::vector<FileVersion> ListVersions(platform::FileSystem& fs, const WorkDirs& dirs, const std::wstring& sourcePath,
+                                      const std::string& password, VersionCheck check);
+// One version as the log and the restore dialog show it: "[n] 最新|历史 time size 字节 state".
+std::wstring VersionText(size_t number, const FileVersion& v);
+// Logs the list as the terminal and the window show it, numbered from 1.
+void LogVersions(const std::wstring& sourcePath, const std::vector<FileVersion>& versions);
+
+// ---- Restore.
+
+struct RestoreResult {
+  bool ok = false;
+  std::wstring target;  // where the file went (on success)
+  std::wstring reason;  // why not (on failure)
+};
+// Writes the version's content into folder (empty: the folder of sourcePath, where it gets a name
+// with its time) under a name nothing holds: the original name first when a folder was chosen,
+// then the time-stamped names. The file keeps the version's last-write time; nothing is
+// overwritten, and a failed restore leaves no file behind.
+RestoreResult RestoreVersion(platform::FileSystem& fs, const FileVersion& version, const std::wstring& sourcePath,
+                             const std::wstring& folder, const std::string& password);
+// RestoreVersion with its log line.
+RestoreResult RestoreAndLog(platform::FileSystem& fs, const FileVersion& version, const std::wstring& sourcePath,
+                            const std::wstring& folder, const std::string& password);
+
+// A whole source folder as it was at a moment: every file the folder view holds below it gets its
+// newest version not later than at, restored into target under the same subfolders (by the rules
+// of RestoreVersion: nothing overwritten). Each file and the counts are logged.
+struct FolderRestoreReport {
+  int restored = 0, failed = 0, noVersion = 0;
+};
+FolderRestoreReport RestoreFolderAt(platform::FileSystem& fs, const WorkDirs& dirs, const std::wstring& sourceFolder,
+                                    UnixTime at, const std::wstring& target, const std::string& password);
+
+// The current settings' view folders.
+WorkDirs CurrentWorkDirs();
+
+}  // namespace vq

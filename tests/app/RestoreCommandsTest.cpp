@@ -1,0 +1,82 @@
+// The terminal's restore commands: how a typed line is split, which lines are theirs, and that a
+// line that does not fit gets its usage instead of a guess.
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "app/RestoreCommands.h"
+#include "common/Text.h"
+#include "platform/Paths.h"
+#include "settings/AppSettings.h"
+#include "settings/Log.h"
+#include "tests/support/SettingsGuard.h"
+#include "tests/support/TestSupport.h"
+
+using namespace vq;
+
+namespace {
+
+int CountOf(const std::wstring& text, const std::wstring& part) {
+  int n = 0;
+  for (size_t at = text.find(part); at != std::wstring::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+TEST(RestoreCommands, QuotedWordsKeepTheirBlanks) {
+  using W = std::vector<std::wstring>;
+  EXPECT_EQ(SplitCommandLine(L"restore \"/home/u/My Docs/a b.txt\" 2 /tmp/out"),
+            (W{L"restore", L"/home/u/My Docs/a b.txt", L"2", L"/tmp/out"}));
+  EXPECT_EQ(SplitCommandLine(L"  versions\t/a.txt  "), (W{L"versions", L"/a.txt"}));
+  EXPECT_EQ(SplitCommandLine(L"versions \"unclosed path"), (W{L"versions", L"unclosed path"}));
+  EXPECT_EQ(SplitCommandLine(L"restore \"\" 1"), (W{L"restore", L"", L"1"}));
+  EXPECT_TRUE(SplitCommandLine(L"   ").empty());
+}
+
+TEST(RestoreCommands, MomentsAreADayOrATimeOfDay) {
+  CalendarTime c;
+  ASSERT_TRUE(ParseRestoreTime(L"2021-01-07", &c));
+  EXPECT_EQ(std::make_tuple(c.year, c.month, c.day, c.hour, c.minute, c.second),
+            std::make_tuple(2021, 1, 7, 23, 59, 59));
+  ASSERT_TRUE(ParseRestoreTime(L"2021-1-7 10:08", &c));
+  EXPECT_EQ(std::make_tuple(c.hour, c.minute, c.second), std::make_tuple(10, 8, 0));
+  ASSERT_TRUE(ParseRestoreTime(L"2021-01-07 10:08:04", &c));
+  EXPECT_EQ(c.second, 4);
+  for (const wchar_t* bad : {L"", L"2021", L"2021-01", L"2021-13-01", L"2021-01-07 24:00", L"2021-01-07 10",
+                             L"2021-01-07 10:08:04:01", L"2021/01/07", L"2021-01-07 10:08:60", L"20210-01-07"})
+    EXPECT_FALSE(ParseRestoreTime(bad, &c)) << WideToUtf8(bad);
+}
+
+class RestoreCommandLines : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = vqtest::MakeScratchDir(L"restore-commands");
+    vqtest::PointConfigAt(dir_);
+    SetLogDirectoryForTest(dir_);
+    AppSettings.logFileName.Set(L"vq.lumen.log.txt");
+    AppSettings.S_DIR_ST_LIST.Set(dir_ + L"list" + platform::PathSeparator());
+    AppSettings.S_DIR_ST_HIST.Set(dir_ + L"hist" + platform::PathSeparator());
+  }
+  void TearDown() override { SetLogDirectoryForTest(L""); }
+  std::wstring Log() { return vqtest::DecodeLog(vqtest::ReadAll(dir_ + L"vq.lumen.log.txt")); }
+  vqtest::SettingsGuard guard_;
+  std::wstring dir_;
+};
+
+TEST_F(RestoreCommandLines, OnlyTheirOwnLinesAndUsageForMisfits) {
+  EXPECT_FALSE(RunRestoreCommand(L"status"));
+  EXPECT_FALSE(RunRestoreCommand(L"restorex a 1"));
+  EXPECT_TRUE(RunRestoreCommand(L"restore /a.txt"));
+  EXPECT_TRUE(RunRestoreCommand(L"restore /a.txt two"));
+  EXPECT_TRUE(RunRestoreCommand(L"restore /a.txt -1"));
+  EXPECT_TRUE(RunRestoreCommand(L"restore /a.txt 1 /out extra"));
+  EXPECT_EQ(CountOf(Log(), L"用法: restore PATH N [FOLDER]\r\n"), 4);
+  EXPECT_TRUE(RunRestoreCommand(L"versions"));
+  EXPECT_NE(Log().find(L"用法: versions PATH\r\n"), std::wstring::npos);
+  // A file with no versions: said so, and restore names the count instead of guessing.
+  EXPECT_TRUE(RunRestoreCommand(L"versions \"/no such/a.txt\""));
+  EXPECT_NE(Log().find(L"没有找到备份版本:/no such/a.txt\r\n"), std::wstring::npos);
+  EXPECT_TRUE(RunRestoreCommand(L"restore \"/no such/a.txt\" 1"));
+  EXPECT_NE(Log().find(L"恢复失败:/no such/a.txt [没有第 1 个版本, 共 0 个]\r\n"), std::wstring::npos);
+}
+
+}  // namespace

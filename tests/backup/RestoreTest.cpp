@@ -1,0 +1,323 @@
+// Verify, versions and restore on archives written by real backup passes, and the failures a
+// restore must survive without overwriting or leaving anything behind.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "backup/BackUp.h"
+#include "backup/EngineState.h"
+#include "backup/Restore.h"
+#include "backup/WorkDirs.h"
+#include "common/Text.h"
+#include "platform/Clock.h"
+#include "platform/FileSystem.h"
+#include "platform/NewFile.h"
+#include "platform/Paths.h"
+#include "settings/AppSettings.h"
+#include "settings/Log.h"
+#include "tests/support/FaultyFileSystem.h"
+#include "tests/support/SettingsGuard.h"
+#include "tests/support/TestSupport.h"
+#include "zip/ZipWriter.h"
+
+using namespace vq;
+using platform::RealFileSystem;
+using zip::ReadStatus;
+
+namespace {
+
+TEST(RestoreDecisions, HistoryNamesOfOneFileOnly) {
+  const std::wstring flat = L"C..data.a.txt";
+  CalendarTime c;
+  ASSERT_TRUE(ParseHistoryName(L"C..data.a.txt.2021.01.07.10.08.04.zip", flat, false, &c));
+  EXPECT_EQ(c.year, 2021);
+  EXPECT_EQ(c.month, 1);
+  EXPECT_EQ(c.day, 7);
+  EXPECT_EQ(c.hour, 10);
+  EXPECT_EQ(c.minute, 8);
+  EXPECT_EQ(c.second, 4);
+  // Another file whose name starts with this one's, the list name, a partial, bad fields.
+  for (const wchar_t* other : {L"C..data.a.txt.bak.2021.01.07.10.08.04.zip", L"C..data.a.txt.zip",
+                               L"C..data.a.txt.2021.01.07.10.08.04.zip.part", L"C..data.a.txt.2021.13.07.10.08.04.zip",
+                               L"C..data.a.txt.2021.01.07.10.8.045.zip", L"C..data.b.txt.2021.01.07.10.08.04.zip"})
+    EXPECT_FALSE(ParseHistoryName(other, flat, false, &c)) << WideToUtf8(other);
+  EXPECT_FALSE(ParseHistoryName(L"c..DATA.a.txt.2021.01.07.10.08.04.zip", flat, false, &c));
+  EXPECT_TRUE(ParseHistoryName(L"c..DATA.a.txt.2021.01.07.10.08.04.zip", flat, true, &c));
+}
+
+TEST(RestoreDecisions, RestoredNamesSayTheirTimeAndKeepTheExtension) {
+  CalendarTime t;
+  t.year = 2021, t.month = 1, t.day = 7, t.hour = 10, t.minute = 8, t.second = 4;
+  EXPECT_EQ(RestoredName(L"report.docx", t, 1), L"report (2021.01.07 10.08.04).docx");
+  EXPECT_EQ(RestoredName(L"report.docx", t, 3), L"report (2021.01.07 10.08.04) (3).docx");
+  EXPECT_EQ(RestoredName(L"a.tar.gz", t, 1), L"a.tar (2021.01.07 10.08.04).gz");
+  EXPECT_EQ(RestoredName(L".htaccess", t, 1), L".htaccess (2021.01.07 10.08.04)");
+  EXPECT_EQ(RestoredName(L"Makefile", t, 2), L"Makefile (2021.01.07 10.08.04) (2)");
+}
+
+class RestoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = vqtest::MakeScratchDir(L"restore");
+    vqtest::PointConfigAt(root_);
+    sep_ = platform::PathSeparator();
+    src_ = root_ + L"src" + sep_;
+    dest_ = root_ + L"dest" + sep_;
+    SetLogDirectoryForTest(root_);
+    AppSettings.logFileName.Set(L"vq.lumen.log.txt");
+    AppSettings.S_DIR_SRCDATA.Set(src_);
+    AppSettings.S_DIR_DESTDATA.Set(dest_);
+    AppSettings.S_ZIP_PSW.Set(L"739");
+    AppSettings.fFilterSr.Set(L".txt.doc.");
+    AppSettings.maxFSize.store(8);
+    AppSettings.vqDebug.store(0);
+    dirs_ = ComputeWorkDirs(dest_, root_ + L"tmp" + sep_, sep_);
+    AppSettings.S_DIR_TEMP.Set(dirs_.temp);
+    AppSettings.S_DIR_ST_LIST.Set(dirs_.list);
+    AppSettings.S_DIR_ST_HIST.Set(dirs_.history);
+    AppSettings.S_DIR_ST_DIR.Set(dirs_.folder);
+    CreateWorkDirs();
+  }
+  void TearDown() override {
+    SetLogDirectoryForTest(L"");
+    srcChanged.store(0);
+  }
+  // Writes the file with the given last-write time and backs it up with a full pass.
+  std::wstring Save(const std::wstring& rel, const std::string& data, UnixTime modified) {
+    const std::wstring p = src_ + rel;
+    RealFileSystem().CreateDirectoryTree(p.substr(0, p.rfind(sep_) + 1));
+    EXPECT_TRUE(platform::WriteFileAtomically(p, data));
+    EXPECT_TRUE(platform::SetLastWriteTime(p, modified));
+    AppSettings.timeLastBk.store(0);
+    RunBackUpPass(RealFileSystem());
+    return p;
+  }
+  std::wstring Log() { return vqtest::DecodeLog(vqtest::ReadAll(root_ + L"vq.lumen.log.txt")); }
+  UnixTime Modified(const std::wstring& p) {
+    platform::DirEntry e;
+    EXPECT_TRUE(RealFileSystem().Stat(p, &e));
+    return e.modified;
+  }
+  std::vector<std::wstring> Names(const std::wstring& dir) {
+    std::vector<platform::DirEntry> entries;
+    RealFileSystem().List(dir, &entries);
+    std::vector<std::wstring> out;
+    for (const auto& e : entries) out.push_back(e.name);
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+
+  vqtest::SettingsGuard guard_;
+  std::wstring root_, src_, dest_;
+  wchar_t sep_ = L'/';
+  WorkDirs dirs_;
+};
+
+constexpr UnixTime kT1 = 1600000000, kT2 = 1600086400, kT3 = 1600172800;
+
+TEST_F(RestoreTest, VersionsAreListedNewestFirstAndRestoredBesideTheOriginal) {
+  Save(L"sub" + std::wstring(1, sep_) + L"a.txt", "first", kT1);
+  Save(L"sub" + std::wstring(1, sep_) + L"a.txt", "second version", kT2);
+  const std::wstring a = Save(L"sub" + std::wstring(1, sep_) + L"a.txt", "third", kT3);
+  Save(L"sub" + std::wstring(1, sep_) + L"a.txt.bak.txt", "another file", kT2);  // its name extends a.txt's
+
+  std::vector<FileVersion> v = ListVersions(RealFileSystem(), dirs_, a, "739", VersionCheck::Full);
+  ASSERT_EQ(v.size(), 4u);
+  EXPECT_EQ(v[0].view, FileVersion::View::List);
+  const UnixTime want[] = {kT3, kT3, kT2, kT1};
+  const uint64_t sizes[] = {5, 5, 14, 5};
+  for (size_t i = 0; i < v.size(); ++i) {
+    EXPECT_TRUE(v[i].timeKnown);
+    EXPECT_EQ(v[i].modified, want[i]) << i;
+    EXPECT_EQ(v[i].size, sizes[i]) << i;
+    EXPECT_EQ(v[i].status, ReadStatus::Sound) << i;
+  }
+  LogVersions(a, v);
+  EXPECT_NE(Log().find(L"[3] 历史 " + LocalTimeText(kT2) + L" 14 字节 可打开\r\n"), std::wstring::npos);
+
+  // Beside the original, under a name with its time; the original stays as it is.
+  RestoreResult r = RestoreAndLog(RealFileSystem(), v[3], a, L"", "739");
+  ASSERT_TRUE(r.ok) << WideToUtf8(r.reason);
+  CalendarTime t1;
+  ASSERT_TRUE(platform::ToLocalCalendar(kT1, &t1));
+  EXPECT_EQ(r.target, src_ + L"sub" + sep_ + RestoredName(L"a.txt", t1, 1));
+  EXPECT_EQ(vqtest::ReadAll(r.target), "first");
+  EXPECT_EQ(Modified(r.target), kT1);
+  EXPECT_EQ(vqtest::ReadAll(a), "third");
+  // Again: the name is taken, so the next one.
+  RestoreResult again = RestoreVersion(RealFileSystem(), v[3], a, L"", "739");
+  ASSERT_TRUE(again.ok);
+  EXPECT_EQ(again.target, src_ + L"sub" + sep_ + RestoredName(L"a.txt", t1, 2));
+  EXPECT_EQ(vqtest::ReadAll(r.target), "first");
+  EXPECT_NE(Log().find(L"恢复文件:" + v[3].archive + L" -> " + r.target + L"\r\n"), std::wstring::npos);
+  // No partial file is left anywhere.
+  for (const std::wstring& n : Names(src_ + L"sub" + sep_)) EXPECT_EQ(n.find(L".part"), std::wstring::npos);
+}
+
+TEST_F(RestoreTest, ListingsLookAsFarAsAsked) {
+  const std::wstring a = Save(L"a.txt", std::string(20000, 'q') + "tail", kT1);
+  std::vector<FileVersion> v = ListVersions(RealFileSystem(), dirs_, a, "739", VersionCheck::Headers);
+  ASSERT_EQ(v.size(), 2u);
+  // Damage the history version's data, past its encryption header.
+  std::string bytes = vqtest::ReadAll(v[1].archive);
+  bytes[30 + 5 + 17 + 12 + 3] ^= 0x55;
+  ASSERT_TRUE(platform::WriteFileAtomically(v[1].archive, bytes));
+  auto statusOf = [&](const char* pw, VersionCheck check) {
+    return ListVersions(RealFileSystem(), dirs_, a, pw, check)[1].status;
+  };
+  EXPECT_EQ(statusOf("739", VersionCheck::Headers), ReadStatus::Sound);
+  EXPECT_EQ(statusOf("other", VersionCheck::Headers), ReadStatus::Sound);
+  EXPECT_EQ(statusOf("739", VersionCheck::Opens), ReadStatus::Sound);
+  EXPECT_EQ(statusOf("other", VersionCheck::Opens), ReadStatus::WrongPassword);
+  const ReadStatus full = statusOf("739", VersionCheck::Full);
+  EXPECT_TRUE(full == ReadStatus::BadData || full == ReadStatus::CrcMismatch) << zip::ReadStatusText(full);
+  // The restore reads every byte, so the damage stops it there.
+  EXPECT_FALSE(RestoreVersion(RealFileSystem(), v[1], a, L"", "739").ok);
+}
+
+TEST_F(RestoreTest, RestoreToAFolderTakesTheOwnNameFirstAndNeverOverwrites) {
+  const std::wstring a = Save(L"a.txt", "content", kT1);
+  const std::wstring out = root_ + L"out" + sep_;
+  ASSERT_TRUE(RealFileSystem().CreateDirectoryTree(out));
+  std::vector<FileVersion> v = ListVersions(RealFileSystem(), dirs_, a, "739", VersionCheck::Headers);
+  ASSERT_EQ(v.size(), 2u);
+  RestoreResult r1 = RestoreVersion(RealFileSystem(), v[1], a, out, "739");
+  ASSERT_TRUE(r1.ok);
+  EXPECT_EQ(r1.target, out + L"a.txt");
+  ASSERT_TRUE(platform::WriteFileAtomically(out + L"a.txt", "the user's own edit"));
+  RestoreResult r2 = RestoreVersion(RealFileSystem(), v[1], a, out.substr(0, out.size() - 1), "739");
+  ASSERT_TRUE(r2.ok);
+  CalendarTime t1;
+  ASSERT_TRUE(platform::ToLocalCalendar(kT1, &t1));
+  EXPECT_EQ(r2.target, out + RestoredName(L"a.txt", t1, 1));
+  EXPECT_EQ(vqtest::ReadAll(out + L"a.txt"), "the user's own edit");
+  EXPECT_EQ(vqtest::ReadAll(r2.target), "content");
+
+  // A file that appears under the chosen name between the look and the move is not replaced.
+  bool exists = false;
+  ASSERT_TRUE(platform::WriteFileAtomically(out + L"x", "new"));
+  EXPECT_FALSE(platform::MoveNoReplace(out + L"x", out + L"a.txt", &exists));
+  EXPECT_TRUE(exists);
+  EXPECT_EQ(vqtest::ReadAll(out + L"a.txt"), "the user's own edit");
+}
+
+TEST_F(RestoreTest, AFailedRestoreSaysWhyAndLeavesNothing) {
+  const std::wstring a = Save(L"a.txt", std::string(100000, 'z'), kT1);
+  const std::wstring out = root_ + L"out" + sep_;
+  ASSERT_TRUE(RealFileSystem().CreateDirectoryTree(out));
+  std::vector<FileVersion> v = ListVersions(RealFileSystem(), dirs_, a, "739", VersionCheck::Headers);
+  ASSERT_EQ(v.size(), 2u);
+
+  EXPECT_FALSE(RestoreVersion(RealFileSystem(), v[0], a, root_ + L"missing", "739").ok);
+  vqtest::FaultyFileSystem readOnly;
+  readOnly.refuseCreate.insert(out);
+  RestoreResult r = RestoreVersion(readOnly, v[0], a, out, "739");
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.reason.find(L"目标文件夹不可写"), 0u);
+  vqtest::FaultyFileSystem full;
+  full.diskBytesLeft = 1000;
+  r = RestoreVersion(full, v[0], a, out, "739");
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.reason, ReadStatusReason(ReadStatus::OutputFailed));
+  r = RestoreAndLog(RealFileSystem(), v[0], a, out, "wrong");
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(Log().find(L"恢复失败:" + v[0].archive + L" [密码不符]\r\n"), std::wstring::npos);
+  EXPECT_TRUE(Names(out).empty());
+}
+
+TEST_F(RestoreTest, VerifyCountsAndNamesEveryBrokenArchive) {
+  const std::wstring a = Save(L"a.txt", "one", kT1);
+  Save(L"d" + std::wstring(1, sep_) + L"b.doc", std::string(50000, 'b'), kT2);
+  // 6 archives from the passes; now a truncated one, a changed password, a foreign file and a
+  // partial archive of a running pass (not an archive yet).
+  std::vector<FileVersion> v = ListVersions(RealFileSystem(), dirs_, a, "739", VersionCheck::Headers);
+  ASSERT_EQ(v.size(), 2u);
+  std::string bytes = vqtest::ReadAll(v[1].archive);
+  ASSERT_TRUE(platform::WriteFileAtomically(v[1].archive, bytes.substr(0, bytes.size() - 30)));
+  const std::wstring old = dirs_.history + L"older-password.zip";
+  zip::ZipHandle h = zip::ZipCreate(old, "old");
+  ASSERT_EQ(zip::ZipAdd(h, L"a.txt", a), zip::kZipSuccess);
+  zip::ZipClose(h);
+  const std::wstring foreign = dirs_.folder + L"notes.zip";
+  ASSERT_TRUE(platform::WriteFileAtomically(foreign, "not an archive at all"));
+  ASSERT_TRUE(platform::WriteFileAtomically(PartialArchivePath(dirs_.list), "half"));
+
+  EXPECT_EQ(ViewArchives(RealFileSystem(), dirs_).size(), 8u);
+  VerifyReport rep = RunVerify(RealFileSystem(), dirs_, "739", 0);
+  EXPECT_EQ(rep.checked, 8);
+  EXPECT_EQ(rep.sound, 5);
+  EXPECT_EQ(rep.wrongPassword, 1);
+  EXPECT_EQ(rep.broken, 2);
+  EXPECT_EQ(rep.sourceBytes, 3u + 3u + 3u * 50000u);
+  const std::wstring log = Log();
+  EXPECT_NE(log.find(L"损坏:" + v[1].archive + L" [文件被截断或改动]\r\n"), std::wstring::npos);
+  EXPECT_NE(log.find(L"损坏:" + foreign + L" [不是ZIP文件]\r\n"), std::wstring::npos);
+  EXPECT_NE(log.find(L"密码不符:" + old + L"\r\n"), std::wstring::npos);
+  EXPECT_NE(log.find(L"校验进度:7/8"), std::wstring::npos);
+  EXPECT_NE(log.find(L"校验备份结束:检查 8 个, 完好 5 个, 密码不符 1 个, 损坏 2 个, 用时 "), std::wstring::npos);
+}
+
+TEST_F(RestoreTest, AFolderComesBackAsItWasAtAMoment) {
+  const std::wstring sub = L"docs" + std::wstring(1, sep_);
+  Save(sub + L"a.txt", "a at T1", kT1);
+  Save(sub + L"a.txt", "a at T3", kT3);
+  Save(sub + L"b.txt", "b at T2", kT2);
+  Save(sub + L"deep" + sep_ + L"c.txt", "c at T1", kT1);
+  Save(sub + L"deep" + sep_ + L"new.txt", "only later", kT3);
+  Save(L"outside.txt", "not in the folder", kT1);
+  // A file deleted from the source since is restored all the same.
+  ASSERT_TRUE(RealFileSystem().RemoveFile(src_ + sub + L"b.txt"));
+  const std::wstring out = root_ + L"out" + sep_;
+  ASSERT_TRUE(RealFileSystem().CreateDirectoryTree(out));
+  ASSERT_TRUE(platform::WriteFileAtomically(out + L"a.txt", "already there"));
+
+  FolderRestoreReport rep = RestoreFolderAt(RealFileSystem(), dirs_, src_ + sub, kT2, out, "739");
+  EXPECT_EQ(rep.restored, 3);
+  EXPECT_EQ(rep.failed, 0);
+  EXPECT_EQ(rep.noVersion, 1);
+  CalendarTime t1;
+  ASSERT_TRUE(platform::ToLocalCalendar(kT1, &t1));
+  EXPECT_EQ(vqtest::ReadAll(out + L"a.txt"), "already there");
+  EXPECT_EQ(vqtest::ReadAll(out + RestoredName(L"a.txt", t1, 1)), "a at T1");
+  EXPECT_EQ(vqtest::ReadAll(out + L"b.txt"), "b at T2");
+  EXPECT_EQ(Modified(out + L"b.txt"), kT2);
+  EXPECT_EQ(vqtest::ReadAll(out + L"deep" + sep_ + L"c.txt"), "c at T1");
+  EXPECT_FALSE(RealFileSystem().Exists(out + L"deep" + sep_ + L"new.txt"));
+  EXPECT_FALSE(RealFileSystem().Exists(out + L"outside.txt"));
+  EXPECT_NE(Log().find(L"恢复文件夹结束:恢复 3 个, 失败 0 个, 该时间之前没有版本 1 个\r\n"), std::wstring::npos);
+}
+
+TEST(MaintenanceGate, VerifyAndCleaningNeverOverlap) {
+  MaintenanceGate gate;
+  ASSERT_TRUE(gate.BeginVerify());
+  EXPECT_FALSE(gate.BeginVerify()) << "a second verify is refused";
+  std::atomic<bool> waiting{false}, cleaning{false};
+  std::thread clean([&] {
+    gate.BeginClean([&] { waiting = true; });
+    cleaning = true;
+    gate.EndClean();
+  });
+  while (!waiting) std::this_thread::yield();
+  EXPECT_FALSE(cleaning);
+  gate.EndVerify();
+  clean.join();
+  EXPECT_TRUE(cleaning);
+  // A verify asked for while a cleaning runs waits for it; cleanings do not wait for each other.
+  gate.BeginClean();
+  gate.BeginClean();
+  std::atomic<bool> verifyWaiting{false}, verifying{false};
+  std::thread verify([&] {
+    EXPECT_TRUE(gate.BeginVerify([&] { verifyWaiting = true; }));
+    verifying = true;
+    gate.EndVerify();
+  });
+  while (!verifyWaiting) std::this_thread::yield();
+  gate.EndClean();
+  EXPECT_FALSE(verifying);
+  gate.EndClean();
+  verify.join();
+  EXPECT_TRUE(verifying);
+}
+
+}  // namespace

@@ -1,0 +1,368 @@
+#include "zip/ZipReader.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "zip/Crc32.h"
+#include "zip/ZipCipher.h"
+
+namespace vq::zip {
+
+const char* ReadStatusText(ReadStatus s) {
+  switch (s) {
+    case ReadStatus::Sound:
+      return "Sound";
+    case ReadStatus::WrongPassword:
+      return "Wrong password";
+    case ReadStatus::OpenFailed:
+      return "Couldn't open or read the archive";
+    case ReadStatus::NotZip:
+      return "Not a zipfile";
+    case ReadStatus::EntryCount:
+      return "Not exactly one entry";
+    case ReadStatus::Unsupported:
+      return "Unsupported method, encryption or layout";
+    case ReadStatus::Damaged:
+      return "Zipfile is truncated or corrupt";
+    case ReadStatus::BadData:
+      return "Compressed data is corrupt";
+    case ReadStatus::TooLong:
+      return "Entry is longer than its stated size";
+    case ReadStatus::SizeMismatch:
+      return "Entry is shorter than its stated size";
+    case ReadStatus::CrcMismatch:
+      return "CRC mismatch";
+    case ReadStatus::OutputFailed:
+      return "Couldn't write the entry's bytes";
+  }
+  return "unknown read status";
+}
+
+namespace {
+
+constexpr uint32_t kEndSig = 0x06054B50;
+constexpr uint32_t kCentralSig = 0x02014B50;
+constexpr uint32_t kLocalSig = 0x04034B50;
+constexpr uint32_t kDescriptorSig = 0x08074B50;
+constexpr size_t kEndSize = 22;
+constexpr size_t kCentralSize = 46;
+constexpr size_t kLocalSize = 30;
+constexpr size_t kChunk = 65536;
+
+uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint32_t Le32(const uint8_t* p) { return uint32_t(Le16(p)) | uint32_t(Le16(p + 2)) << 16; }
+
+// Reads exactly n bytes at offset; Damaged when the file ends first, OpenFailed on a read error.
+ReadStatus ReadAt(platform::FileStream& in, uint64_t offset, void* buf, size_t n) {
+  if (!in.SeekSet(offset)) return ReadStatus::OpenFailed;
+  size_t done = 0;
+  while (done < n) {
+    int64_t k = in.Read(static_cast<uint8_t*>(buf) + done, n - done);
+    if (k < 0) return ReadStatus::OpenFailed;
+    if (k == 0) return ReadStatus::Damaged;
+    done += size_t(k);
+  }
+  return ReadStatus::Sound;
+}
+
+// The last-write time of an extended-timestamp field (header 0x5455) among the extra fields.
+void FindModified(const uint8_t* extra, size_t n, ZipEntryInfo* info) {
+  size_t at = 0;
+  while (at + 4 <= n) {
+    uint16_t id = Le16(extra + at);
+    size_t len = Le16(extra + at + 2);
+    if (at + 4 + len > n) return;
+    if (id == 0x5455 && len >= 5 && (extra[at + 4] & 1)) {
+      info->hasModified = true;
+      // Unsigned, as the writer stores the low 32 bits of a time after 1970.
+      info->modified = UnixTime(Le32(extra + at + 5));
+      return;
+    }
+    at += 4 + len;
+  }
+}
+
+struct Layout {
+  uint64_t dataStart = 0;  // first byte after the local header (the encryption header, if any)
+  uint16_t localTime = 0;  // DOS time of the local header: the check byte's source
+};
+
+// Finds the single entry: the end record, its one central header and the local header, each
+// checked against the file's size and against one another.
+ReadStatus Locate(platform::FileStream& in, ZipEntryInfo* info, Layout* out) {
+  platform::FileInfo fi;
+  if (!in.Info(&fi)) return ReadStatus::OpenFailed;
+  const uint64_t size = fi.size;
+  if (size < kEndSize) {
+    uint8_t head[4] = {};
+    if (size >= 4 && ReadAt(in, 0, head, 4) == ReadStatus::Sound && Le32(head) == kLocalSig) return ReadStatus::Damaged;
+    return ReadStatus::NotZip;
+  }
+  // The end record sits in the last 22 + 65535 bytes; the one whose comment reaches exactly to
+  // the end of the file is taken, searching backwards.
+  const size_t tailSize = size_t(std::min<uint64_t>(size, kEndSize + 0xFFFF));
+  std::vector<uint8_t> tail(tailSize);
+  ReadStatus r = ReadAt(in, size - tailSize, tail.data(), tailSize);
+  if (r != ReadStatus::Sound) return r;
+  size_t endAt = SIZE_MAX;
+  for (size_t i = tailSize - kEndSize + 1; i-- > 0;) {
+    if (Le32(&tail[i]) == kEndSig && i + kEndSize + Le16(&tail[i + 20]) == tailSize) {
+      endAt = i;
+      break;
+    }
+  }
+  if (endAt == SIZE_MAX) {
+    // A file that starts like an archive but has lost its end was cut short.
+    uint8_t head[4] = {};
+    if (ReadAt(in, 0, head, 4) == ReadStatus::Sound && Le32(head) == kLocalSig) return ReadStatus::Damaged;
+    return ReadStatus::NotZip;
+  }
+  const uint8_t* e = &tail[endAt];
+  const uint64_t endPos = size - tailSize + endAt;
+  const uint16_t disk = Le16(e + 4), cdDisk = Le16(e + 6), onDisk = Le16(e + 8), total = Le16(e + 10);
+  const uint32_t cdSize = Le32(e + 12), cdOffset = Le32(e + 16);
+  if (total == 0xFFFF || cdSize == 0xFFFFFFFF || cdOffset == 0xFFFFFFFF) return ReadStatus::Unsupported;  // ZIP64
+  if (disk != 0 || cdDisk != 0 || onDisk != total) return ReadStatus::Unsupported;                        // spanned
+  if (total != 1) return ReadStatus::EntryCount;
+  if (uint64_t(cdOffset) + cdSize > endPos || cdSize < kCentralSize) return ReadStatus::Damaged;
+
+  std::vector<uint8_t> cd(cdSize);
+  r = ReadAt(in, cdOffset, cd.data(), cdSize);
+  if (r != ReadStatus::Sound) return r;
+  const uint8_t* c = cd.data();
+  if (Le32(c) != kCentralSig) return ReadStatus::Damaged;
+  const size_t nameLen = Le16(c + 28), extraLen = Le16(c + 30), commentLen = Le16(c + 32);
+  // One entry means one header: anything more in the directory is not what the count says.
+  if (kCentralSize + nameLen + extraLen + commentLen != cdSize) return ReadStatus::Damaged;
+  info->versionMadeBy = Le16(c + 4);
+  info->flags = Le16(c + 8);
+  info->method = Le16(c + 10);
+  info->dosStamp = uint32_t(Le16(c + 14)) << 16 | Le16(c + 12);
+  info->crc = Le32(c + 16);
+  info->compressedSize = Le32(c + 20);
+  info->size = Le32(c + 24);
+  info->externalAttributes = Le32(c + 38);
+  const uint32_t localOffset = Le32(c + 42);
+  info->rawName.assign(reinterpret_cast<const char*>(c + kCentralSize), nameLen);
+  info->utf8Name = (info->flags & 0x0800) != 0;
+  info->encrypted = (info->flags & 0x0001) != 0;
+  FindModified(c + kCentralSize + nameLen, extraLen, info);
+  if (Le16(c + 34) != 0) return ReadStatus::Unsupported;
+  // Strong encryption (bit 6), AES (method 99) and methods other than stored and deflated.
+  if ((info->flags & 0x0040) || (info->method != 0 && info->method != 8)) return ReadStatus::Unsupported;
+  if (info->compressedSize == 0xFFFFFFFF || info->size == 0xFFFFFFFF) return ReadStatus::Unsupported;
+
+  if (uint64_t(localOffset) + kLocalSize + nameLen > cdOffset) return ReadStatus::Damaged;
+  uint8_t local[kLocalSize];
+  r = ReadAt(in, localOffset, local, kLocalSize);
+  if (r != ReadStatus::Sound) return r;
+  if (Le32(local) != kLocalSig) return ReadStatus::Damaged;
+  const uint16_t localFlags = Le16(local + 6);
+  const size_t localNameLen = Le16(local + 26), localExtraLen = Le16(local + 28);
+  if (localNameLen != nameLen || Le16(local + 8) != info->method || (localFlags & 1) != (info->flags & 1))
+    return ReadStatus::Damaged;
+  std::string localName(nameLen, '\0');
+  r = ReadAt(in, uint64_t(localOffset) + kLocalSize, localName.data(), nameLen);
+  if (r != ReadStatus::Sound) return r;
+  if (localName != info->rawName) return ReadStatus::Damaged;
+  out->localTime = Le16(local + 10);
+  out->dataStart = uint64_t(localOffset) + kLocalSize + nameLen + localExtraLen;
+  const bool descriptor = (localFlags & 0x0008) != 0;
+  const uint64_t dataEnd = out->dataStart + info->compressedSize;
+  if (dataEnd > cdOffset) return ReadStatus::Damaged;
+  if (!descriptor) {
+    if (Le32(local + 14) != info->crc || Le32(local + 18) != info->compressedSize || Le32(local + 22) != info->size)
+      return ReadStatus::Damaged;
+  } else {
+    // The descriptor after the data must say what the directory says; its signature is optional.
+    uint8_t d[16] = {};
+    const size_t room = size_t(std::min<uint64_t>(16, cdOffset - dataEnd));
+    if (room < 12) return ReadStatus::Damaged;
+    r = ReadAt(in, dataEnd, d, room);
+    if (r != ReadStatus::Sound) return r;
+    const uint8_t* v = d;
+    if (Le32(d) == kDescriptorSig && room == 16) v = d + 4;
+    if (Le32(v) != info->crc || Le32(v + 4) != info->compressedSize || Le32(v + 8) != info->size)
+      return ReadStatus::Damaged;
+  }
+  if (info->encrypted && info->compressedSize < 12) return ReadStatus::Damaged;
+  return ReadStatus::Sound;
+}
+
+inline void Decipher(ZipCipherKeys* k, uint8_t* data, size_t n) {
+  // The keys live in registers for the loop; the cipher is serial by nature.
+  uint32_t k0 = k->k0, k1 = k->k1, k2 = k->k2;
+  const uint32_t* t = kCrcTables.t[0];
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t s = (k2 | 2) & 0xFFFF;
+    const uint8_t p = uint8_t(data[i] ^ uint8_t((s * (s ^ 1)) >> 8));
+    data[i] = p;
+    k0 = t[(k0 ^ p) & 0xFF] ^ (k0 >> 8);
+    k1 = (k1 + (k0 & 0xFF)) * 134775813u + 1;
+    k2 = t[(k2 ^ (k1 >> 24)) & 0xFF] ^ (k2 >> 8);
+  }
+  k->k0 = k0;
+  k->k1 = k1;
+  k->k2 = k2;
+}
+
+// Hands the entry's bytes to the sink, never more than the stated size in total.
+class Output {
+ public:
+  Output(const ZipSink& sink, uint32_t stated) : sink_(sink), stated_(stated) {}
+  // False when the data went past the stated size (the excess is dropped) or the sink refused.
+  bool Put(const uint8_t* p, size_t n) {
+    size_t take = n;
+    if (total_ + n > stated_) {
+      take = size_t(stated_ - total_);
+      tooLong_ = true;
+    }
+    if (take) {
+      crc_ = uint32_t(crc32(crc_, p, uInt(take)));  // zlib's is the faster of the two here
+      total_ += take;
+      if (sink_ && !sink_(p, take)) {
+        sinkFailed_ = true;
+        return false;
+      }
+    }
+    return !tooLong_;
+  }
+  ReadStatus Finish(uint32_t expectedCrc) const {
+    if (sinkFailed_) return ReadStatus::OutputFailed;
+    if (tooLong_) return ReadStatus::TooLong;
+    if (total_ != stated_) return ReadStatus::SizeMismatch;
+    if (crc_ != expectedCrc) return ReadStatus::CrcMismatch;
+    return ReadStatus::Sound;
+  }
+  bool sinkFailed() const { return sinkFailed_; }
+
+ private:
+  const ZipSink& sink_;
+  uint64_t stated_;
+  uint64_t total_ = 0;
+  uint32_t crc_ = 0;
+  bool tooLong_ = false;
+  bool sinkFailed_ = false;
+};
+
+struct InflateGuard {
+  z_stream z{};
+  bool live = false;
+  ~InflateGuard() {
+    if (live) inflateEnd(&z);
+  }
+};
+
+// Sets up the keys and deciphers the 12-byte header: WrongPassword unless its check byte fits.
+ReadStatus CheckPassword(platform::FileStream& in, const ZipEntryInfo& info, const Layout& layout, const char* password,
+                         ZipCipherKeys* keys) {
+  if (!password || !*password) return ReadStatus::WrongPassword;
+  uint8_t header[12];
+  ReadStatus r = ReadAt(in, layout.dataStart, header, sizeof header);
+  if (r != ReadStatus::Sound) return r;
+  CipherInitKeys(keys, password);
+  Decipher(keys, header, sizeof header);
+  // With the sizes in a descriptor the writer could not know the CRC: the check byte is then
+  // the high byte of the DOS time, otherwise that of the CRC.
+  const uint8_t check = (info.flags & 0x0008) ? uint8_t(layout.localTime >> 8) : uint8_t(info.crc >> 24);
+  return header[11] == check ? ReadStatus::Sound : ReadStatus::WrongPassword;
+}
+
+}  // namespace
+
+ReadStatus ZipCheckOpens(platform::FileStream& in, const char* password, ZipEntryInfo* info) {
+  *info = ZipEntryInfo();
+  Layout layout;
+  ReadStatus r = Locate(in, info, &layout);
+  if (r != ReadStatus::Sound || !info->encrypted) return r;
+  ZipCipherKeys keys;
+  return CheckPassword(in, *info, layout, password, &keys);
+}
+
+ReadStatus ZipReadInfo(platform::FileStream& in, ZipEntryInfo* info) {
+  *info = ZipEntryInfo();
+  Layout layout;
+  return Locate(in, info, &layout);
+}
+
+ReadStatus ZipExtract(platform::FileStream& in, const char* password, const ZipSink& sink, ZipEntryInfo* infoOut) {
+  ZipEntryInfo local;
+  ZipEntryInfo* info = infoOut ? infoOut : &local;
+  *info = ZipEntryInfo();
+  Layout layout;
+  ReadStatus r = Locate(in, info, &layout);
+  if (r != ReadStatus::Sound) return r;
+
+  uint64_t at = layout.dataStart;
+  uint64_t left = info->compressedSize;
+  ZipCipherKeys keys;
+  if (info->encrypted) {
+    r = CheckPassword(in, *info, layout, password, &keys);
+    if (r != ReadStatus::Sound) return r;
+    at += 12;
+    left -= 12;
+  }
+
+  Output out(sink, info->size);
+  std::unique_ptr<uint8_t[]> inBuf(new uint8_t[kChunk]);
+  std::unique_ptr<uint8_t[]> outBuf;
+  InflateGuard inf;
+  if (info->method == 8) {
+    outBuf.reset(new uint8_t[kChunk]);
+    if (inflateInit2(&inf.z, -MAX_WBITS) != Z_OK) return ReadStatus::BadData;
+    inf.live = true;
+  }
+  if (!in.SeekSet(at)) return ReadStatus::OpenFailed;
+  bool ended = false;
+  while (left > 0 && !ended) {
+    const size_t want = size_t(std::min<uint64_t>(left, kChunk));
+    size_t got = 0;
+    while (got < want) {
+      int64_t k = in.Read(inBuf.get() + got, want - got);
+      if (k < 0) return ReadStatus::OpenFailed;
+      if (k == 0) return ReadStatus::Damaged;
+      got += size_t(k);
+    }
+    left -= got;
+    if (info->encrypted) Decipher(&keys, inBuf.get(), got);
+    if (info->method == 0) {
+      if (!out.Put(inBuf.get(), got)) return out.Finish(info->crc);
+      continue;
+    }
+    inf.z.next_in = inBuf.get();
+    inf.z.avail_in = uInt(got);
+    do {
+      inf.z.next_out = outBuf.get();
+      inf.z.avail_out = uInt(kChunk);
+      const int zr = inflate(&inf.z, Z_NO_FLUSH);
+      if (zr != Z_OK && zr != Z_STREAM_END && zr != Z_BUF_ERROR) {
+        // Whatever came out before the fault is already checked against the size; the fault
+        // itself is the answer.
+        out.Put(outBuf.get(), kChunk - inf.z.avail_out);
+        return out.sinkFailed() ? ReadStatus::OutputFailed : ReadStatus::BadData;
+      }
+      if (!out.Put(outBuf.get(), kChunk - inf.z.avail_out)) return out.Finish(info->crc);
+      if (zr == Z_STREAM_END) {
+        ended = true;
+        break;
+      }
+      if (zr == Z_BUF_ERROR) break;  // no progress possible: more input is needed
+    } while (inf.z.avail_in > 0 || inf.z.avail_out == 0);
+  }
+  if (info->method == 8 && !ended) return ReadStatus::BadData;  // the stream stops before its end
+  return out.Finish(info->crc);
+}
+
+ReadStatus ZipExtractFile(platform::FileSystem& fs, const std::wstring& archive, const char* password,
+                          const ZipSink& sink, ZipEntryInfo* info) {
+  if (info) *info = ZipEntryInfo();
+  std::unique_ptr<platform::FileStream> in = fs.OpenRead(archive);
+  if (!in) return ReadStatus::OpenFailed;
+  return ZipExtract(*in, password, sink, info);
+}
+
+}  // namespace vq::zip
