@@ -1,5 +1,7 @@
 #include "platform/Process.h"
 
+#include <errno.h>
+#include <signal.h>
 #include <spawn.h>
 #include <unistd.h>
 
@@ -37,5 +39,22 @@ bool StartProgram(const std::wstring& path, const std::wstring& commandLine) {
 }
 
 uint32_t DesktopHandleValue() { return static_cast<uint32_t>(getpid()); }
+
+}  // namespace vq::platform
+
+namespace vq::platform {
+
+uint32_t ProcessId() { return static_cast<uint32_t>(getpid()); }
+
+std::wstring HostName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return L"";
+  return Utf8ToWide(name);
+}
+
+bool ProcessRunning(uint32_t pid) {
+  if (pid == 0 || pid > 0x7FFFFFFF) return false;
+  return kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
+}
 
 }  // namespace vq::platform
