@@ -56,8 +56,9 @@ class RealWatchers : public DirWatchers {
 }  // namespace
 
 std::unique_ptr<DirWatcher> DirWatcher::Open(const std::wstring& dir) {
-  HANDLE h = CreateFileW(LongPathForm(dir).c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h = CreateFileW(LongPathForm(dir).c_str(), FILE_LIST_DIRECTORY,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
   return std::make_unique<Win32Watcher>(h);
 }
