@@ -13,8 +13,13 @@
 namespace vq {
 
 void StartScheduleThread() { platform::StartThread(ScheduleThreadFun, 1048576); }
-bool StartDirMonitThread() { return platform::StartThread(DirMonitThreadFun); }
-void StartBackUpThread() { platform::StartThread(BackUpThreadFun); }
+// The threads receive the real services here; nothing below fetches them itself.
+bool StartDirMonitThread() {
+  return platform::StartThread([] { DirMonitThreadFun(RealEngineServices()); });
+}
+void StartBackUpThread() {
+  platform::StartThread([] { BackUpThreadFun(RealEngineServices()); });
+}
 void StartCleanThread() {
   platform::StartThread([] {
     Maintenance().BeginClean([] { WriteLog(L"校验备份正在进行，清理将在校验结束后开始\r\n"); });

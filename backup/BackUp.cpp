@@ -13,6 +13,7 @@
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/Paths.h"
+#include "platform/Process.h"
 #include "settings/AppSettings.h"
 #include "settings/Log.h"
 #include "zip/ZipWriter.h"
@@ -21,8 +22,13 @@ namespace vq {
 
 namespace {
 constexpr int kIdleSeconds = 18000;  // the idle ends after the 18001st second
+constexpr int kAwayRetrySeconds = 60;
+constexpr int kFailedRetrySeconds = 600;
 constexpr uint32_t kIdlePollMs = 100;
-const wchar_t kPartialName[] = L"~vq.lumen.part";
+constexpr UnixTime kAbandonedAfter = 86400;
+const wchar_t kWorkPrefix[] = L"~vq.lumen.";
+const wchar_t kLegacyPartialName[] = L"~vq.lumen.part";
+const wchar_t kPartialSuffix[] = L".part";
 }  // namespace
 
 std::wstring ExtensionOf(const std::wstring& name) {
@@ -75,7 +81,57 @@ bool IsRecycleBinPattern(const std::wstring& pattern) {
   return pattern.size() >= 11 && EqualsIgnoreAsciiCase(std::wstring_view(pattern).substr(0, 11), L"E:\\$RECYCLE");
 }
 
-std::wstring PartialArchivePath(const std::wstring& viewDir) { return viewDir + kPartialName; }
+std::wstring WorkTag(const std::wstring& host, uint32_t pid) {
+  // Only letters, digits, '-' and '_' of the host name: it becomes part of a file name, and the
+  // full stop is the separator before the process id.
+  std::wstring safe;
+  for (wchar_t c : host)
+    safe += (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'-' ? c : L'_';
+  if (safe.empty()) safe = L"_";
+  return kWorkPrefix + safe + WFormat(L".%u", pid);
+}
+
+std::wstring OwnWorkTag() {
+  static const std::wstring tag = WorkTag(platform::HostName(), platform::ProcessId());
+  return tag;
+}
+
+std::wstring PartialArchivePath(const std::wstring& viewDir) { return viewDir + OwnWorkTag() + kPartialSuffix; }
+
+std::wstring OwnTempDir(const std::wstring& tempDir) { return tempDir + OwnWorkTag() + platform::PathSeparator(); }
+
+bool IsStrayWorkFile(const std::wstring& name, const std::wstring& suffix, UnixTime modified, UnixTime now,
+                     const std::wstring& ownHost, uint32_t ownPid, const std::function<bool(uint32_t)>& running) {
+  const bool old = now - modified > kAbandonedAfter;
+  if (!suffix.empty() && name == kLegacyPartialName) return old;
+  const std::wstring prefix = kWorkPrefix;
+  if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+      name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+    return false;
+  std::wstring body = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+  size_t dot = body.rfind(L'.');
+  if (dot == std::wstring::npos || dot == 0 || dot + 1 == body.size() || body.size() - dot > 11) return false;
+  uint64_t pid = 0;
+  for (size_t i = dot + 1; i < body.size(); ++i) {
+    if (body[i] < L'0' || body[i] > L'9') return false;
+    pid = pid * 10 + uint64_t(body[i] - L'0');
+  }
+  if (pid > 0xFFFFFFFFu) return false;
+  if (old) return true;
+  // The tag of this computer: the same text WorkTag makes of its name.
+  if (WorkTag(ownHost, 0) != prefix + body.substr(0, dot) + L".0") return false;
+  return uint32_t(pid) == ownPid || !running(uint32_t(pid));
+}
+
+int IdleLimitAfter(PassOutcome outcome, bool filesFailed) {
+  if (outcome == PassOutcome::DestinationAway) return kAwayRetrySeconds;
+  return filesFailed ? kFailedRetrySeconds : kIdleSeconds;
+}
+
+PassMemory& CurrentPassMemory() {
+  static PassMemory* m = new PassMemory();  // the worker's; never destroyed while it may run
+  return *m;
+}
 
 namespace {
 
@@ -117,14 +173,57 @@ uint32_t WriteArchive(platform::FileSystem& fs, const std::wstring& archive, con
   return r;
 }
 
-void RemoveStrayPartials(platform::FileSystem& fs) {
-  for (const SharedText* view : {&AppSettings.S_DIR_ST_LIST, &AppSettings.S_DIR_ST_HIST, &AppSettings.S_DIR_ST_DIR}) {
-    std::wstring p = PartialArchivePath(view->Get());
-    if (fs.Exists(p)) fs.RemoveFile(p);
+// Removes a folder of working files with all it holds. A link inside is removed as a link.
+void RemoveWorkTree(platform::FileSystem& fs, const std::wstring& dir) {
+  std::vector<platform::DirEntry> entries;
+  if (fs.List(dir, &entries)) {
+    for (const platform::DirEntry& e : entries) {
+      std::wstring child = dir + e.name;
+      if ((e.attributes & platform::kAttrDirectory) && !(e.attributes & platform::kAttrReparsePoint))
+        RemoveWorkTree(fs, child + platform::PathSeparator());
+      else if (e.attributes & platform::kAttrDirectory)
+        fs.RemoveDir(child);
+      else
+        RemoveTempCopy(fs, child);
+    }
   }
+  fs.RemoveDir(dir);
 }
 
 }  // namespace
+
+bool DestinationReachable(platform::FileSystem& fs, const std::wstring& destDir) {
+  if (destDir.empty()) return false;
+  if (fs.IsDirectory(destDir)) return true;
+  return fs.CreateDirectoryTree(destDir) && fs.IsDirectory(destDir);
+}
+
+void RemoveStrayWorkFiles(platform::FileSystem& fs, UnixTime now) {
+  const std::wstring host = platform::HostName();
+  const uint32_t pid = platform::ProcessId();
+  auto running = [](uint32_t p) { return platform::ProcessRunning(p); };
+  // Only names that start with the mark are looked at again, so the views' archives cost nothing
+  // but the listing.
+  auto stray = [&](const std::wstring& dir, const platform::DirEntry& e, const wchar_t* suffix) {
+    if (e.name.compare(0, 10, kWorkPrefix) != 0) return false;
+    platform::DirEntry fresh;
+    if (!fs.Stat(dir + e.name, &fresh)) return false;
+    return IsStrayWorkFile(e.name, suffix, fresh.modified, now, host, pid, running);
+  };
+  std::vector<platform::DirEntry> entries;
+  for (const SharedText* view : {&AppSettings.S_DIR_ST_LIST, &AppSettings.S_DIR_ST_HIST, &AppSettings.S_DIR_ST_DIR}) {
+    std::wstring dir = view->Get();
+    if (!fs.List(dir, &entries)) continue;
+    for (const platform::DirEntry& e : entries)
+      if (!(e.attributes & platform::kAttrDirectory) && stray(dir, e, kPartialSuffix)) fs.RemoveFile(dir + e.name);
+  }
+  std::wstring temp = AppSettings.S_DIR_TEMP.Get();
+  if (temp.empty() || !fs.List(temp, &entries)) return;
+  for (const platform::DirEntry& e : entries)
+    if ((e.attributes & platform::kAttrDirectory) && !(e.attributes & platform::kAttrReparsePoint) &&
+        stray(temp, e, L""))
+      RemoveWorkTree(fs, temp + e.name + platform::PathSeparator());
+}
 
 namespace {
 
@@ -145,29 +244,38 @@ struct SelectionSettings {
   }
 };
 
-void DoBackUpWith(platform::FileSystem& fs, const std::wstring& path, const platform::DirEntry& entry,
-                  SelectionSettings& settings) {
+// Files whose archives failed in the last pass (taken whatever their time) and in this one.
+struct PassRetries {
+  std::set<std::wstring> earlier, failed;
+};
+
+// Returns false when the file was selected and at least one of its archives could not be written.
+bool DoBackUpWith(platform::FileSystem& fs, const std::wstring& path, const platform::DirEntry& entry,
+                  SelectionSettings& settings, PassRetries* retries) {
   // One fresh look serves the existence test and the size and time tests.
   platform::DirEntry fresh;
   if (!fs.Stat(path, &fresh)) {
     WriteLog(L"[%d]不存在或者名字乱码%s\r\n", fs.LastError(), path);
-    return;
+    return true;
   }
   const SelectionInput& in = settings.base;
   // timeLastBk is read now, per file: a reset during a pass applies to the files not yet visited.
-  if (Decide(in, path, entry.name, fresh.size, fresh.modified, AppSettings.timeLastBk.load(), settings.filterLower) !=
-      Selection::Selected)
-    return;
+  // A file that failed last time is taken again without waiting for its next change.
+  UnixTime since = AppSettings.timeLastBk.load();
+  if (retries && !retries->earlier.empty() && retries->earlier.count(path)) since = 0;
+  if (Decide(in, path, entry.name, fresh.size, fresh.modified, since, settings.filterLower) != Selection::Selected)
+    return true;
 
   backFileCount.fetch_add(1);
   WriteLog(L"DoBackUp[%d]:%s\r\n", 1, path);
 
   CalendarTime local;
   if (!platform::ToLocalCalendar(fresh.modified, &local)) throw std::runtime_error("last-write time out of range");
-  WorkDirs dirs{in.tempDir, AppSettings.S_DIR_ST_LIST.Get(), AppSettings.S_DIR_ST_HIST.Get(),
+  WorkDirs dirs{OwnTempDir(in.tempDir), AppSettings.S_DIR_ST_LIST.Get(), AppSettings.S_DIR_ST_HIST.Get(),
                 AppSettings.S_DIR_ST_DIR.Get()};
   ArchivePaths a = ArchivePathsFor(dirs, path, entry.name, local, platform::RootLength());
 
+  fs.CreateDirectoryTree(dirs.temp);
   if (!CopyToTemp(fs, path, a.tempCopy)) {
     // Without a copy there is nothing to archive; an archive without the entry must not replace
     // a good one, so none is written in this pass.
@@ -175,7 +283,7 @@ void DoBackUpWith(platform::FileSystem& fs, const std::wstring& path, const plat
     WriteLog(L"ZipAdd 1 失败[%lu] [%s] \r\n", static_cast<unsigned long>(zip::kZipCouldNotOpen), path);
     WriteLog(L"ZipAdd 2 失败[%lu] [%s] \r\n", static_cast<unsigned long>(zip::kZipCouldNotOpen), path);
     WriteLog(L"ZipAdd 3 失败[%lu] [%s]  \r\n", static_cast<unsigned long>(zip::kZipCouldNotOpen), path);
-    return;
+    return false;
   }
   const std::string password = platform::WideToAnsi(AppSettings.S_ZIP_PSW.Get());
 
@@ -189,32 +297,31 @@ void DoBackUpWith(platform::FileSystem& fs, const std::wstring& path, const plat
     WriteLog(L"ZipAdd 1 失败[%lu] [%s] \r\n", static_cast<unsigned long>(r), path);
     WriteLog(L"ZipAdd 2 失败[%lu] [%s] \r\n", static_cast<unsigned long>(r), path);
     WriteLog(L"ZipAdd 3 失败[%lu] [%s]  \r\n", static_cast<unsigned long>(r), path);
-    return;
+    return false;
   }
 
+  bool ok = true;
   r = WriteArchive(fs, a.list, PartialArchivePath(dirs.list), prepared.get(), password);
   if (r) WriteLog(L"ZipAdd 1 失败[%lu] [%s] \r\n", static_cast<unsigned long>(r), path);
+  ok = ok && !r;
 
   r = WriteArchive(fs, a.history, PartialArchivePath(dirs.history), prepared.get(), password);
   if (r) WriteLog(L"ZipAdd 2 失败[%lu] [%s] \r\n", static_cast<unsigned long>(r), path);
+  ok = ok && !r;
 
   std::wstring folderBase = a.folder.substr(0, a.folder.size() - 4);  // without ".zip"
   fs.CreateDirectoryTree(folderBase.substr(0, folderBase.size() - entry.name.size()));
   r = WriteArchive(fs, a.folder, PartialArchivePath(dirs.folder), prepared.get(), password);
   if (r) WriteLog(L"ZipAdd 3 失败[%lu] [%s]  \r\n", static_cast<unsigned long>(r), path);
+  ok = ok && !r;
 
   prepared.reset();
   RemoveTempCopy(fs, a.tempCopy);
+  return ok;
 }
 
-}  // namespace
-
-void DoBackUp(platform::FileSystem& fs, const std::wstring& path, const platform::DirEntry& entry) {
-  SelectionSettings settings = SelectionSettings::Current();
-  DoBackUpWith(fs, path, entry, settings);
-}
-
-void BackUpDir(platform::FileSystem& fs, const std::wstring& dir, int depth) {
+// The walk of one directory within a pass.
+void WalkDir(platform::FileSystem& fs, const std::wstring& dir, int depth, PassRetries* retries) {
   std::wstring root = dir;
   if (root.empty() || !platform::IsSeparator(root.back())) root += platform::PathSeparator();
   if (IsRecycleBinPattern(root + L"*.*")) return;
@@ -225,28 +332,55 @@ void BackUpDir(platform::FileSystem& fs, const std::wstring& dir, int depth) {
     if (WalkSkips(e)) continue;
     std::wstring full = root + e.name;
     if (e.attributes & platform::kAttrDirectory) {
-      BackUpDir(fs, full, depth + 1);
+      WalkDir(fs, full, depth + 1, retries);
       continue;
     }
     try {
-      DoBackUpWith(fs, full, e, settings);
+      if (!DoBackUpWith(fs, full, e, settings, retries) && retries) retries->failed.insert(full);
     } catch (...) {
       WriteLog(L"catch DoBackUp:...\r\n");
     }
   }
 }
 
-void RunBackUpPass(platform::FileSystem& fs) {
+}  // namespace
+
+void DoBackUp(platform::FileSystem& fs, const std::wstring& path, const platform::DirEntry& entry) {
+  SelectionSettings settings = SelectionSettings::Current();
+  DoBackUpWith(fs, path, entry, settings, nullptr);
+}
+
+void BackUpDir(platform::FileSystem& fs, const std::wstring& dir, int depth) { WalkDir(fs, dir, depth, nullptr); }
+
+PassOutcome RunBackUpPass(platform::FileSystem& fs) {
   backFileCount.store(0);
   const UnixTime start = platform::Now();
   const bool debug = AppSettings.vqDebug.load() != 0;
-  if (debug) WriteLog(L"DO S_DIR_SRCDATA back...\r\n");
+  PassMemory& memory = CurrentPassMemory();
   // The request is taken now, not at the end: a file saved while the walk runs, after the walk
   // passed its folder, raises the flag again and gets the next pass within seconds instead of
   // waiting out the five-hour idle.
   srcChanged.store(0);
-  RemoveStrayPartials(fs);
-  BackUpDir(fs, AppSettings.S_DIR_SRCDATA.Get(), 0);
+  const std::wstring dest = AppSettings.S_DIR_DESTDATA.Get();
+  if (!DestinationReachable(fs, dest)) {
+    // Every archive would fail: the pass waits for the destination instead, timeLastBk stays
+    // where it is, and the outage is told once, not once per file.
+    if (!memory.destinationAway) WriteLog(L"目标目录无法访问,暂停备份,每分钟重试 [%s]\r\n", dest);
+    memory.destinationAway = true;
+    ReportBackupHealth(BackupHealth::DestinationAway, 0);
+    return PassOutcome::DestinationAway;
+  }
+  if (memory.destinationAway) WriteLog(L"目标目录已恢复,继续备份 [%s]\r\n", dest);
+  memory.destinationAway = false;
+  if (debug) WriteLog(L"DO S_DIR_SRCDATA back...\r\n");
+  RemoveStrayWorkFiles(fs, start);
+  PassRetries retries;
+  retries.earlier.swap(memory.retry);
+  WalkDir(fs, AppSettings.S_DIR_SRCDATA.Get(), 0, &retries);
+  // This process's temporary folder goes when it is empty, so nothing is left between passes.
+  std::wstring temp = AppSettings.S_DIR_TEMP.Get();
+  if (!temp.empty()) fs.RemoveDir(OwnTempDir(temp));
+  memory.retry.swap(retries.failed);
   // Times have whole seconds: a file saved in the pass's first second, after the walk passed it,
   // has a last-write time equal to the start and would never count as later. Ending one second
   // before the start takes it in the next pass, at the price of backing up again a file that
@@ -257,36 +391,55 @@ void RunBackUpPass(platform::FileSystem& fs) {
     SaveSettings();
   }
   int32_t count = backFileCount.load();
+  int32_t failed = int32_t(memory.retry.size());
   if (count != 0 || debug) {
     CalendarTime c = CalendarForLog(start);
     std::wstring when = WFormat(L"%04d-%02d-%02d %02d:%02d:%02d", c.year, c.month, c.day, c.hour, c.minute, c.second);
     WriteLog(L"back %d file at  %s\r\n", count, when);
   }
+  if (failed != 0) WriteLog(L"%d 个文件的存档未能写入,稍后重试\r\n", failed);
+  ReportBackupHealth(failed ? BackupHealth::ArchivesFailed : BackupHealth::Ok, failed);
+  return PassOutcome::Done;
 }
 
-bool IdleStep(int* counter) {
+bool IdleStep(platform::Clock& clock, int* counter, int limit) {
   // The second is watched in tenths, so a change is taken up within a tenth of a second of the
   // poll rather than up to a whole one later; the count still runs in seconds.
   for (uint32_t waited = 0; waited < 1000; waited += kIdlePollMs) {
-    platform::SleepMs(kIdlePollMs);
+    clock.SleepMs(kIdlePollMs);
     if (srcChanged.load() != 0) break;
   }
   ++*counter;
-  return *counter > kIdleSeconds || srcChanged.load() != 0;
+  return *counter > limit || srcChanged.load() != 0;
 }
 
-void BackUpThreadFun() {
-  platform::FileSystem& fs = platform::RealFileSystem();
-  LoadSettings();
-  while (monitRunning.load() == 0) platform::SleepMs(1000);
-  platform::SleepMs(1000);
-  for (;;) {
-    platform::SleepMs(1000);
-    RunBackUpPass(fs);
-    int counter = 0;
-    while (!IdleStep(&counter)) {
-    }
+bool IdleStep(int* counter) { return IdleStep(platform::RealClock(), counter, kIdleSeconds); }
+
+void BackUpThreadStep(const EngineServices& services) {
+  PassOutcome outcome = PassOutcome::Done;
+  try {
+    outcome = RunBackUpPass(services.fs);
+  } catch (const std::exception& e) {
+    // Outside the per-file guard (a listing, the settings save, memory): the worker must outlive
+    // it, or no file would be backed up again until a restart.
+    WriteLog(L"catch BackUpThreadFun:%S\r\n", e.what());
+  } catch (...) {
+    WriteLog(L"catch BackUpThreadFun:...\r\n");
   }
+  int limit = IdleLimitAfter(outcome, !CurrentPassMemory().retry.empty());
+  int counter = 0;
+  while (!IdleStep(services.clock, &counter, limit)) {
+  }
+  services.clock.SleepMs(1000);
 }
+
+void BackUpThreadFun(const EngineServices& services) {
+  LoadSettings();
+  while (monitRunning.load() == 0) services.clock.SleepMs(1000);
+  services.clock.SleepMs(2000);
+  for (;;) BackUpThreadStep(services);
+}
+
+void BackUpThreadFun() { BackUpThreadFun(RealEngineServices()); }
 
 }  // namespace vq

@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <string>
 
+#include <functional>
+#include <set>
+
+#include "backup/Services.h"
 #include "common/Calendar.h"
 #include "platform/FileSystem.h"
 
@@ -43,24 +47,66 @@ bool WalkSkips(const platform::DirEntry& e);
 // The walk does not enter a directory whose listing pattern starts with "E:\$RECYCLE" (any case).
 bool IsRecycleBinPattern(const std::wstring& pattern);
 
-// Where an archive is written before it replaces the old one, one fixed name per view: only the
-// worker writes archives, one at a time. The name never ends in ".zip", so it cannot be taken for
-// an archive, and a pass removes one left behind by a killed process.
+// The mark of this process's own working files: "~vq.lumen.<host>.<pid>". Two computers
+// backing up into one share, or an old and a new process overlapping at a restart, each write
+// under their own names and never move each other's half-written file onto an archive.
+std::wstring WorkTag(const std::wstring& host, uint32_t pid);
+std::wstring OwnWorkTag();
+// Where an archive is written before it replaces the old one: "<view><tag>.part". The name
+// never ends in ".zip", so it cannot be taken for an archive.
 std::wstring PartialArchivePath(const std::wstring& viewDir);
+// This process's folder for temporary copies and spill files: "<S_DIR_TEMP><tag><sep>".
+std::wstring OwnTempDir(const std::wstring& tempDir);
+
+// Whether a listed name is a working file (a partial archive, or a temporary folder when
+// suffix is "") left behind and safe to remove: one of this computer's, made by this process or
+// by one that no longer runs, or anybody's untouched for a day. Names of other programs never
+// are. The name of older versions ("~vq.lumen.part") goes by age alone.
+bool IsStrayWorkFile(const std::wstring& name, const std::wstring& suffix, UnixTime modified, UnixTime now,
+                     const std::wstring& ownHost, uint32_t ownPid, const std::function<bool(uint32_t)>& running);
+
+// What a pass remembers for the next: the files whose archives failed (retried by the next pass
+// whatever their time) and whether the destination was away.
+struct PassMemory {
+  std::set<std::wstring> retry;
+  bool destinationAway = false;
+};
+PassMemory& CurrentPassMemory();
+
+enum class PassOutcome {
+  Done,             // the walk ran; failed files are kept for the next pass
+  DestinationAway,  // the destination could not be reached: nothing was done, timeLastBk kept
+};
+// The idle after a pass, in seconds: a minute while the destination is away, ten when files
+// failed, else the long idle.
+int IdleLimitAfter(PassOutcome outcome, bool filesFailed);
 
 // ---- Effects.
+
+// Whether the destination can be used: it is a directory, or it can be made (a new
+// destination on a disk that is present). False for an unplugged disk or an offline share.
+bool DestinationReachable(platform::FileSystem& fs, const std::wstring& destDir);
+// Removes the stray partial archives of the three views and the stray temporary folders of
+// S_DIR_TEMP (see IsStrayWorkFile).
+void RemoveStrayWorkFiles(platform::FileSystem& fs, UnixTime now);
 
 // The walk of one directory (depth 0 for the top call), offering every file to DoBackUp.
 void BackUpDir(platform::FileSystem& fs, const std::wstring& dir, int depth);
 // Selects one listed file and writes its three archives.
 void DoBackUp(platform::FileSystem& fs, const std::wstring& path, const platform::DirEntry& entry);
 // One whole pass: the walk of the source, then the end-of-pass rule (timeLastBk, srcChanged,
-// SaveSettings) and its log line.
-void RunBackUpPass(platform::FileSystem& fs);
-// One idle second: true when the idle is over (a pass is wanted or 18001 seconds went by).
+// SaveSettings) and its log line. Skipped, with one log line per outage, while the destination
+// is away.
+PassOutcome RunBackUpPass(platform::FileSystem& fs);
+// One idle second: true when the idle is over (a pass is wanted or limit + 1 seconds went by).
+bool IdleStep(platform::Clock& clock, int* counter, int limit);
 bool IdleStep(int* counter);
+// One turn of the worker: a pass, guarded so that an exception is logged and the worker goes on,
+// then the idle that follows it.
+void BackUpThreadStep(const EngineServices& services);
 
 // The worker thread: never returns.
+void BackUpThreadFun(const EngineServices& services);
 void BackUpThreadFun();
 
 }  // namespace vq

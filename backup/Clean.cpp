@@ -15,6 +15,16 @@ void DeleteDir(platform::FileSystem& fs, const std::wstring& dir, int depth) {
   fs.List(path + platform::PathSeparator(), &entries);
   for (const platform::DirEntry& e : entries) {
     std::wstring child = path + platform::PathSeparator() + e.name;
+    if (e.attributes & platform::kAttrReparsePoint) {
+      // A junction or a link: it goes as a link. Walking into it would delete whatever it
+      // points to, and only the history itself is ours to empty.
+      WriteLog(L"DeleteDir:%s\r\n", child);
+      if (e.attributes & platform::kAttrDirectory)
+        fs.RemoveDir(child);
+      else
+        fs.RemoveFile(child);
+      continue;
+    }
     if (e.attributes & platform::kAttrDirectory) {
       DeleteDir(fs, child, depth + 1);
       continue;

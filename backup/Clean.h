@@ -7,7 +7,8 @@
 
 namespace vq {
 
-// Deletes the content of dir, recursively (read-only, hidden and system files included); at a
+// Deletes the content of dir, recursively (read-only, hidden and system files included; links and
+// junctions are removed themselves, never entered); at a
 // depth above 0 the directory itself goes too. Results are not examined: what cannot be deleted
 // stays, and so does every directory above it.
 void DeleteDir(platform::FileSystem& fs, const std::wstring& dir, int depth);

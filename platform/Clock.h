@@ -24,4 +24,15 @@ bool FromLocalCalendar(const CalendarTime& c, UnixTime* out);
 void SetNowForTest(UnixTime t);
 void ClearNowForTest();
 
+// The clock as a service the engine threads receive: their waits go through it, so a test's
+// clock can count the waits and move time on instead of sleeping.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual UnixTime Now() = 0;
+  virtual void SleepMs(uint32_t ms) = 0;
+};
+// The system's clock (Now and SleepMs above).
+Clock& RealClock();
+
 }  // namespace vq::platform

@@ -20,6 +20,8 @@ enum FileAttr : uint32_t {
   kAttrDirectory = 0x10,
   kAttrArchive = 0x20,
   kAttrNormal = 0x80,
+  // A junction or symbolic link (POSIX: a symbolic link; listed with the kind of its target).
+  kAttrReparsePoint = 0x400,
 };
 
 struct FileInfo {

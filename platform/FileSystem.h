@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/Calendar.h"
+#include "platform/DirWatcher.h"  // the watcher once lived here; its users still include this
 #include "platform/File.h"
 
 namespace vq::platform {
@@ -25,6 +26,13 @@ class FileStream {
   virtual size_t Write(const void* buf, size_t n) = 0;
   virtual bool SeekSet(uint64_t offset) = 0;
   virtual bool Info(FileInfo* out) = 0;
+  // Pushes what was written down to the disk (FlushFileBuffers / fsync). A file that is to
+  // replace a good one is flushed first: after a power cut the rename may survive while data
+  // still in the cache would not.
+  virtual bool Flush() { return true; }
+  // Closes the file and says whether the close succeeded: on a network share a delayed write
+  // may fail only here. Further calls do nothing and return true.
+  virtual bool Close() { return true; }
 };
 
 // One entry of a directory listing (never "." or "..").
@@ -55,9 +63,13 @@ class FileSystem {
 
   // Copies a file, replacing the target; the copy keeps the source's times and attributes.
   virtual bool Copy(const std::wstring& from, const std::wstring& to) = 0;
-  // Moves a file over an existing one in one step (same volume).
+  // Moves a file over an existing one in one step (same volume), and does not return before the
+  // move itself is on the disk (write-through on Windows; the folder is flushed on POSIX).
   virtual bool Rename(const std::wstring& from, const std::wstring& to) = 0;
+  // Removes a file, or a link to a file (never what it points to).
   virtual bool RemoveFile(const std::wstring& path) = 0;
+  // Removes an empty directory, or a link to a directory (a junction or a symbolic link) without
+  // touching the directory it points to.
   virtual bool RemoveDir(const std::wstring& path) = 0;
   // Creates the directory with all missing parents; an existing directory is success.
   virtual bool CreateDirectoryTree(const std::wstring& path) = 0;
@@ -93,26 +105,6 @@ class ForwardingFileSystem : public FileSystem {
 
  protected:
   FileSystem& inner_;
-};
-
-// Waits for changes below one directory, the whole subtree. Windows: ReadDirectoryChangesW on
-// the directory opened with backup semantics. POSIX: inotify with a watch per directory; new
-// directories are watched as they appear and the files already inside them are reported.
-class DirWatcher {
- public:
-  virtual ~DirWatcher() = default;
-
-  enum class Result { Changes, Overflow, Failed };
-  struct Change {
-    uint32_t action = 0;  // the platform's action code (Windows FILE_ACTION_*; POSIX: the same numbers)
-    std::wstring name;    // relative to the watched directory, platform separators
-  };
-  // Blocks until changes come. Changes: *out holds at least one record. Overflow: changes were
-  // lost (more than the buffer held). Failed: the wait itself failed (e.g. the directory went).
-  virtual Result Wait(std::vector<Change>* out) = 0;
-
-  // Null when the directory cannot be opened for watching.
-  static std::unique_ptr<DirWatcher> Open(const std::wstring& dir);
 };
 
 }  // namespace vq::platform

@@ -11,6 +11,10 @@ wchar_t PathSeparator();
 size_t RootLength();
 bool IsSeparator(wchar_t c);
 
+// Whether a name alone makes a file hidden (POSIX: it starts with '.'; Windows: never, hidden is
+// an attribute).
+bool NameIsHidden(const std::wstring& name);
+
 // Full path of the running program file.
 std::wstring ProgramPath();
 // Directory of the program, ending in a separator.

@@ -43,4 +43,12 @@ namespace vq::platform {
 // header generator (Windows: the desktop window handle; POSIX: the process id).
 uint32_t DesktopHandleValue();
 
+// This process's id.
+uint32_t ProcessId();
+// The computer's name as other computers on a share see it apart; "" when unknown.
+std::wstring HostName();
+// Whether a process with this id runs on this computer now. A process that cannot be asked is
+// taken as running: the answer decides whether its files may be removed.
+bool ProcessRunning(uint32_t pid);
+
 }  // namespace vq::platform

@@ -710,6 +710,12 @@ uint32_t ZipClose(ZipHandle h) {
   uint32_t code = kZipSuccess;
   if (!w->directory_written) code = WriteDirectory(w);
   w->directory_written = true;
+  if (w->out) {
+    // An archive counts as written only once it is on the disk and its close succeeded: the
+    // caller may move it over a good one next.
+    if (code == kZipSuccess && !w->out->Flush()) code = kZipWriteFailed;
+    if (!w->out->Close() && code == kZipSuccess) code = kZipWriteFailed;
+  }
   w->out.reset();
   DestroyWriter(w);
   h->kind = 0;

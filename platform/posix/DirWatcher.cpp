@@ -12,7 +12,7 @@
 #include <map>
 
 #include "common/Text.h"
-#include "platform/FileSystem.h"
+#include "platform/DirWatcher.h"
 
 namespace vq::platform {
 
@@ -61,7 +61,10 @@ class InotifyWatcher : public DirWatcher {
         Handle(*ev);
       }
       if (overflow) {
+        // Creations of directories may be among the lost events: watch every directory again
+        // (a watch that exists is kept as it is), or changes inside them would go unseen.
         pending_.clear();
+        AddTree("", nullptr);
         return Result::Overflow;
       }
       if (rootGone_ && pending_.empty()) return Result::Failed;
@@ -146,7 +149,17 @@ class InotifyWatcher : public DirWatcher {
   std::deque<Change> pending_;
 };
 
+class RealWatchers : public DirWatchers {
+ public:
+  std::unique_ptr<DirWatcher> Open(const std::wstring& dir) override { return DirWatcher::Open(dir); }
+};
+
 }  // namespace
+
+DirWatchers& RealDirWatchers() {
+  static DirWatchers* w = new RealWatchers();
+  return *w;
+}
 
 std::unique_ptr<DirWatcher> DirWatcher::Open(const std::wstring& dir) {
   std::string root = WideToUtf8(dir);

@@ -45,7 +45,24 @@ std::string BaseName(const std::string& p) {
 class PosixStream : public FileStream {
  public:
   explicit PosixStream(int fd) : fd_(fd) {}
-  ~PosixStream() override { ::close(fd_); }
+  ~PosixStream() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  bool Flush() override {
+    if (fd_ < 0) return true;
+    if (fsync(fd_) != 0) return Fail();
+    return true;
+  }
+
+  bool Close() override {
+    if (fd_ < 0) return true;
+    int fd = fd_;
+    fd_ = -1;
+    // The descriptor is gone whatever close says; EINTR must not lead to a second close.
+    if (::close(fd) != 0 && errno != EINTR) return Fail();
+    return true;
+  }
 
   int64_t Read(void* buf, size_t n) override {
     for (;;) {
@@ -147,11 +164,23 @@ class PosixFileSystem : public FileSystem {
       } else if (e->d_type == DT_REG) {
         de.attributes = kAttrArchive | (HiddenName(name) ? uint32_t(kAttrHidden) : 0u);
       } else {
-        // Unknown kinds and links: links are followed, as Windows lists a link's target.
+        // Unknown kinds and links: a link is listed with its target's kind and the reparse bit,
+        // as Windows lists a junction, so the walk may follow it while cleaning never does.
         struct stat st;
-        if (fstatat(dfd, e->d_name, &st, 0) != 0) continue;  // gone, or a dangling link
+        bool link = e->d_type == DT_LNK;
+        if (e->d_type == DT_UNKNOWN) {
+          if (fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+          link = S_ISLNK(st.st_mode);
+        }
+        if (fstatat(dfd, e->d_name, &st, 0) != 0) {
+          if (!link) continue;  // gone
+          // A dangling link is still an entry that cleaning must be able to remove.
+          de.attributes = kAttrArchive | kAttrReparsePoint | (HiddenName(name) ? uint32_t(kAttrHidden) : 0u);
+          out->push_back(std::move(de));
+          continue;
+        }
         if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
-        de.attributes = AttributesOf(st, HiddenName(name));
+        de.attributes = AttributesOf(st, HiddenName(name)) | (link ? uint32_t(kAttrReparsePoint) : 0u);
         de.size = uint64_t(st.st_size);
         de.modified = st.st_mtime;
       }
@@ -236,8 +265,17 @@ class PosixFileSystem : public FileSystem {
   }
 
   bool Rename(const std::wstring& from, const std::wstring& to) override {
-    if (rename(Native(from).c_str(), Native(to).c_str()) != 0) return Fail();
-    return true;
+    std::string target = Native(to);
+    if (rename(Native(from).c_str(), target.c_str()) != 0) return Fail();
+    // The new name is an entry of the folder: it is durable only once the folder is flushed.
+    size_t slash = target.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return Fail();
+    bool ok = fsync(fd) == 0 || errno == EINVAL;  // some file systems cannot flush a folder
+    if (!ok) Fail();
+    ::close(fd);
+    return ok;
   }
 
   bool RemoveFile(const std::wstring& path) override {
@@ -246,7 +284,15 @@ class PosixFileSystem : public FileSystem {
   }
 
   bool RemoveDir(const std::wstring& path) override {
-    if (rmdir(Native(path).c_str()) != 0) return Fail();
+    std::string p = Native(path);
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    struct stat st;
+    // A link to a directory is removed as the link: rmdir refuses it, and nothing may follow it.
+    if (lstat(p.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+      if (unlink(p.c_str()) != 0) return Fail();
+      return true;
+    }
+    if (rmdir(p.c_str()) != 0) return Fail();
     return true;
   }
 

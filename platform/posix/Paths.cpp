@@ -115,3 +115,7 @@ std::wstring ConfigDir() {
 }
 
 }  // namespace vq::platform
+
+namespace vq::platform {
+bool NameIsHidden(const std::wstring& name) { return !name.empty() && name[0] == L'.'; }
+}  // namespace vq::platform

@@ -1,5 +1,6 @@
 #include "platform/Process.h"
 
+#include <errno.h>
 #include <limits.h>
 #include <signal.h>
 #include <spawn.h>
@@ -78,5 +79,22 @@ bool WaitForProcessEnd(uint32_t pid, unsigned timeoutMs) {
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
 
 uint32_t DesktopHandleValue() { return static_cast<uint32_t>(getpid()); }
+
+}  // namespace vq::platform
+
+namespace vq::platform {
+
+uint32_t ProcessId() { return static_cast<uint32_t>(getpid()); }
+
+std::wstring HostName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return L"";
+  return Utf8ToWide(name);
+}
+
+bool ProcessRunning(uint32_t pid) {
+  if (pid == 0 || pid > 0x7FFFFFFF) return false;
+  return kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
+}
 
 }  // namespace vq::platform

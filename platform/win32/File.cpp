@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "platform/LongPath.h"
+
 namespace vq::platform {
 
 namespace {
@@ -28,7 +30,8 @@ File& File::operator=(File&& o) noexcept {
 }
 
 static void* Open(const std::wstring& path, DWORD access, DWORD share, DWORD disposition) {
-  HANDLE h = CreateFileW(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h =
+      CreateFileW(LongPathForm(path).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     g_lastError = static_cast<int>(GetLastError());
     return nullptr;
@@ -138,14 +141,16 @@ bool WriteFileAtomically(const std::wstring& path, const std::string& data) {
   return ok;
 }
 
-bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool PathExists(const std::wstring& path) {
+  return GetFileAttributesW(LongPathForm(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 bool IsDirectory(const std::wstring& path) {
-  DWORD a = GetFileAttributesW(path.c_str());
+  DWORD a = GetFileAttributesW(LongPathForm(path).c_str());
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool DeleteFilePath(const std::wstring& path) { return DeleteFileW(path.c_str()) != 0; }
+bool DeleteFilePath(const std::wstring& path) { return DeleteFileW(LongPathForm(path).c_str()) != 0; }
 
 bool CreateDirectoryTree(const std::wstring& path) {
   // SHCreateDirectoryExW wants a full path without a trailing backslash.

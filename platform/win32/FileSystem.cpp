@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/LongPath.h"
+
 namespace vq::platform {
 
 namespace {
@@ -20,7 +22,21 @@ UnixTime FromFileTime(const FILETIME& ft) {
 class Win32Stream : public FileStream {
  public:
   explicit Win32Stream(HANDLE h) : h_(h) {}
-  ~Win32Stream() override { CloseHandle(h_); }
+  ~Win32Stream() override {
+    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+  }
+
+  bool Flush() override {
+    if (h_ == INVALID_HANDLE_VALUE) return true;
+    return FlushFileBuffers(h_) != 0 || Fail();
+  }
+
+  bool Close() override {
+    if (h_ == INVALID_HANDLE_VALUE) return true;
+    HANDLE h = h_;
+    h_ = INVALID_HANDLE_VALUE;
+    return CloseHandle(h) != 0 || Fail();
+  }
 
   int64_t Read(void* buf, size_t n) override {
     DWORD got = 0;
@@ -33,13 +49,25 @@ class Win32Stream : public FileStream {
   }
 
   size_t Write(const void* buf, size_t n) override {
-    DWORD put = 0;
-    DWORD want = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n);
-    if (!WriteFile(h_, buf, want, &put, nullptr)) {
-      Fail();
-      return 0;
+    // The same contract as the POSIX stream: keep writing until all is written; a write that
+    // takes nothing without an error means the disk is full.
+    const char* p = static_cast<const char*>(buf);
+    size_t done = 0;
+    while (done < n) {
+      DWORD put = 0;
+      size_t left = n - done;
+      DWORD want = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
+      if (!WriteFile(h_, p + done, want, &put, nullptr)) {
+        Fail();
+        break;
+      }
+      if (put == 0) {
+        g_error = ERROR_DISK_FULL;
+        break;
+      }
+      done += put;
     }
-    return put;
+    return done;
   }
 
   bool SeekSet(uint64_t offset) override {
@@ -75,7 +103,8 @@ DirEntry FromFindData(const WIN32_FIND_DATAW& fd) {
 class Win32FileSystem : public FileSystem {
  public:
   std::unique_ptr<FileStream> OpenRead(const std::wstring& path) override {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h =
+        CreateFileW(LongPathForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       Fail();
       return nullptr;
@@ -84,7 +113,8 @@ class Win32FileSystem : public FileSystem {
   }
 
   std::unique_ptr<FileStream> CreateAlways(const std::wstring& path) override {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(LongPathForm(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       Fail();
       return nullptr;
@@ -94,7 +124,7 @@ class Win32FileSystem : public FileSystem {
 
   bool List(const std::wstring& dir, std::vector<DirEntry>* out) override {
     out->clear();
-    std::wstring pattern = dir;
+    std::wstring pattern = LongPathForm(dir);
     if (pattern.empty() || (pattern.back() != L'\\' && pattern.back() != L'/')) pattern += L'\\';
     pattern += L"*";
     WIN32_FIND_DATAW fd;
@@ -110,7 +140,7 @@ class Win32FileSystem : public FileSystem {
 
   bool Stat(const std::wstring& path, DirEntry* out) override {
     WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW(path.c_str(), &fd);
+    HANDLE h = FindFirstFileW(LongPathForm(path).c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE) return Fail();
     FindClose(h);
     DirEntry e = FromFindData(fd);
@@ -121,79 +151,63 @@ class Win32FileSystem : public FileSystem {
   }
 
   bool Exists(const std::wstring& path) override {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES || Fail();
+    return GetFileAttributesW(LongPathForm(path).c_str()) != INVALID_FILE_ATTRIBUTES || Fail();
   }
 
   bool IsDirectory(const std::wstring& path) override {
-    DWORD a = GetFileAttributesW(path.c_str());
+    DWORD a = GetFileAttributesW(LongPathForm(path).c_str());
     if (a == INVALID_FILE_ATTRIBUTES) return Fail();
     return (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
   }
 
   bool Copy(const std::wstring& from, const std::wstring& to) override {
-    return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0 || Fail();
+    return CopyFileW(LongPathForm(from).c_str(), LongPathForm(to).c_str(), FALSE) != 0 || Fail();
   }
 
   bool Rename(const std::wstring& from, const std::wstring& to) override {
-    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0 || Fail();
+    return MoveFileExW(LongPathForm(from).c_str(), LongPathForm(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0 ||
+           Fail();
   }
 
-  bool RemoveFile(const std::wstring& path) override { return DeleteFileW(path.c_str()) != 0 || Fail(); }
+  bool RemoveFile(const std::wstring& path) override { return DeleteFileW(LongPathForm(path).c_str()) != 0 || Fail(); }
 
-  bool RemoveDir(const std::wstring& path) override { return RemoveDirectoryW(path.c_str()) != 0 || Fail(); }
+  bool RemoveDir(const std::wstring& path) override {
+    return RemoveDirectoryW(LongPathForm(path).c_str()) != 0 || Fail();
+  }
 
-  bool CreateDirectoryTree(const std::wstring& path) override { return platform::CreateDirectoryTree(path); }
+  // Made here rather than by the shell's helper, which stops at 260 characters.
+  bool CreateDirectoryTree(const std::wstring& path) override {
+    std::wstring full = LongPathForm(path);
+    while (!full.empty() && full.back() == L'\\') full.pop_back();
+    DWORD a = GetFileAttributesW(full.c_str());
+    if (a != INVALID_FILE_ATTRIBUTES) {
+      if (a & FILE_ATTRIBUTE_DIRECTORY) return true;
+      g_error = ERROR_ALREADY_EXISTS;  // a file stands where the folder should be
+      return false;
+    }
+    size_t slash = full.rfind(L'\\');
+    // Stop at the root ("\\?\C:" or the share): it cannot be made.
+    if (slash != std::wstring::npos && slash > 7 && full.find(L'\\', 4) < slash) {
+      std::wstring parent = full.substr(0, slash);
+      if (parent.size() > 6 && !CreateDirectoryTree(parent)) return false;
+    }
+    if (CreateDirectoryW(full.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return true;
+    return Fail();
+  }
 
   bool GetAttributes(const std::wstring& path, uint32_t* out) override {
-    DWORD a = GetFileAttributesW(path.c_str());
+    DWORD a = GetFileAttributesW(LongPathForm(path).c_str());
     if (a == INVALID_FILE_ATTRIBUTES) return Fail();
     *out = a;
     return true;
   }
 
   bool SetAttributes(const std::wstring& path, uint32_t attributes) override {
-    return SetFileAttributesW(path.c_str(), attributes) != 0 || Fail();
+    return SetFileAttributesW(LongPathForm(path).c_str(), attributes) != 0 || Fail();
   }
 
   int LastError() override { return g_error; }
-};
-
-// The directory handle stays open for the life of the watcher; only the first 1024 bytes of
-// records of each wait are delivered, as the platform fills them.
-class Win32Watcher : public DirWatcher {
- public:
-  explicit Win32Watcher(HANDLE h) : h_(h) {}
-  ~Win32Watcher() override { CloseHandle(h_); }
-
-  Result Wait(std::vector<Change>* out) override {
-    out->clear();
-    alignas(DWORD) unsigned char buf[1024] = {};
-    DWORD got = 0;
-    if (!ReadDirectoryChangesW(
-            h_, buf, sizeof buf, TRUE,
-            FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_ATTRIBUTES | FILE_NOTIFY_CHANGE_LAST_WRITE, &got, nullptr,
-            nullptr))
-      return Result::Failed;
-    if (got == 0) return Result::Overflow;
-    size_t offset = 0;
-    for (;;) {
-      if (offset + sizeof(FILE_NOTIFY_INFORMATION) > got) break;
-      const auto* r = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(buf + offset);
-      size_t units = r->FileNameLength / sizeof(WCHAR);
-      if (offset + offsetof(FILE_NOTIFY_INFORMATION, FileName) + units * sizeof(WCHAR) > got) break;
-      Change c;
-      c.action = r->Action;
-      c.name.assign(r->FileName, units);
-      out->push_back(std::move(c));
-      if (r->NextEntryOffset == 0) break;
-      offset += r->NextEntryOffset;
-    }
-    if (out->empty()) return Result::Overflow;
-    return Result::Changes;
-  }
-
- private:
-  HANDLE h_;
 };
 
 }  // namespace
@@ -202,13 +216,6 @@ FileSystem& RealFileSystem() {
   // Never destroyed: worker threads may still use it while the process ends.
   static FileSystem* fs = new Win32FileSystem();
   return *fs;
-}
-
-std::unique_ptr<DirWatcher> DirWatcher::Open(const std::wstring& dir) {
-  HANDLE h = CreateFileW(dir.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return nullptr;
-  return std::make_unique<Win32Watcher>(h);
 }
 
 }  // namespace vq::platform

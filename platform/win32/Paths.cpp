@@ -55,3 +55,7 @@ std::wstring TempPathLong() {
 std::wstring ConfigDir() { return L""; }
 
 }  // namespace vq::platform
+
+namespace vq::platform {
+bool NameIsHidden(const std::wstring&) { return false; }
+}  // namespace vq::platform

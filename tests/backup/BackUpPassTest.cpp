@@ -6,7 +6,12 @@
 #include <algorithm>
 #include <atomic>
 #include <map>
+#include <stdexcept>
 #include <thread>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "backup/BackUp.h"
 #include "backup/Clean.h"
@@ -18,6 +23,7 @@
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
+#include "platform/Process.h"
 #include "settings/AppSettings.h"
 #include "settings/Log.h"
 #include "tests/support/FaultyFileSystem.h"
@@ -98,6 +104,7 @@ class BackUpPassTest : public ::testing::Test {
     CreateWorkDirs();
     AppSettings.timeLastBk.store(0);
     srcChanged.store(0);
+    CurrentPassMemory() = PassMemory();
   }
   void TearDown() override {
     SetLogDirectoryForTest(L"");
@@ -318,6 +325,16 @@ TEST_F(BackUpPassTest, FailuresNeverCostAGoodArchive) {
        [&](vqtest::FaultyFileSystem& fs) { fs.refuseRenameTo.insert(std::wstring(L"mScDir") + sep_); },
        {L"ZipAdd 3 失败[1024] [" + f + L"]  \r\n"},
        false},
+      {"the flush before the move fails (a delayed write on a share)",
+       [&](vqtest::FaultyFileSystem& fs) { fs.failFlush = true; },
+       {L"ZipAdd 1 失败[1024] [" + f + L"] \r\n", L"ZipAdd 2 失败[1024] [" + f + L"] \r\n",
+        L"ZipAdd 3 失败[1024] [" + f + L"]  \r\n"},
+       true},
+      {"the close fails",
+       [&](vqtest::FaultyFileSystem& fs) { fs.failClose = true; },
+       {L"ZipAdd 1 失败[1024] [" + f + L"] \r\n", L"ZipAdd 2 失败[1024] [" + f + L"] \r\n",
+        L"ZipAdd 3 失败[1024] [" + f + L"]  \r\n"},
+       true},
       {"the copy breaks off while it is read",
        [&](vqtest::FaultyFileSystem& fs) {
          fs.failReadsOf = L"doc.txt.temp";
@@ -347,6 +364,7 @@ TEST_F(BackUpPassTest, FailuresNeverCostAGoodArchive) {
   ApplyResetRule(ResetKind::To1980);
   RunBackUpPass(fs);
   EXPECT_EQ(fs.renames.load(), 3);
+  EXPECT_GE(fs.flushes.load(), 3) << "every archive reaches the disk before it is moved into place";
   ExpectArchived(f, std::string(300000, 'v') + "version 1");
 }
 
@@ -456,6 +474,209 @@ TEST_F(BackUpPassTest, TwoCleaningsDuringAPass) {
     EXPECT_TRUE(ReadOneEntry(path, "739", &name, &content)) << WideToUtf8(path);
   }
   EXPECT_EQ(Snapshot(AppSettings.S_DIR_ST_LIST.Get()).size(), 40u);
+}
+
+// Partial archives of other writers on a shared destination (another computer, or an old
+// process still running) are never touched nor moved onto an archive; our own strays, those of
+// processes that are gone and anybody's abandoned for a day are removed; temporary folders alike.
+TEST_F(BackUpPassTest, OnlyOwnOrAbandonedWorkFilesAreRemoved) {
+  platform::FileSystem& fs = RealFileSystem();
+  std::wstring f = Put(L"mine.txt", "our content");
+  const std::wstring list = AppSettings.S_DIR_ST_LIST.Get(), temp = AppSettings.S_DIR_TEMP.Get();
+  const uint32_t gone = 0x7FFFFFF0;  // no process has this id
+  ASSERT_FALSE(platform::ProcessRunning(gone));
+  auto put = [&](const std::wstring& path, const std::string& data) {
+    fs.CreateDirectoryTree(path.substr(0, path.rfind(sep_) + 1));
+    auto s = fs.CreateAlways(path);
+    ASSERT_TRUE(s);
+    s->Write(data.data(), data.size());
+  };
+  const std::wstring otherHost = list + WorkTag(L"OTHER-PC", 42) + L".part";
+  const std::wstring deadOwn = list + WorkTag(platform::HostName(), gone) + L".part";
+  const std::wstring ownStray = PartialArchivePath(list);
+  const std::wstring foreign = list + L"~vq.lumen.notes.part.txt";
+  const std::wstring otherTemp = temp + WorkTag(L"OTHER-PC", 42) + sep_ + L"big.bin.temp";
+  const std::wstring deadTemp = temp + WorkTag(platform::HostName(), gone) + sep_;
+  const std::wstring someoneElses = temp + L"report.doc.temp";
+  for (const auto& p : {otherHost, deadOwn, ownStray, foreign, otherTemp, someoneElses}) put(p, "PK other");
+  put(deadTemp + L"big.bin.temp", "x");
+  put(deadTemp + L"big.bin.temp.z", "y");
+
+  RunBackUpPass(fs);
+  ExpectArchived(f, "our content");
+  EXPECT_EQ(vqtest::ReadAll(otherHost), "PK other") << "another writer's partial stays untouched";
+  EXPECT_TRUE(fs.Exists(otherTemp));
+  EXPECT_TRUE(fs.Exists(foreign));
+  EXPECT_TRUE(fs.Exists(someoneElses)) << "another program's file in the temporary folder";
+  EXPECT_FALSE(fs.Exists(deadOwn));
+  EXPECT_FALSE(fs.Exists(ownStray));
+  EXPECT_FALSE(fs.Exists(deadTemp)) << "a killed process's copy and spill file";
+  EXPECT_FALSE(fs.Exists(OwnTempDir(temp))) << "nothing of ours is left between passes";
+}
+
+// Links inside the history view (a POSIX symbolic link; a junction on Windows lists the same way)
+// are removed as links: what they point to is not ours and stays whole.
+#ifndef _WIN32
+TEST_F(BackUpPassTest, CleaningRemovesLinksWithoutFollowingThem) {
+  const std::wstring hist = AppSettings.S_DIR_ST_HIST.Get();
+  const std::wstring outside = root_ + L"precious" + sep_;
+  RealFileSystem().CreateDirectoryTree(outside + L"deep" + sep_);
+  RealFileSystem().CreateAlways(outside + L"deep" + sep_ + L"thesis.doc")->Write("keep", 4);
+  RealFileSystem().CreateAlways(outside + L"single.doc")->Write("keep", 4);
+  ASSERT_EQ(symlink(WideToUtf8(outside).c_str(), WideToUtf8(hist + L"dirlink").c_str()), 0);
+  ASSERT_EQ(symlink(WideToUtf8(outside + L"single.doc").c_str(), WideToUtf8(hist + L"filelink.zip").c_str()), 0);
+  ASSERT_EQ(symlink(WideToUtf8(root_ + L"nowhere").c_str(), WideToUtf8(hist + L"dangling").c_str()), 0);
+  RealFileSystem().CreateDirectoryTree(hist + L"sub" + sep_);
+  ASSERT_EQ(symlink(WideToUtf8(outside).c_str(), WideToUtf8(hist + L"sub" + sep_ + L"inner").c_str()), 0);
+
+  RunClean(RealFileSystem());
+  std::vector<platform::DirEntry> left;
+  ASSERT_TRUE(RealFileSystem().List(hist, &left));
+  EXPECT_TRUE(left.empty()) << "the links themselves are gone";
+  EXPECT_EQ(vqtest::ReadAll(outside + L"deep" + sep_ + L"thesis.doc"), "keep");
+  EXPECT_EQ(vqtest::ReadAll(outside + L"single.doc"), "keep");
+}
+#endif
+
+namespace {
+std::vector<std::pair<BackupHealth, int32_t>> g_health;
+void RecordHealth(BackupHealth h, int32_t failed) { g_health.emplace_back(h, failed); }
+}  // namespace
+
+// An unplugged disk: the pass is skipped with one line for the whole outage, timeLastBk stays,
+// and once the destination is back the pass runs and the files changed meanwhile get archives.
+TEST_F(BackUpPassTest, AnUnreachableDestinationSkipsThePassUntilItIsBack) {
+  g_health.clear();
+  SetBackupHealthListener(RecordHealth);
+  std::wstring f = Put(L"during.txt", "written while the disk was away");
+  // A destination below a plain file can neither be found nor made.
+  RealFileSystem().CreateAlways(root_ + L"unplugged")->Write("x", 1);
+  AppSettings.S_DIR_DESTDATA.Set(root_ + L"unplugged" + sep_ + L"vq.l" + sep_);
+  AppSettings.timeLastBk.store(1000);
+  EXPECT_EQ(RunBackUpPass(RealFileSystem()), PassOutcome::DestinationAway);
+  EXPECT_EQ(RunBackUpPass(RealFileSystem()), PassOutcome::DestinationAway);
+  EXPECT_EQ(AppSettings.timeLastBk.load(), 1000) << "the time is not moved past files never archived";
+  std::wstring log = Log();
+  size_t first = log.find(L"目标目录无法访问");
+  ASSERT_NE(first, std::wstring::npos);
+  EXPECT_EQ(log.find(L"目标目录无法访问", first + 1), std::wstring::npos) << "one line per outage";
+  EXPECT_FALSE(Logged(L"ZipAdd")) << "no line per file";
+  EXPECT_FALSE(Logged(L"back ")) << "no end line claiming a backup";
+  ASSERT_EQ(g_health.size(), 2u);
+  EXPECT_EQ(g_health[0].first, BackupHealth::DestinationAway);
+  EXPECT_EQ(IdleLimitAfter(PassOutcome::DestinationAway, false), 60) << "tried again every minute";
+
+  AppSettings.S_DIR_DESTDATA.Set(dest_);
+  EXPECT_EQ(RunBackUpPass(RealFileSystem()), PassOutcome::Done);
+  ExpectArchived(f, "written while the disk was away");
+  EXPECT_TRUE(Logged(L"目标目录已恢复"));
+  EXPECT_EQ(g_health.back().first, BackupHealth::Ok);
+  SetBackupHealthListener(nullptr);
+}
+
+// A file whose archives failed is taken again by the next pass although it did not change.
+TEST_F(BackUpPassTest, AFileWhoseArchivesFailedIsRetriedWithoutAChange) {
+  g_health.clear();
+  SetBackupHealthListener(RecordHealth);
+  std::wstring f = Put(L"retry.txt", "needs a second try");
+  std::wstring ok = Put(L"fine.txt", "fine");
+  vqtest::FaultyFileSystem faulty;
+  faulty.refuseRenameTo.insert(L"retry.txt");
+  RunBackUpPass(faulty);
+  ASSERT_FALSE(g_health.empty());
+  EXPECT_EQ(g_health.back().first, BackupHealth::ArchivesFailed);
+  EXPECT_EQ(g_health.back().second, 1);
+  EXPECT_TRUE(Logged(L"1 个文件的存档未能写入"));
+  EXPECT_EQ(IdleLimitAfter(PassOutcome::Done, !CurrentPassMemory().retry.empty()), 600);
+
+  // Neither file is newer than the last backup now: only the retry takes one.
+  AppSettings.timeLastBk.store(platform::Now() + 100);
+  RunBackUpPass(RealFileSystem());
+  ExpectArchived(f, "needs a second try");
+  EXPECT_EQ(backFileCount.load(), 1) << "only the failed file, not the one archived already";
+  EXPECT_EQ(g_health.back().first, BackupHealth::Ok);
+  EXPECT_TRUE(CurrentPassMemory().retry.empty());
+  SetBackupHealthListener(nullptr);
+}
+
+// Deep trees: a source path of 300 characters is walked and backed up into the folder view,
+// whose path is longer still (on Windows through the long-path form). The list and history views
+// flatten the whole path into one name, which no file system stores beyond 255 characters:
+// those two keep their error lines.
+TEST_F(BackUpPassTest, ASourcePathOf300CharactersIsBackedUp) {
+  std::wstring rel;
+  while (src_.size() + rel.size() < 280) rel += std::wstring(20, L'd') + sep_;
+  std::wstring name = std::wstring(300 - src_.size() - rel.size() - 4, L'n') + L".txt";
+  std::wstring f = Put(rel + name, "deep content");
+  ASSERT_EQ(f.size(), 300u);
+  RunBackUpPass(RealFileSystem());
+  EXPECT_TRUE(Logged(L"DoBackUp[1]:" + f + L"\r\n")) << "the walk reaches it";
+  EXPECT_FALSE(Logged(L"ZipAdd 3 失败")) << WideToUtf8(Log());
+  EXPECT_TRUE(Logged(L"ZipAdd 1 失败[1024] [" + f + L"] \r\n"));
+  ArchivePaths a = Archives(f);
+  EXPECT_GT(a.folder.size(), 300u);
+  std::string entry, content;
+  ASSERT_TRUE(ReadOneEntry(a.folder, "739", &entry, &content));
+  EXPECT_EQ(content, "deep content");
+}
+
+// A read-only source: its temporary copy inherits the bit, and must still go after the pass and
+// not block the next one.
+TEST_F(BackUpPassTest, AReadOnlySourceIsBackedUpTwice) {
+  std::wstring f = Put(L"frozen.txt", "read only");
+  uint32_t a = 0;
+  ASSERT_TRUE(RealFileSystem().GetAttributes(f, &a));
+  ASSERT_TRUE(RealFileSystem().SetAttributes(f, a | platform::kAttrReadOnly));
+  for (int pass = 0; pass < 2; ++pass) {
+    ApplyResetRule(ResetKind::To1980);
+    RunBackUpPass(RealFileSystem());
+    EXPECT_FALSE(Logged(L"失败"));
+    ExpectArchived(f, "read only");
+    std::vector<platform::DirEntry> left;
+    RealFileSystem().List(AppSettings.S_DIR_TEMP.Get(), &left);
+    EXPECT_TRUE(left.empty()) << "no temporary copy left";
+  }
+  RealFileSystem().SetAttributes(f, a);
+}
+
+// A clock that never sleeps: it adds up the waits it was asked for.
+class CountingClock : public platform::Clock {
+ public:
+  UnixTime Now() override { return platform::Now(); }
+  void SleepMs(uint32_t ms) override { sleptMs += ms; }
+  uint64_t sleptMs = 0;
+};
+
+class ThrowingFileSystem : public platform::ForwardingFileSystem {
+ public:
+  ThrowingFileSystem() : ForwardingFileSystem(RealFileSystem()) {}
+  bool List(const std::wstring&, std::vector<platform::DirEntry>*) override { throw std::runtime_error("listing"); }
+};
+
+// One turn of the worker: an exception outside the per-file guard is logged and the worker goes
+// on to its idle; a skipped pass is followed by a minute's wait, not the five-hour idle.
+TEST_F(BackUpPassTest, TheWorkerOutlivesAnExceptionAndRetriesAnAwayDestinationEachMinute) {
+  Put(L"a.txt", "a");
+  ThrowingFileSystem throwing;
+  CountingClock clock;
+  EngineServices broken{throwing, clock, platform::RealDirWatchers()};
+  srcChanged.store(1);  // a change came during the pass: the idle ends at once
+  BackUpThreadStep(broken);
+  EXPECT_TRUE(Logged(L"catch BackUpThreadFun:listing\r\n"));
+
+  RealFileSystem().CreateAlways(root_ + L"unplugged")->Write("x", 1);
+  AppSettings.S_DIR_DESTDATA.Set(root_ + L"unplugged" + sep_);
+  EngineServices away{RealFileSystem(), clock, platform::RealDirWatchers()};
+  srcChanged.store(0);
+  clock.sleptMs = 0;
+  BackUpThreadStep(away);
+  EXPECT_EQ(clock.sleptMs, 61000u + 1000u) << "61 idle seconds, then the second before the pass";
+
+  clock.sleptMs = 0;
+  int counter = 0;
+  while (!IdleStep(clock, &counter, 18000)) {
+  }
+  EXPECT_EQ(clock.sleptMs, 18001000u) << "the long idle, counted without waiting";
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "backup/Monitor.h"
 #include "backup/Schedule.h"
 #include "platform/Clock.h"
+#include "platform/Paths.h"
 #include "settings/AppSettings.h"
 #include "settings/Log.h"
 #include "tests/support/SettingsGuard.h"
@@ -245,4 +246,129 @@ TEST_F(EngineLogTest, ResetsMoveTheTimeLogAndAskForAPass) {
   EXPECT_EQ(AppSettings.timeLastBk.load(), 1800000000 - 604800);
   EXPECT_EQ(srcChanged.load(), 1);
   EXPECT_EQ(Count(L"[重置最后备份时间为一周前]:make timeLastBk "), 1u);
+}
+
+// Whose leftovers a pass may remove: this computer's own (this process or a gone one) and
+// anybody's abandoned for a day; never a live writer's, never another program's file.
+TEST(WorkFilesTest, StrayWorkFiles) {
+  const UnixTime now = 1800000000, fresh = now - 60, old = now - 86401;
+  auto running = [](uint32_t pid) { return pid == 77; };
+  const std::wstring me = L"DESK-1";
+  struct Case {
+    std::wstring name, suffix;
+    UnixTime modified;
+    bool stray;
+  } cases[] = {
+      {WorkTag(me, 5) + L".part", L".part", fresh, true},          // this process (an earlier pass of it)
+      {WorkTag(me, 77) + L".part", L".part", fresh, false},        // an older process still running
+      {WorkTag(me, 78) + L".part", L".part", fresh, true},         // killed
+      {WorkTag(L"DESK-2", 5) + L".part", L".part", fresh, false},  // another computer on the share
+      {WorkTag(L"DESK-2", 5) + L".part", L".part", old, true},     // ... that gave up a day ago
+      {WorkTag(L"desk.lan", 78), L"", fresh, false},               // "desk_lan" is not us
+      {WorkTag(me, 78), L"", fresh, true},                         // a temporary folder
+      {WorkTag(me, 78) + L".part", L"", fresh, false},             // not a folder's name
+      {L"~vq.lumen.part", L".part", fresh, false},                 // an older version's, maybe running
+      {L"~vq.lumen.part", L".part", old, true},
+      {L"~vq.lumen.DESK-1.x5.part", L".part", old, false},  // no process id: not ours
+      {L"~vq.lumen.99999999999.part", L".part", old, false},
+      {L"report.docx.part", L".part", old, false},
+      {L"~vq.lumen.DESK-1.5.part.zip", L".part", old, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(IsStrayWorkFile(c.name, c.suffix, c.modified, now, me, 5, running), c.stray) << WideToUtf8(c.name);
+  EXPECT_EQ(WorkTag(L"my pc.local", 12), L"~vq.lumen.my_pc_local.12");
+  EXPECT_EQ(PartialArchivePath(L"V/").substr(0, 12), L"V/~vq.lumen.");
+}
+
+TEST_F(EngineLogTest, MonitorIgnoresHiddenPartsAndTheProgramsOwnFiles) {
+  std::wstring src = vqtest::MakeScratchDir(L"home");
+  platform::FileSystem& fs = platform::RealFileSystem();
+  const wchar_t sep = platform::PathSeparator();
+  fs.CreateDirectoryTree(src + L".cache" + sep);
+  fs.CreateDirectoryTree(src + L"hid" + sep);
+  uint32_t a = 0;
+  fs.GetAttributes(src + L"hid", &a);
+  fs.SetAttributes(src + L"hid", a | platform::kAttrHidden);
+  bool hiddenByAttribute = fs.GetAttributes(src + L"hid", &a) && (a & platform::kAttrHidden);
+  platform::DirWatcher::Change c;
+  c.action = 3;
+  for (std::wstring name : {std::wstring(L".cache") + sep + L"thumb.png.txt", std::wstring(L"hid") + sep + L"x.txt"}) {
+    c.name = name;
+    bool hidden = platform::NameIsHidden(name.substr(0, name.find(sep))) || hiddenByAttribute;
+    if (name[0] == L'h' && !hiddenByAttribute) continue;  // POSIX has no hidden attribute
+    EXPECT_EQ(MonitNotification(fs, src, c), !hidden) << WideToUtf8(name);
+  }
+  EXPECT_EQ(srcChanged.load(), 0);
+#ifndef _WIN32
+  // The settings store and lock files under a configuration folder inside the source: a save
+  // after every pass must not start the next pass.
+  vqtest::PointConfigAt(src);
+  c.name = L"config/vq.lumen/vq.lumen.store";
+  EXPECT_FALSE(MonitNotification(fs, src, c));
+  c.name = L"config/other-program.conf";
+  EXPECT_TRUE(MonitNotification(fs, src, c));
+#endif
+  c.name = L"work" + std::wstring(1, sep) + L"report.txt";
+  srcChanged.store(0);
+  EXPECT_TRUE(MonitNotification(fs, src, c));
+}
+
+// A test's watchers: each wait gives the next scripted result.
+class ScriptedWatchers : public platform::DirWatchers {
+ public:
+  std::vector<platform::DirWatcher::Result> script;
+  size_t at = 0;
+  int opened = 0;
+  std::unique_ptr<platform::DirWatcher> Open(const std::wstring&) override {
+    struct W : platform::DirWatcher {
+      ScriptedWatchers* owner;
+      Result Wait(std::vector<Change>* out) override {
+        out->clear();
+        Result r = owner->at < owner->script.size() ? owner->script[owner->at++] : Result::Failed;
+        if (r == Result::Changes) out->push_back({1, L"new.txt"});
+        return r;
+      }
+    };
+    ++opened;
+    auto w = std::make_unique<W>();
+    w->owner = this;
+    return w;
+  }
+};
+
+class RecordingClock : public platform::Clock {
+ public:
+  UnixTime Now() override { return 0; }
+  void SleepMs(uint32_t ms) override { sleeps.push_back(ms); }
+  std::vector<uint32_t> sleeps;
+};
+
+// Waits that fail at once every time: the monitor backs off 2 s doubling to a minute, logs one
+// line and asks for one pass per outage; a wait that returns ends the outage.
+TEST_F(EngineLogTest, AFailingWatchBacksOffAndIsToldOncePerOutage) {
+  using R = platform::DirWatcher::Result;
+  ScriptedWatchers watchers;
+  watchers.script = {R::Failed, R::Failed, R::Failed,  R::Failed, R::Failed,
+                     R::Failed, R::Failed, R::Changes, R::Failed, R::Overflow};
+  RecordingClock clock;
+  EngineServices services{platform::RealFileSystem(), clock, watchers};
+  AppSettings.S_DIR_SRCDATA.Set(dir_);
+  MonitorLoop loop;
+  int flags = 0;
+  for (int i = 0; i < 7; ++i) {
+    MonitorStep(services, &loop);
+    flags += srcChanged.exchange(0);
+  }
+  EXPECT_EQ(clock.sleeps, (std::vector<uint32_t>{2000, 4000, 8000, 16000, 32000, 60000, 60000}));
+  EXPECT_EQ(flags, 1) << "one pass for the outage, not one every few seconds";
+  EXPECT_EQ(Count(L"Monit 监控中断"), 1u);
+  MonitorStep(services, &loop);  // a change: the watch works again
+  EXPECT_EQ(srcChanged.exchange(0), 1);
+  EXPECT_EQ(loop.backoffMs, 0u);
+  MonitorStep(services, &loop);  // a new outage starts over at 2 s with a line of its own
+  EXPECT_EQ(clock.sleeps.back(), 2000u);
+  EXPECT_EQ(Count(L"Monit 监控中断"), 2u);
+  MonitorStep(services, &loop);
+  EXPECT_EQ(srcChanged.load(), 1) << "lost changes after an overflow ask for a pass";
+  EXPECT_EQ(watchers.opened, 9) << "the first open and one after each failed wait";
 }

@@ -8,6 +8,7 @@
 #include "common/Text.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
+#include "platform/LongPath.h"
 #include "platform/Paths.h"
 #include "tests/support/TestSupport.h"
 
@@ -136,3 +137,78 @@ TEST(FileSystemSeam, WatcherSeesNewFilesAlsoInNewSubdirectories) {
   EXPECT_TRUE(has(rel + L"late.txt")) << "a file saved later in the new directory";
 #endif
 }
+
+// The long-path form the Windows seam gives every path: drives and shares get their prefixes,
+// and what the system would otherwise have tidied ("/", ".", "..", doubled separators) is tidied
+// first, because behind the prefix it is taken literally.
+TEST(LongPath, FormsOfDrivesSharesAndWhatStaysAsItIs) {
+  struct Case {
+    const wchar_t *in, *out;
+  } cases[] = {
+      {L"C:\\data\\a.txt", L"\\\\?\\C:\\data\\a.txt"},
+      {L"d:/vq.l/mList/", L"\\\\?\\d:\\vq.l\\mList\\"},
+      {L"C:\\", L"\\\\?\\C:\\"},
+      {L"C:\\a\\\\b\\.\\c\\..\\d.txt", L"\\\\?\\C:\\a\\b\\d.txt"},
+      {L"C:\\..\\x", L"\\\\?\\C:\\x"},
+      {L"\\\\server\\share\\dir\\f.zip", L"\\\\?\\UNC\\server\\share\\dir\\f.zip"},
+      {L"\\\\server\\share\\", L"\\\\?\\UNC\\server\\share\\"},
+      {L"//nas/backup/vq.l/", L"\\\\?\\UNC\\nas\\backup\\vq.l\\"},
+      {L"\\\\?\\C:\\already", L"\\\\?\\C:\\already"},
+      {L"\\\\.\\pipe\\x", L"\\\\.\\pipe\\x"},
+      {L"relative\\name.txt", L"relative\\name.txt"},
+      {L"\\\\\\bad", L"\\\\\\bad"},
+      {L"", L""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(LongPathForm(c.in), c.out) << WideToUtf8(c.in);
+}
+
+// Closing reports its result once; a second close and a flush after it are harmless.
+TEST(FileSystemSeam, FlushAndCloseOfAWrittenFile) {
+  std::wstring dir = vqtest::MakeScratchDir(L"close");
+  auto w = RealFileSystem().CreateAlways(dir + L"f.bin");
+  ASSERT_TRUE(w);
+  ASSERT_EQ(w->Write("abc", 3), 3u);
+  EXPECT_TRUE(w->Flush());
+  EXPECT_TRUE(w->Close());
+  EXPECT_TRUE(w->Close());
+  EXPECT_TRUE(w->Flush());
+  w.reset();
+  EXPECT_EQ(vqtest::ReadAll(dir + L"f.bin"), "abc");
+  // The move into place flushes the folder too; it still replaces the target in one step.
+  Put(dir + L"g.bin", "new");
+  EXPECT_TRUE(RealFileSystem().Rename(dir + L"g.bin", dir + L"f.bin"));
+  EXPECT_EQ(vqtest::ReadAll(dir + L"f.bin"), "new");
+}
+
+#ifndef _WIN32
+// Events lost in a queue overflow may include the creation of a directory; the watcher watches
+// the tree again, so a file saved later in that directory is still seen.
+TEST(FileSystemSeam, AfterAnOverflowNewDirectoriesAreWatched) {
+  std::string limit;
+  ASSERT_TRUE(ReadWholeFile(L"/proc/sys/fs/inotify/max_queued_events", &limit));
+  const int maxEvents = std::atoi(limit.c_str());
+  if (maxEvents <= 0 || maxEvents > 200000) GTEST_SKIP() << "queue limit " << maxEvents;
+  std::wstring dir = vqtest::MakeScratchDir(L"overflow");
+  auto w = DirWatcher::Open(dir);
+  ASSERT_TRUE(w);
+  // Each new empty file makes at least two events (creation, close after write).
+  for (int i = 0; i < maxEvents / 2 + 100; ++i) Put(dir + L"f" + std::to_wstring(i) + L".txt", "");
+  ASSERT_TRUE(RealFileSystem().CreateDirectoryTree(dir + L"made-while-lost/"));
+  std::vector<DirWatcher::Change> changes;
+  // The events before the overflow come first, a buffer at a time.
+  bool overflow = false;
+  for (int i = 0; i < maxEvents && !overflow; ++i) overflow = w->Wait(&changes) == DirWatcher::Result::Overflow;
+  ASSERT_TRUE(overflow);
+  Put(dir + L"made-while-lost/late.txt", "x");
+  Put(dir + L"wake.txt", "x");  // seen in any case, so a missed file cannot block the wait
+  bool seen = false, woken = false;
+  for (int i = 0; i < 5 && !woken; ++i) {
+    if (w->Wait(&changes) != DirWatcher::Result::Changes) continue;
+    for (const auto& c : changes) {
+      seen = seen || c.name == L"made-while-lost/late.txt";
+      woken = woken || c.name == L"wake.txt";
+    }
+  }
+  EXPECT_TRUE(seen);
+}
+#endif

@@ -18,6 +18,15 @@ class FaultyWriteStream : public FileStream {
   }
   bool SeekSet(uint64_t offset) override { return inner_->SeekSet(offset); }
   bool Info(FileInfo* out) override { return inner_->Info(out); }
+  bool Flush() override {
+    fs_.flushes++;
+    bool ok = inner_->Flush();
+    return ok && !fs_.failFlush.load();
+  }
+  bool Close() override {
+    bool ok = inner_->Close();
+    return ok && !fs_.failClose.load();
+  }
 
  private:
   std::unique_ptr<FileStream> inner_;
@@ -37,6 +46,8 @@ class FaultyReadStream : public FileStream {
   size_t Write(const void* buf, size_t n) override { return inner_->Write(buf, n); }
   bool SeekSet(uint64_t offset) override { return inner_->SeekSet(offset); }
   bool Info(FileInfo* out) override { return inner_->Info(out); }
+  bool Flush() override { return inner_->Flush(); }
+  bool Close() override { return inner_->Close(); }
 
  private:
   std::unique_ptr<FileStream> inner_;

@@ -24,6 +24,8 @@ class FaultyFileSystem : public vq::platform::ForwardingFileSystem {
   std::atomic<int64_t> diskBytesLeft{-1};
   // The n-th write (1 = the next) through any created stream fails outright; 0: never.
   std::atomic<int> failNthWrite{0};
+  // Flushes / closes of created streams fail (a delayed write that fails on a share).
+  std::atomic<bool> failFlush{false}, failClose{false};
   // Reads of sources whose path contains this text fail after the first readOkBytes bytes.
   std::wstring failReadsOf;
   int64_t readOkBytes = 0;
@@ -45,7 +47,7 @@ class FaultyFileSystem : public vq::platform::ForwardingFileSystem {
   std::function<void(const std::wstring&)> beforeLookup;
 
   // Counters, so tests can say what happened.
-  std::atomic<int> renames{0}, creates{0}, copies{0};
+  std::atomic<int> renames{0}, creates{0}, copies{0}, flushes{0};
 
   std::unique_ptr<vq::platform::FileStream> OpenRead(const std::wstring& p) override;
   std::unique_ptr<vq::platform::FileStream> CreateAlways(const std::wstring& p) override;
