@@ -12,7 +12,9 @@
 
 namespace vq {
 
-void StartScheduleThread() { platform::StartThread(ScheduleThreadFun, 1048576); }
+void StartScheduleThread() {
+  platform::StartThread([] { ScheduleThreadFun(RealEngineServices()); }, 1048576);
+}
 // The threads receive the real services here; nothing below fetches them itself.
 bool StartDirMonitThread() {
   return platform::StartThread([] { DirMonitThreadFun(RealEngineServices()); });

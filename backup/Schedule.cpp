@@ -95,11 +95,15 @@ int ScheduleCheck() {
   return fired;
 }
 
-void ScheduleThreadFun() {
-  for (;;) {
-    platform::SleepMs(1200);
-    ScheduleCheck();
-  }
+int ScheduleThreadStep(const EngineServices& services) {
+  services.clock.SleepMs(1200);
+  return ScheduleCheck();
 }
+
+void ScheduleThreadFun(const EngineServices& services) {
+  for (;;) ScheduleThreadStep(services);
+}
+
+void ScheduleThreadFun() { ScheduleThreadFun(RealEngineServices()); }
 
 }  // namespace vq

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "backup/Services.h"
 #include "common/Calendar.h"
 
 namespace vq {
@@ -40,6 +41,9 @@ void ApplyResetRule(ResetKind kind);
 // many fired.
 int ScheduleCheck();
 // The schedule thread: a check every 1.2 seconds; never returns.
+// One turn of the schedule thread: a 1.2 s wait on the given clock, then one check.
+int ScheduleThreadStep(const EngineServices& services);
+void ScheduleThreadFun(const EngineServices& services);
 void ScheduleThreadFun();
 
 }  // namespace vq

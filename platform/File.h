@@ -24,6 +24,8 @@ enum FileAttr : uint32_t {
   kAttrReparsePoint = 0x400,
 };
 
+class FileStream;
+
 struct FileInfo {
   uint32_t attributes = 0;
   uint64_t size = 0;
@@ -32,9 +34,12 @@ struct FileInfo {
   UnixTime created = 0;  // POSIX: birth time when the file system reports it, else last change
 };
 
+// A thin owner of one stream of the file-system seam (platform/FileSystem.h), for the layers
+// that keep a file open for long (the log, the settings store): one read and one write loop
+// and one last error per platform.
 class File {
  public:
-  File() = default;
+  File();
   ~File();
   File(const File&) = delete;
   File& operator=(const File&) = delete;
@@ -55,7 +60,7 @@ class File {
 
   // Returns the bytes read (0 at the end or on failure).
   size_t Read(void* buf, size_t n);
-  // Returns the bytes written (0 on failure). One platform write call.
+  // Returns the bytes written (fewer than n when the write failed or the disk is full).
   size_t Write(const void* buf, size_t n);
   bool SeekSet(uint64_t offset);
   bool SeekEnd();
@@ -65,11 +70,8 @@ class File {
   static int LastError();
 
  private:
-#ifdef _WIN32
-  void* h_ = nullptr;
-#else
-  int fd_ = -1;
-#endif
+  explicit File(std::unique_ptr<FileStream> s);
+  std::unique_ptr<FileStream> s_;
 };
 
 // Whole-file helpers for small files (settings store, tests).

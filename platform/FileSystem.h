@@ -25,6 +25,7 @@ class FileStream {
   // Bytes written (fewer than n, or 0, when the write failed or the disk is full).
   virtual size_t Write(const void* buf, size_t n) = 0;
   virtual bool SeekSet(uint64_t offset) = 0;
+  virtual bool SeekEnd() { return false; }
   virtual bool Info(FileInfo* out) = 0;
   // Pushes what was written down to the disk (FlushFileBuffers / fsync). A file that is to
   // replace a good one is flushed first: after a power cut the rename may survive while data
@@ -82,6 +83,8 @@ class FileSystem {
 
 // The platform's own file system (one object for the life of the process).
 FileSystem& RealFileSystem();
+// The stream behind File::OpenAppendExclusive (see there); its errors go to RealFileSystem().
+std::unique_ptr<FileStream> OpenAppendExclusiveStream(const std::wstring& path, bool* created);
 
 // A decorator base: forwards every call to an inner file system. Tests derive from it and
 // override only what they break.

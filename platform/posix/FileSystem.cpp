@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,7 +92,8 @@ class PosixStream : public FileStream {
     return done;
   }
 
-  bool SeekSet(uint64_t offset) override { return lseek(fd_, off_t(offset), SEEK_SET) >= 0; }
+  bool SeekSet(uint64_t offset) override { return lseek(fd_, off_t(offset), SEEK_SET) >= 0 || Fail(); }
+  bool SeekEnd() override { return lseek(fd_, 0, SEEK_END) >= 0 || Fail(); }
 
   bool Info(FileInfo* out) override {
     struct stat st;
@@ -321,6 +323,31 @@ class PosixFileSystem : public FileSystem {
 };
 
 }  // namespace
+
+std::unique_ptr<FileStream> OpenAppendExclusiveStream(const std::wstring& path, bool* created) {
+  std::string n = Native(path);
+  bool made = false;
+  int fd = ::open(n.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    fd = ::open(n.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0)
+      made = true;
+    else if (errno == EEXIST)
+      fd = ::open(n.c_str(), O_WRONLY | O_CLOEXEC);
+  }
+  if (fd < 0) {
+    Fail();
+    return nullptr;
+  }
+  // Stands in for "no sharing": a second writer that plays by the same rule is refused.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    Fail();
+    ::close(fd);
+    return nullptr;
+  }
+  if (created) *created = made;
+  return std::make_unique<PosixStream>(fd);
+}
 
 FileSystem& RealFileSystem() {
   // Never destroyed: worker threads may still use it while the process ends.

@@ -76,6 +76,12 @@ class Win32Stream : public FileStream {
     return SetFilePointerEx(h_, li, nullptr, FILE_BEGIN) != 0 || Fail();
   }
 
+  bool SeekEnd() override {
+    LARGE_INTEGER li;
+    li.QuadPart = 0;
+    return SetFilePointerEx(h_, li, nullptr, FILE_END) != 0 || Fail();
+  }
+
   bool Info(FileInfo* out) override {
     BY_HANDLE_FILE_INFORMATION bi;
     if (!GetFileInformationByHandle(h_, &bi)) return Fail();
@@ -211,6 +217,28 @@ class Win32FileSystem : public FileSystem {
 };
 
 }  // namespace
+
+std::unique_ptr<FileStream> OpenAppendExclusiveStream(const std::wstring& path, bool* created) {
+  const std::wstring p = LongPathForm(path);
+  auto open = [&](DWORD disposition) {
+    return CreateFileW(p.c_str(), GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  HANDLE h = open(OPEN_EXISTING);
+  bool made = false;
+  if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+    h = open(CREATE_NEW);
+    if (h != INVALID_HANDLE_VALUE)
+      made = true;
+    else if (GetLastError() == ERROR_FILE_EXISTS)
+      h = open(OPEN_EXISTING);
+  }
+  if (h == INVALID_HANDLE_VALUE) {
+    Fail();
+    return nullptr;
+  }
+  if (created) *created = made;
+  return std::make_unique<Win32Stream>(h);
+}
 
 FileSystem& RealFileSystem() {
   // Never destroyed: worker threads may still use it while the process ends.

@@ -372,3 +372,18 @@ TEST_F(EngineLogTest, AFailingWatchBacksOffAndIsToldOncePerOutage) {
   EXPECT_EQ(srcChanged.load(), 1) << "lost changes after an overflow ask for a pass";
   EXPECT_EQ(watchers.opened, 9) << "the first open and one after each failed wait";
 }
+
+// The schedule thread's turn waits on the clock it is given: one check per 1.2 s, no real wait.
+TEST_F(EngineLogTest, ScheduleTurnWaitsOnTheGivenClock) {
+  const UnixTime now = 1800000000;
+  for (auto* t : {&AppSettings.timeLastBkDayly, &AppSettings.timeLastBkWeekly, &AppSettings.timeLastBkMonthly,
+                  &AppSettings.timeLastBkYearly})
+    t->store(now);
+  platform::SetNowForTest(now + 86401);
+  RecordingClock clock;
+  ScriptedWatchers watchers;
+  EngineServices services{platform::RealFileSystem(), clock, watchers};
+  EXPECT_EQ(ScheduleThreadStep(services), 1);
+  EXPECT_EQ(ScheduleThreadStep(services), 0);
+  EXPECT_EQ(clock.sleeps, (std::vector<uint32_t>{1200, 1200}));
+}
