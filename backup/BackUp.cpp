@@ -372,6 +372,12 @@ PassOutcome RunBackUpPass(platform::FileSystem& fs) {
   }
   if (memory.destinationAway) WriteLog(L"目标目录已恢复,继续备份 [%s]\r\n", dest);
   memory.destinationAway = false;
+  // The views are made at start-up; a disk that comes back empty (or a view the user deleted)
+  // would otherwise fail every archive of that view until the next start.
+  for (const SharedText* view : {&AppSettings.S_DIR_ST_LIST, &AppSettings.S_DIR_ST_HIST, &AppSettings.S_DIR_ST_DIR}) {
+    const std::wstring dir = view->Get();
+    if (!dir.empty() && !fs.IsDirectory(dir)) fs.CreateDirectoryTree(dir);
+  }
   if (debug) WriteLog(L"DO S_DIR_SRCDATA back...\r\n");
   RemoveStrayWorkFiles(fs, start);
   PassRetries retries;

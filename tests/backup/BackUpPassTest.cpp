@@ -392,9 +392,12 @@ TEST_F(BackUpPassTest, ASourceHeldOpenWithoutSharingKeepsItsOldArchives) {
 #endif
 }
 
-TEST_F(BackUpPassTest, AMissingViewFailsThatViewOnlyAndAStrayPartialIsRemoved) {
+TEST_F(BackUpPassTest, ABrokenViewFailsThatViewOnlyAndAStrayPartialIsRemoved) {
   std::wstring f = Put(L"n.txt", "note");
-  vqtest::RemoveTree(AppSettings.S_DIR_ST_HIST.Get());
+  // A plain file where the history view should be: the view can be neither found nor made.
+  std::wstring hist = AppSettings.S_DIR_ST_HIST.Get();
+  vqtest::RemoveTree(hist);
+  RealFileSystem().CreateAlways(hist.substr(0, hist.size() - 1))->Write("x", 1);
   // A partial archive left by a killed process.
   std::wstring stray = PartialArchivePath(AppSettings.S_DIR_ST_LIST.Get());
   RealFileSystem().CreateAlways(stray)->Write("PK", 2);
@@ -406,6 +409,16 @@ TEST_F(BackUpPassTest, AMissingViewFailsThatViewOnlyAndAStrayPartialIsRemoved) {
   EXPECT_TRUE(RealFileSystem().Exists(a.list));
   EXPECT_TRUE(RealFileSystem().Exists(a.folder));
   EXPECT_FALSE(RealFileSystem().Exists(stray));
+}
+
+// A destination disk replaced by an empty one, or a view deleted by hand: the pass makes the views
+// again instead of failing their archives until the next start.
+TEST_F(BackUpPassTest, MissingViewsAreMadeAgainByThePass) {
+  std::wstring f = Put(L"v.txt", "views");
+  vqtest::RemoveTree(AppSettings.S_DIR_DESTDATA.Get());
+  RunBackUpPass(RealFileSystem());
+  EXPECT_FALSE(Logged(L"失败"));
+  ExpectArchived(f, "views");
 }
 
 TEST_F(BackUpPassTest, CleaningEmptiesOnlyTheHistoryView) {

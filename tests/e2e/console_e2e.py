@@ -184,5 +184,26 @@ check("hidden-739x" not in tty_shown(), "the password never appears on the termi
 check(echo_on(), "the terminal's echo is on after the end")
 os.close(slave)
 
+# ---- a destination that is away is told once on the terminal, and so is its return; the good
+# passes in between say nothing
+root, home, prog, env, log_path = setup("vq-console-away-")
+with open(os.path.join(home, "vq.l"), "w") as f:
+    f.write("a file where the destination folder should be")
+os.makedirs(os.path.join(home, "Documents"))
+away = Running(prog, env)
+away.wait_shown("[vq.l] 备份失败:无法访问目的目录,恢复后会自动继续", 20)
+os.remove(os.path.join(home, "vq.l"))
+away.type("reset-day")  # starts a pass now instead of after the minute's retry
+away.wait_shown("[vq.l] 备份已恢复正常", 20)
+with open(os.path.join(home, "Documents", "after.txt"), "w") as f:
+    f.write("saved after the destination came back")
+after = os.path.join(home, "Documents", "after.txt")
+wait_for(lambda: os.path.exists(os.path.join(home, "vq.l", "mList", after.replace("/", ".") + ".zip")), 20,
+         "a good pass after the return")
+check(away.shown().count("[vq.l] ") == 2, "one line for the outage and one for its end, none for good passes")
+check(read_log(log_path)[1].count("目标目录无法访问") == 1, "the outage is logged once")
+away.type("exit")
+away.p.wait(timeout=10)
+
 finish()
 print("all console checks passed")
