@@ -171,7 +171,7 @@ try:
         print("kill %2d: %3d archives checked, %s" % (k + 1, n, "while writing" if writing else
                                                      ("after the pass" if passes_ended() > ended else "before writing")))
     print("%d of %d kills came while a file was being written" % (kills_in_pass, KILLS))
-    check(kills_in_pass >= max(1, KILLS // 5), "at least a fifth of the kills fall while archives are written")
+    check(kills_in_pass >= max(1, KILLS // 10), "at least a tenth of the kills fall while archives are written")
 
     # The next whole pass (with one more change, so it has work and an end line): the newest
     # versions everywhere, and nothing of the killed runs left.

@@ -1,0 +1,169 @@
+#!/usr/bin/env python3
+"""Crash campaign for the Windows program under wine (run inside xvfb-run), with fewer kills than
+the native one: changes some files before every start, kills the program at a random moment of
+its pass, and checks that every archive in the three views opens with the password and holds a
+version its source had; after a last whole pass no partial archive or temporary folder is left.
+
+Usage: crash_wine.py EXE WINE_RUN BUILD VQPOST [KILLS] [SEED]"""
+import glob, hashlib, os, random, shutil, signal, subprocess, sys, time, zipfile
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import vqtest  # noqa: E402
+from vqtest import check, finish, read_log, wait_for  # noqa: E402
+
+EXE, WINE_RUN, BUILD, VQPOST = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4]
+KILLS = int(sys.argv[5]) if len(sys.argv) > 5 else 5
+SEED = int(sys.argv[6]) if len(sys.argv) > 6 else int(time.time())
+PREFIX_DIR = os.path.join(BUILD, "wineprefix")
+env = dict(os.environ, WINEPREFIX=PREFIX_DIR, WINEDEBUG="-all", LANG="zh_CN.UTF-8", LC_ALL="zh_CN.UTF-8")
+KEY = r"HKCU\software\vq.lumen\vq.l\set"
+SEVEN_ZIP = shutil.which("7z")
+rng = random.Random(SEED)
+print("seed", SEED)
+
+
+def wine(*args, timeout=120):
+    r = subprocess.run(["wine"] + list(args), env=env, capture_output=True, timeout=timeout)
+    return r.returncode, r.stdout.decode("utf-8", errors="replace")
+
+
+def win_path(p):
+    return "Z:" + p.replace("/", "\\") + "\\"
+
+
+subprocess.run([WINE_RUN, os.path.join(os.environ.get("WINDIR", ""), "none.exe")], env=env, capture_output=True)
+work = vqtest.scratch("vq-crash-wine-")
+src = os.path.join(work, "src")
+dest = os.path.join(work, "dest")
+os.makedirs(src)
+wine("reg", "delete", r"HKCU\software\vq.lumen", "/f")
+past = str(int(time.time()) - 3600)
+for name, value in [("S_DIR_SRCDATA", win_path(src)), ("S_DIR_DESTDATA", win_path(dest)), ("S_ZIP_PSW", "739"),
+                    ("timeLastBk", past), ("timeLastBkDayly", past), ("timeLastBkWeekly", past),
+                    ("timeLastBkMonthly", past), ("timeLastBkYearly", past)]:
+    wine("reg", "add", KEY, "/v", name, "/t", "REG_SZ", "/d", value, "/f")
+exe = os.path.join(work, "vq.lumen.exe")
+shutil.copy(EXE, exe)
+log_path = os.path.join(work, "vq.lumen.log.txt")
+VIEWS = [os.path.join(dest, v) for v in ("mList", "mHistory", "mScDir")]
+TEMPS = [d for d in glob.glob(os.path.join(PREFIX_DIR, "drive_c", "users", "*", "Temp")) +
+         glob.glob(os.path.join(PREFIX_DIR, "drive_c", "users", "*", "AppData", "Local", "Temp"))]
+
+small = [os.path.join(src, "note%02d.txt" % i) for i in range(6)]
+large = [os.path.join(src, "large%d.txt" % i) for i in range(2)]
+versions, newest = {}, {}
+
+
+def write(path, big):
+    head = ("%s %f\n" % (os.path.basename(path), rng.random())).encode()
+    data = head + os.urandom(rng.randint(3 << 20, 6 << 20)) + head * 10000 if big else head * rng.randint(1, 2000)
+    with open(path, "wb") as f:
+        f.write(data)
+    name = os.path.basename(path)
+    versions.setdefault(name, set()).add(hashlib.sha256(data).digest())
+    newest[name] = hashlib.sha256(data).digest()
+
+
+def archives():
+    return [os.path.join(d, n) for view in VIEWS for d, _, files in os.walk(view) for n in files if n.endswith(".zip")]
+
+
+def leftovers():
+    found = [os.path.join(d, n) for view in VIEWS for d, _, files in os.walk(view) for n in files
+             if not n.endswith(".zip")]
+    for t in TEMPS:
+        found += [os.path.join(t, n) for n in os.listdir(t) if n.startswith("~vq.lumen.")]
+    return found
+
+
+verified = {}
+
+
+def check_archives(when, want_newest=False):
+    for z in archives():
+        st = os.stat(z)
+        key = (st.st_size, st.st_mtime_ns)
+        try:
+            with zipfile.ZipFile(z) as zf:
+                names = zf.namelist()
+                check(len(names) == 1, "%s: %s holds one entry (got %r)" % (when, z, names))
+                if len(names) != 1:
+                    continue
+                if verified.get(z, (None,))[0] == key:
+                    digest = verified[z][1]
+                else:
+                    if SEVEN_ZIP:
+                        r = subprocess.run([SEVEN_ZIP, "x", "-so", "-p739", z], stdout=subprocess.PIPE,
+                                           stderr=subprocess.DEVNULL)
+                        check(r.returncode == 0, "%s: 7z extracts %s" % (when, z))
+                        data = r.stdout
+                    else:
+                        data = zf.read(names[0], pwd=b"739")
+                    digest = hashlib.sha256(data).digest()
+                    verified[z] = (key, digest)
+                check(digest in versions.get(names[0], ()), "%s: %s matches a version of its source" % (when, z))
+                if want_newest and os.sep + "mHistory" + os.sep not in z:
+                    check(digest == newest[names[0]], "%s: %s holds the newest version" % (when, z))
+        except Exception as e:  # noqa: BLE001
+            check(False, "%s: %s opens with the password: %s" % (when, z, e))
+
+
+def count(text):
+    return read_log(log_path)[1].count(text)
+
+
+def start():
+    return subprocess.Popen([WINE_RUN, exe], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def kill_program():
+    # The Windows process of this run, found by the scratch folder only this test uses.
+    r = subprocess.run(["pgrep", "-f", os.path.basename(work)], stdout=subprocess.PIPE, text=True)
+    for pid in r.stdout.split():
+        if int(pid) != os.getpid():
+            try:
+                os.kill(int(pid), signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+
+
+for p in small:
+    write(p, False)
+for p in large:
+    write(p, True)
+proc = None
+try:
+    killed_writing = 0
+    for k in range(KILLS):
+        if k:
+            for p in rng.sample(small, 2) + rng.sample(large, 1):
+                write(p, p in large)
+        begun = count("DoBackUp[1]:")
+        proc = start()
+        wait_for(lambda: count("DoBackUp[1]:") > begun, 120, "the pass of run %d" % (k + 1), step=0.02)
+        time.sleep(rng.uniform(0, 0.5))
+        killed_writing += bool(leftovers())
+        kill_program()
+        proc.wait()
+        time.sleep(0.5)
+        check_archives("kill %d" % (k + 1))
+        print("kill %d: %d archives checked" % (k + 1, len(archives())))
+    print("%d of %d kills came while work files existed" % (killed_writing, KILLS))
+
+    write(small[0], False)
+    ended = count("back ")
+    proc = start()
+    wait_for(lambda: count("back ") > ended, 120, "the pass after the last kill")
+    time.sleep(1)
+    check(leftovers() == [], "no partial or temporary file after the next pass: %r" % leftovers())
+    check_archives("after the next pass", want_newest=True)
+    subprocess.run([WINE_RUN, VQPOST, "command", "32772"], env=env, capture_output=True, timeout=60)
+    try:
+        proc.wait(timeout=60)
+    except subprocess.TimeoutExpired:
+        check(False, "the exit command ends the program")
+finally:
+    subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
+    if proc is not None and proc.poll() is None:
+        proc.kill()
+    wine("reg", "delete", r"HKCU\software\vq.lumen", "/f")
+finish()
