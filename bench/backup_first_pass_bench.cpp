@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "BackupBenchTree.h"
 #include "backup/BackUp.h"
 #include "backup/EngineState.h"
 #include "backup/WorkDirs.h"
@@ -36,27 +37,14 @@
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
+using vqbench::Configure;
+using vqbench::Dir;
+using vqbench::MixedTree;
+using vqbench::Write;
+
 namespace {
 
 double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
-
-std::wstring Dir(const fs::path& p) { return vq::Utf8ToWide(p.string()) + L"/"; }
-
-void Configure(const fs::path& root, const fs::path& src) {
-  fs::path dest = root / "dest";
-  vq::AppSettings.S_DIR_SRCDATA.Set(Dir(src));
-  vq::AppSettings.S_DIR_DESTDATA.Set(Dir(dest));
-  vq::AppSettings.S_ZIP_PSW.Set(L"739");
-  vq::AppSettings.fFilterSr.Set(vq::kDefaultFilter);
-  vq::AppSettings.maxFSize.store(32);
-  vq::AppSettings.logFileName.Set(L"vq.lumen.log.txt");
-  vq::WorkDirs d = vq::ComputeWorkDirs(Dir(dest), Dir(root / "tmp"), L'/');
-  vq::AppSettings.S_DIR_TEMP.Set(d.temp);
-  vq::AppSettings.S_DIR_ST_LIST.Set(d.list);
-  vq::AppSettings.S_DIR_ST_HIST.Set(d.history);
-  vq::AppSettings.S_DIR_ST_DIR.Set(d.folder);
-  vq::CreateWorkDirs();
-}
 
 enum Op { kCopy, kOpenRead, kRead, kCreate, kWrite, kRename, kRemove, kLook, kOther, kOps };
 const char* const kOpNames[kOps] = {"copy (temporary copy of the source)",

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "BackupBenchTree.h"
 #include "backup/BackUp.h"
 #include "backup/EngineState.h"
 #include "backup/Restore.h"
@@ -31,39 +32,14 @@
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
+using vqbench::Configure;
+using vqbench::Dir;
+using vqbench::MixedTree;
+using vqbench::Write;
+
 namespace {
 
 double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
-
-void Write(const fs::path& p, const std::string& data) {
-  fs::create_directories(p.parent_path());
-  std::ofstream f(p, std::ios::binary | std::ios::trunc);
-  f.write(data.data(), std::streamsize(data.size()));
-}
-
-std::wstring Dir(const fs::path& p) { return vq::Utf8ToWide(p.string()) + L"/"; }
-
-// The tree of bench/backup_pass_bench.cpp, made the same way: source text, compressible logs,
-// random (incompressible) blobs, small and large, in nested folders.
-std::vector<std::string> MixedTree(const fs::path& src) {
-  std::mt19937 g(5);
-  std::vector<std::string> contents;
-  std::string words[] = {"int ", "return ", "value", "(x)", ";\n", "{\n", "}\n", "// note\n", "backup ", "archive "};
-  for (int i = 0; i < 120; ++i) {
-    std::string data;
-    size_t size = (i % 10 == 0) ? (2u << 20) : (i % 3 == 0 ? 200000 : 20000);
-    if (i % 4 == 3) {
-      data.resize(size);
-      for (auto& c : data) c = char(g());
-    } else {
-      while (data.size() < size) data += words[g() % 10];
-    }
-    Write(src / ("d" + std::to_string(i % 8)) / ("sub" + std::to_string(i % 3)) / ("f" + std::to_string(i) + ".txt"),
-          data);
-    contents.push_back(std::move(data));
-  }
-  return contents;
-}
 
 // Raw inflate of one stream into a reused buffer; false when zlib objects.
 bool Inflate(const std::string& in, std::vector<unsigned char>* out) {
@@ -92,19 +68,7 @@ int main(int argc, char** argv) {
 
   fs::path src = root / "mixed";
   std::vector<std::string> contents = MixedTree(src);
-  fs::path dest = root / "dest";
-  vq::AppSettings.S_DIR_SRCDATA.Set(Dir(src));
-  vq::AppSettings.S_DIR_DESTDATA.Set(Dir(dest));
-  vq::AppSettings.S_ZIP_PSW.Set(L"739");
-  vq::AppSettings.fFilterSr.Set(vq::kDefaultFilter);
-  vq::AppSettings.maxFSize.store(32);
-  vq::AppSettings.logFileName.Set(L"vq.lumen.log.txt");
-  vq::WorkDirs d = vq::ComputeWorkDirs(Dir(dest), Dir(root / "tmp"), L'/');
-  vq::AppSettings.S_DIR_TEMP.Set(d.temp);
-  vq::AppSettings.S_DIR_ST_LIST.Set(d.list);
-  vq::AppSettings.S_DIR_ST_HIST.Set(d.history);
-  vq::AppSettings.S_DIR_ST_DIR.Set(d.folder);
-  vq::CreateWorkDirs();
+  const vq::WorkDirs d = Configure(root, src);
   vq::AppSettings.timeLastBk.store(0);
   vq::RunBackUpPass(vq::platform::RealFileSystem());
 
