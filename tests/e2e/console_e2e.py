@@ -3,7 +3,7 @@
 keeps the defaults without asking; every menu command typed by name; the settings as a text
 dialog with its checks, its result lines and the restart after a directory change; and a
 configuration directory that cannot be written does not stop the program."""
-import os, pty, shutil, signal, subprocess, sys, termios, threading, time
+import os, pty, signal, subprocess, sys, termios, threading, time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import vqtest  # noqa: E402
 from vqtest import check, finish, read_log, wait_for  # noqa: E402
@@ -37,17 +37,7 @@ class Running:
 
 
 def setup(name):
-    root = vqtest.scratch(name)
-    home = os.path.join(root, "home")
-    bindir = os.path.join(root, "bin")
-    for d in (home, bindir, os.path.join(root, "tmp"), os.path.join(root, "run")):
-        os.makedirs(d)
-    prog = os.path.join(bindir, "vq.lumen")
-    shutil.copy(PROGRAM, prog)
-    env = dict(os.environ, HOME=home, TMPDIR=os.path.join(root, "tmp"), XDG_RUNTIME_DIR=os.path.join(root, "run"),
-               LANG="C.UTF-8")
-    env.pop("XDG_CONFIG_HOME", None)
-    return root, home, prog, env, os.path.join(bindir, "vq.lumen.log.txt")
+    return vqtest.program_world(name, PROGRAM)
 
 
 # ---- the first run from a pipe keeps the defaults and runs on

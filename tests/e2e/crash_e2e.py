@@ -19,18 +19,8 @@ SEVEN_ZIP = shutil.which("7z")
 rng = random.Random(SEED)
 print("seed", SEED)
 
-root = vqtest.scratch("vq-crash-e2e-")
-home = os.path.join(root, "home")
-bindir = os.path.join(root, "bin")
-tmp = os.path.join(root, "tmp")
-for d in (home, bindir, tmp, os.path.join(root, "run")):
-    os.makedirs(d)
-prog = os.path.join(bindir, "vq.lumen")
-shutil.copy(PROGRAM, prog)
-env = dict(os.environ, HOME=home, TMPDIR=tmp, XDG_RUNTIME_DIR=os.path.join(root, "run"), LANG="C.UTF-8")
-env.pop("XDG_CONFIG_HOME", None)
-env.pop("XDG_DOCUMENTS_DIR", None)
-log_path = os.path.join(bindir, "vq.lumen.log.txt")
+root, home, prog, env, log_path = vqtest.program_world("vq-crash-e2e-", PROGRAM)
+tmp = env["TMPDIR"]
 src = os.path.join(home, "Documents")
 dest = os.path.join(home, "vq.l")
 VIEWS = [os.path.join(dest, v) for v in ("mList", "mHistory", "mScDir")]

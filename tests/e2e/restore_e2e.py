@@ -10,18 +10,7 @@ from vqtest import check, finish, read_log, wait_for  # noqa: E402
 PROGRAM, VQUNZIP = sys.argv[1], sys.argv[2]
 PASSWORD = "739"
 
-root = vqtest.scratch("vq-restore-e2e-")
-home = os.path.join(root, "home")
-bindir = os.path.join(root, "bin")
-for d in (home, bindir, os.path.join(root, "tmp"), os.path.join(root, "run")):
-    os.makedirs(d)
-prog = os.path.join(bindir, "vq.lumen")
-shutil.copy(PROGRAM, prog)
-env = dict(os.environ, HOME=home, TMPDIR=os.path.join(root, "tmp"), XDG_RUNTIME_DIR=os.path.join(root, "run"),
-           LANG="C.UTF-8")
-env.pop("XDG_CONFIG_HOME", None)
-env.pop("XDG_DOCUMENTS_DIR", None)
-log_path = os.path.join(bindir, "vq.lumen.log.txt")
+root, home, prog, env, log_path = vqtest.program_world("vq-restore-e2e-", PROGRAM)
 src = os.path.join(home, "Documents")
 dest = os.path.join(home, "vq.l")
 out_dir = os.path.join(root, "out")

@@ -74,3 +74,21 @@ def refused_password(zpath, candidates=("wrong", "wrong-1", "wrong-2", "wrong-3"
             except Exception:  # noqa: BLE001 - passed the check, failed later: not what we want
                 continue
     raise AssertionError("no refused password among %r" % (candidates,))
+
+
+def program_world(prefix, program):
+    """A scratch world for runs of the POSIX program: a home, temporary and runtime folders of its
+    own, and a copy of the program (its log is written beside it). Returns root, home, the copy,
+    the environment and the log's path."""
+    root = scratch(prefix)
+    home = os.path.join(root, "home")
+    bindir = os.path.join(root, "bin")
+    for d in (home, bindir, os.path.join(root, "tmp"), os.path.join(root, "run")):
+        os.makedirs(d)
+    prog = os.path.join(bindir, "vq.lumen")
+    shutil.copy(program, prog)
+    env = dict(os.environ, HOME=home, TMPDIR=os.path.join(root, "tmp"), XDG_RUNTIME_DIR=os.path.join(root, "run"),
+               LANG="C.UTF-8")
+    env.pop("XDG_CONFIG_HOME", None)
+    env.pop("XDG_DOCUMENTS_DIR", None)
+    return root, home, prog, env, os.path.join(bindir, "vq.lumen.log.txt")
