@@ -48,6 +48,7 @@ int main(int argc, char** argv) {
   fs::path root = parent / ("vq-backup-bench-" + std::to_string(std::random_device{}()));
   fs::create_directories(root);
   setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);  // the pass saves the settings here
+  setenv("XDG_RUNTIME_DIR", root.c_str(), 1);               // and takes its store lock here
   vq::SetLogDirectoryForTest(Dir(root));
   vq::platform::FileSystem& fsys = vq::platform::RealFileSystem();
 

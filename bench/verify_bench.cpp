@@ -64,6 +64,7 @@ int main(int argc, char** argv) {
   fs::path root = parent / ("vq-verify-bench-" + std::to_string(std::random_device{}()));
   fs::create_directories(root);
   setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", root.c_str(), 1);  // and takes its store lock here
   vq::SetLogDirectoryForTest(Dir(root));
 
   fs::path src = root / "mixed";
