@@ -1,10 +1,13 @@
 #include "backup/BackUp.h"
 
+#include <deque>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "backup/EngineState.h"
+#include "backup/OrderedWork.h"
 #include "backup/Restore.h"
 #include "backup/Schedule.h"
 #include "backup/WorkDirs.h"
@@ -249,95 +252,156 @@ struct PassRetries {
   std::set<std::wstring> earlier, failed;
 };
 
-// Returns false when the file was selected and at least one of its archives could not be written.
-bool DoBackUpWith(platform::FileSystem& fs, const std::wstring& path, const platform::DirEntry& entry,
-                  SelectionSettings& settings, PassRetries* retries) {
-  // One fresh look serves the existence test and the size and time tests.
-  platform::DirEntry fresh;
-  if (!fs.Stat(path, &fresh)) {
-    WriteLog(L"[%d]不存在或者名字乱码%s\r\n", fs.LastError(), path);
+void LogAllFailed(uint32_t code, const std::wstring& path) {
+  WriteLog(L"ZipAdd 1 失败[%lu] [%s] \r\n", static_cast<unsigned long>(code), path);
+  WriteLog(L"ZipAdd 2 失败[%lu] [%s] \r\n", static_cast<unsigned long>(code), path);
+  WriteLog(L"ZipAdd 3 失败[%lu] [%s]  \r\n", static_cast<unsigned long>(code), path);
+}
+
+// One selected file on its way to its three archives. The copy and the compression (with the
+// CRC) are its first half and may run beside other files'; the archives, their renames and
+// every log line of the file are its second half, done in walk order, so the log reads as if
+// each file were done before the next began.
+class FileJob : public OrderedWork::Job {
+ public:
+  FileJob(platform::FileSystem& fs, std::wstring path, std::wstring name, PassRetries* retries)
+      : fs_(fs), path_(std::move(path)), name_(std::move(name)), retries_(retries) {}
+
+  // The archive paths need the local time of the last write, which may not exist: then the file
+  // is logged as taken and the exception's line follows, as when it is thrown in the walk.
+  bool Plan(const std::wstring& tempDir, UnixTime modified) {
+    CalendarTime local;
+    if (!platform::ToLocalCalendar(modified, &local)) return planFailed_ = true, false;
+    dirs_ = WorkDirs{OwnTempDir(tempDir), AppSettings.S_DIR_ST_LIST.Get(), AppSettings.S_DIR_ST_HIST.Get(),
+                     AppSettings.S_DIR_ST_DIR.Get()};
+    a_ = ArchivePathsFor(dirs_, path_, name_, local, platform::RootLength());
+    password_ = platform::WideToAnsi(AppSettings.S_ZIP_PSW.Get());
+    fs_.CreateDirectoryTree(dirs_.temp);
     return true;
   }
+
+  void Prepare() override {
+    if (planFailed_) return;
+    if (!CopyToTemp(fs_, path_, a_.tempCopy)) {
+      // Without a copy there is nothing to archive; an archive without the entry must not
+      // replace a good one, so none is written in this pass.
+      RemoveTempCopy(fs_, a_.tempCopy);
+      code_ = zip::kZipCouldNotOpen;
+      return;
+    }
+    // The three archives hold the same deflated data: compress once, write three times. The
+    // data is in memory or in the spill file now, so the copy can go at once.
+    zip::ZipPrepared* raw = nullptr;
+    code_ = zip::ZipPrepare(name_, a_.tempCopy, a_.tempCopy + L".z", &raw, fs_);
+    prepared_.reset(raw);
+    RemoveTempCopy(fs_, a_.tempCopy);
+  }
+
+  void Finish() override {
+    WriteLog(L"DoBackUp[%d]:%s\r\n", 1, path_);
+    if (planFailed_ || prepareThrew) {
+      WriteLog(L"catch DoBackUp:...\r\n");
+      return;
+    }
+    // Every add would fail alike when there is no copy or no compressed data; no archive is
+    // written.
+    bool ok = code_ == zip::kZipSuccess;
+    if (!ok) {
+      LogAllFailed(code_, path_);
+    } else {
+      uint32_t r = WriteArchive(fs_, a_.list, PartialArchivePath(dirs_.list), prepared_.get(), password_);
+      if (r) WriteLog(L"ZipAdd 1 失败[%lu] [%s] \r\n", static_cast<unsigned long>(r), path_);
+      ok = ok && !r;
+
+      r = WriteArchive(fs_, a_.history, PartialArchivePath(dirs_.history), prepared_.get(), password_);
+      if (r) WriteLog(L"ZipAdd 2 失败[%lu] [%s] \r\n", static_cast<unsigned long>(r), path_);
+      ok = ok && !r;
+
+      std::wstring folderBase = a_.folder.substr(0, a_.folder.size() - 4);  // without ".zip"
+      fs_.CreateDirectoryTree(folderBase.substr(0, folderBase.size() - name_.size()));
+      r = WriteArchive(fs_, a_.folder, PartialArchivePath(dirs_.folder), prepared_.get(), password_);
+      if (r) WriteLog(L"ZipAdd 3 失败[%lu] [%s]  \r\n", static_cast<unsigned long>(r), path_);
+      ok = ok && !r;
+    }
+    prepared_.reset();  // removes the spill file
+    if (!ok && retries_) retries_->failed.insert(path_);
+  }
+
+  // Two files of one name share the temporary copy's and the spill file's names.
+  bool ConflictsWith(const Job& other) const override {
+    const auto& o = static_cast<const FileJob&>(other);
+    return !planFailed_ && !o.planFailed_ && o.a_.tempCopy == a_.tempCopy;
+  }
+
+ private:
+  platform::FileSystem& fs_;
+  const std::wstring path_, name_;
+  PassRetries* const retries_;
+  bool planFailed_ = false;
+  WorkDirs dirs_;
+  ArchivePaths a_;
+  std::string password_;
+  uint32_t code_ = zip::kZipSuccess;
+  std::unique_ptr<zip::ZipPrepared, void (*)(zip::ZipPrepared*)> prepared_{nullptr, zip::ZipPreparedFree};
+};
+
+// Offers one listed file: when it is selected, its job is handed to the work. With listed, the
+// entry carries the listing's size and time and they decide first: in most passes almost no
+// file is newer, and a second look at every file would cost as much as the walk itself. A file
+// they select is looked at again, because it may have changed or gone since.
+void OfferFile(platform::FileSystem& fs, const std::wstring& path, const platform::DirEntry& entry,
+               SelectionSettings& settings, PassRetries* retries, bool listed, OrderedWork& work) {
   const SelectionInput& in = settings.base;
   // timeLastBk is read now, per file: a reset during a pass applies to the files not yet visited.
   // A file that failed last time is taken again without waiting for its next change.
   UnixTime since = AppSettings.timeLastBk.load();
   if (retries && !retries->earlier.empty() && retries->earlier.count(path)) since = 0;
+  if (listed &&
+      Decide(in, path, entry.name, entry.size, entry.modified, since, settings.filterLower) != Selection::Selected)
+    return;
+  // One fresh look serves the existence test and the size and time tests.
+  platform::DirEntry fresh;
+  if (!fs.Stat(path, &fresh)) {
+    const int error = fs.LastError();
+    work.FinishAll();  // the lines of the files before come first
+    WriteLog(L"[%d]不存在或者名字乱码%s\r\n", error, path);
+    return;
+  }
   if (Decide(in, path, entry.name, fresh.size, fresh.modified, since, settings.filterLower) != Selection::Selected)
-    return true;
+    return;
 
   backFileCount.fetch_add(1);
-  WriteLog(L"DoBackUp[%d]:%s\r\n", 1, path);
-
-  CalendarTime local;
-  if (!platform::ToLocalCalendar(fresh.modified, &local)) throw std::runtime_error("last-write time out of range");
-  WorkDirs dirs{OwnTempDir(in.tempDir), AppSettings.S_DIR_ST_LIST.Get(), AppSettings.S_DIR_ST_HIST.Get(),
-                AppSettings.S_DIR_ST_DIR.Get()};
-  ArchivePaths a = ArchivePathsFor(dirs, path, entry.name, local, platform::RootLength());
-
-  fs.CreateDirectoryTree(dirs.temp);
-  if (!CopyToTemp(fs, path, a.tempCopy)) {
-    // Without a copy there is nothing to archive; an archive without the entry must not replace
-    // a good one, so none is written in this pass.
-    RemoveTempCopy(fs, a.tempCopy);
-    WriteLog(L"ZipAdd 1 失败[%lu] [%s] \r\n", static_cast<unsigned long>(zip::kZipCouldNotOpen), path);
-    WriteLog(L"ZipAdd 2 失败[%lu] [%s] \r\n", static_cast<unsigned long>(zip::kZipCouldNotOpen), path);
-    WriteLog(L"ZipAdd 3 失败[%lu] [%s]  \r\n", static_cast<unsigned long>(zip::kZipCouldNotOpen), path);
-    return false;
-  }
-  const std::string password = platform::WideToAnsi(AppSettings.S_ZIP_PSW.Get());
-
-  // The three archives hold the same deflated data: compress once, write three times.
-  zip::ZipPrepared* raw = nullptr;
-  uint32_t r = zip::ZipPrepare(entry.name, a.tempCopy, a.tempCopy + L".z", &raw, fs);
-  std::unique_ptr<zip::ZipPrepared, void (*)(zip::ZipPrepared*)> prepared(raw, zip::ZipPreparedFree);
-  if (r) {
-    // Every add would fail alike; no archive is written.
-    RemoveTempCopy(fs, a.tempCopy);
-    WriteLog(L"ZipAdd 1 失败[%lu] [%s] \r\n", static_cast<unsigned long>(r), path);
-    WriteLog(L"ZipAdd 2 失败[%lu] [%s] \r\n", static_cast<unsigned long>(r), path);
-    WriteLog(L"ZipAdd 3 失败[%lu] [%s]  \r\n", static_cast<unsigned long>(r), path);
-    return false;
-  }
-
-  bool ok = true;
-  r = WriteArchive(fs, a.list, PartialArchivePath(dirs.list), prepared.get(), password);
-  if (r) WriteLog(L"ZipAdd 1 失败[%lu] [%s] \r\n", static_cast<unsigned long>(r), path);
-  ok = ok && !r;
-
-  r = WriteArchive(fs, a.history, PartialArchivePath(dirs.history), prepared.get(), password);
-  if (r) WriteLog(L"ZipAdd 2 失败[%lu] [%s] \r\n", static_cast<unsigned long>(r), path);
-  ok = ok && !r;
-
-  std::wstring folderBase = a.folder.substr(0, a.folder.size() - 4);  // without ".zip"
-  fs.CreateDirectoryTree(folderBase.substr(0, folderBase.size() - entry.name.size()));
-  r = WriteArchive(fs, a.folder, PartialArchivePath(dirs.folder), prepared.get(), password);
-  if (r) WriteLog(L"ZipAdd 3 失败[%lu] [%s]  \r\n", static_cast<unsigned long>(r), path);
-  ok = ok && !r;
-
-  prepared.reset();
-  RemoveTempCopy(fs, a.tempCopy);
-  return ok;
+  auto job = std::make_unique<FileJob>(fs, path, entry.name, retries);
+  job->Plan(in.tempDir, fresh.modified);
+  work.Add(std::move(job));
 }
 
+// One listing per depth of the walk, kept from folder to folder so their names keep their storage
+// (a deque: growing it for a deeper folder leaves the listings of the folders above in place).
+using ListingPool = std::deque<std::vector<platform::DirEntry>>;
+
 // The walk of one directory within a pass.
-void WalkDir(platform::FileSystem& fs, const std::wstring& dir, int depth, PassRetries* retries) {
+void WalkDir(platform::FileSystem& fs, const std::wstring& dir, int depth, PassRetries* retries, ListingPool& pool,
+             OrderedWork& work) {
   std::wstring root = dir;
   if (root.empty() || !platform::IsSeparator(root.back())) root += platform::PathSeparator();
   if (IsRecycleBinPattern(root + L"*.*")) return;
-  std::vector<platform::DirEntry> entries;
-  if (!fs.List(root, &entries)) return;
+  if (pool.size() <= size_t(depth)) pool.resize(size_t(depth) + 1);
+  std::vector<platform::DirEntry>& entries = pool[size_t(depth)];
+  if (!fs.ListWithTimes(root, &entries)) return;
   SelectionSettings settings = SelectionSettings::Current();
+  std::wstring full = root;
   for (const platform::DirEntry& e : entries) {
     if (WalkSkips(e)) continue;
-    std::wstring full = root + e.name;
+    full.replace(root.size(), std::wstring::npos, e.name);
     if (e.attributes & platform::kAttrDirectory) {
-      WalkDir(fs, full, depth + 1, retries);
+      WalkDir(fs, full, depth + 1, retries, pool, work);
       continue;
     }
     try {
-      if (!DoBackUpWith(fs, full, e, settings, retries) && retries) retries->failed.insert(full);
+      OfferFile(fs, full, e, settings, retries, true, work);
     } catch (...) {
+      work.FinishAll();
       WriteLog(L"catch DoBackUp:...\r\n");
     }
   }
@@ -347,12 +411,24 @@ void WalkDir(platform::FileSystem& fs, const std::wstring& dir, int depth, PassR
 
 void DoBackUp(platform::FileSystem& fs, const std::wstring& path, const platform::DirEntry& entry) {
   SelectionSettings settings = SelectionSettings::Current();
-  DoBackUpWith(fs, path, entry, settings, nullptr);
+  OrderedWork alone(0, 1);
+  OfferFile(fs, path, entry, settings, nullptr, false, alone);
 }
 
-void BackUpDir(platform::FileSystem& fs, const std::wstring& dir, int depth) { WalkDir(fs, dir, depth, nullptr); }
+void BackUpDir(platform::FileSystem& fs, const std::wstring& dir, int depth, unsigned compressors) {
+  ListingPool pool;
+  OrderedWork work(compressors, compressors + 8);
+  WalkDir(fs, dir, depth, nullptr, pool, work);
+  work.FinishAll();
+}
 
-PassOutcome RunBackUpPass(platform::FileSystem& fs) {
+unsigned DefaultCompressors() {
+  // Two files compress at once where there are two cores: a first pass over a large tree takes
+  // about half the time, and the tray program still leaves the rest of a bigger machine alone.
+  return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+}
+
+PassOutcome RunBackUpPass(platform::FileSystem& fs, unsigned compressors) {
   backFileCount.store(0);
   const UnixTime start = platform::Now();
   const bool debug = AppSettings.vqDebug.load() != 0;
@@ -382,7 +458,14 @@ PassOutcome RunBackUpPass(platform::FileSystem& fs) {
   RemoveStrayWorkFiles(fs, start);
   PassRetries retries;
   retries.earlier.swap(memory.retry);
-  WalkDir(fs, AppSettings.S_DIR_SRCDATA.Get(), 0, &retries);
+  {
+    // At most two files past the ones compressing wait for their archives: each may hold up to
+    // the writer's memory bound of compressed data.
+    ListingPool pool;
+    OrderedWork work(compressors, compressors + 8);
+    WalkDir(fs, AppSettings.S_DIR_SRCDATA.Get(), 0, &retries, pool, work);
+    work.FinishAll();
+  }
   // This process's temporary folder goes when it is empty, so nothing is left between passes.
   std::wstring temp = AppSettings.S_DIR_TEMP.Get();
   if (!temp.empty()) fs.RemoveDir(OwnTempDir(temp));

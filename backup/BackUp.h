@@ -91,13 +91,16 @@ bool DestinationReachable(platform::FileSystem& fs, const std::wstring& destDir)
 void RemoveStrayWorkFiles(platform::FileSystem& fs, UnixTime now);
 
 // The walk of one directory (depth 0 for the top call), offering every file to DoBackUp.
-void BackUpDir(platform::FileSystem& fs, const std::wstring& dir, int depth);
+// compressors: files compressed at once, on helper threads (0: one at a time on the caller's).
+void BackUpDir(platform::FileSystem& fs, const std::wstring& dir, int depth, unsigned compressors = 0);
+// The compressors of the worker's passes.
+unsigned DefaultCompressors();
 // Selects one listed file and writes its three archives.
 void DoBackUp(platform::FileSystem& fs, const std::wstring& path, const platform::DirEntry& entry);
 // One whole pass: the walk of the source, then the end-of-pass rule (timeLastBk, srcChanged,
 // SaveSettings) and its log line. Skipped, with one log line per outage, while the destination
 // is away.
-PassOutcome RunBackUpPass(platform::FileSystem& fs);
+PassOutcome RunBackUpPass(platform::FileSystem& fs, unsigned compressors = DefaultCompressors());
 // One idle second: true when the idle is over (a pass is wanted or limit + 1 seconds went by).
 bool IdleStep(platform::Clock& clock, int* counter, int limit);
 bool IdleStep(int* counter);

@@ -106,6 +106,9 @@ class TimedFileSystem : public vq::platform::ForwardingFileSystem {
   bool List(const std::wstring& d, std::vector<vq::platform::DirEntry>* out) override {
     return Timed(t_, kLook, [&] { return inner_.List(d, out); });
   }
+  bool ListWithTimes(const std::wstring& d, std::vector<vq::platform::DirEntry>* out) override {
+    return Timed(t_, kLook, [&] { return inner_.ListWithTimes(d, out); });
+  }
   bool Stat(const std::wstring& p, vq::platform::DirEntry* out) override {
     return Timed(t_, kLook, [&] { return inner_.Stat(p, out); });
   }

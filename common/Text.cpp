@@ -17,6 +17,13 @@ void AppendCodePoint(std::wstring& out, uint32_t cp) {
 
 std::wstring Utf8ToWide(std::string_view in) {
   std::wstring out;
+  Utf8ToWideInto(in, &out);
+  return out;
+}
+
+void Utf8ToWideInto(std::string_view in, std::wstring* into) {
+  std::wstring& out = *into;
+  out.clear();
   out.reserve(in.size());
   size_t i = 0;
   const size_t n = in.size();
@@ -64,7 +71,6 @@ std::wstring Utf8ToWide(std::string_view in) {
     AppendCodePoint(out, cp);
     i = j;
   }
-  return out;
 }
 
 namespace {

@@ -14,6 +14,8 @@ void AppendCodePoint(std::wstring& out, uint32_t cp);
 
 // Malformed UTF-8 sequences become U+FFFD each; never reads past the input.
 std::wstring Utf8ToWide(std::string_view in);
+// The same into a string that keeps its storage: the walk converts every name it lists.
+void Utf8ToWideInto(std::string_view in, std::wstring* out);
 // Unpaired surrogates become U+FFFD.
 std::string WideToUtf8(std::wstring_view in);
 

@@ -145,50 +145,68 @@ class PosixFileSystem : public FileSystem {
     return std::make_unique<PosixStream>(fd);
   }
 
-  bool List(const std::wstring& dir, std::vector<DirEntry>* out) override {
-    out->clear();
+  bool List(const std::wstring& dir, std::vector<DirEntry>* out) override { return ListDir(dir, out, false); }
+  bool ListWithTimes(const std::wstring& dir, std::vector<DirEntry>* out) override { return ListDir(dir, out, true); }
+
+  // The entries are filled in place: a walk that lists folder after folder into the same vector
+  // keeps the names' storage and allocates nothing per file once it is warm.
+  static bool ListDir(const std::wstring& dir, std::vector<DirEntry>* out, bool times) {
     std::string d = Native(dir);
     DIR* h = opendir(d.empty() ? "." : d.c_str());
-    if (!h) return Fail();
+    if (!h) {
+      out->clear();
+      return Fail();
+    }
     int dfd = dirfd(h);
+    size_t n = 0;
     for (;;) {
       errno = 0;
       struct dirent* e = readdir(h);
       if (!e) break;
-      std::string name = e->d_name;
-      if (name == "." || name == "..") continue;
-      DirEntry de;
-      de.name = Utf8ToWide(name);
-      // The walk needs only the kind and the name; the engine looks a file up again before it
-      // uses its size or time, so the common case costs no stat here.
+      const char* name = e->d_name;
+      if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+      const bool hidden = name[0] == '.';
+      uint32_t attributes = 0;
+      uint64_t size = 0;
+      UnixTime modified = 0;
+      struct stat st;
       if (e->d_type == DT_DIR) {
-        de.attributes = kAttrDirectory | (HiddenName(name) ? uint32_t(kAttrHidden) : 0u);
+        attributes = kAttrDirectory | (hidden ? uint32_t(kAttrHidden) : 0u);
+      } else if (e->d_type == DT_REG && !times) {
+        attributes = kAttrArchive | (hidden ? uint32_t(kAttrHidden) : 0u);
       } else if (e->d_type == DT_REG) {
-        de.attributes = kAttrArchive | (HiddenName(name) ? uint32_t(kAttrHidden) : 0u);
+        if (fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone
+        attributes = AttributesOf(st, hidden);
+        size = uint64_t(st.st_size);
+        modified = st.st_mtime;
       } else {
         // Unknown kinds and links: a link is listed with its target's kind and the reparse bit,
         // as Windows lists a junction, so the walk may follow it while cleaning never does.
-        struct stat st;
         bool link = e->d_type == DT_LNK;
         if (e->d_type == DT_UNKNOWN) {
-          if (fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+          if (fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
           link = S_ISLNK(st.st_mode);
         }
-        if (fstatat(dfd, e->d_name, &st, 0) != 0) {
+        if (fstatat(dfd, name, &st, 0) != 0) {
           if (!link) continue;  // gone
           // A dangling link is still an entry that cleaning must be able to remove.
-          de.attributes = kAttrArchive | kAttrReparsePoint | (HiddenName(name) ? uint32_t(kAttrHidden) : 0u);
-          out->push_back(std::move(de));
-          continue;
+          attributes = kAttrArchive | kAttrReparsePoint | (hidden ? uint32_t(kAttrHidden) : 0u);
+        } else {
+          if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
+          attributes = AttributesOf(st, hidden) | (link ? uint32_t(kAttrReparsePoint) : 0u);
+          size = uint64_t(st.st_size);
+          modified = st.st_mtime;
         }
-        if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
-        de.attributes = AttributesOf(st, HiddenName(name)) | (link ? uint32_t(kAttrReparsePoint) : 0u);
-        de.size = uint64_t(st.st_size);
-        de.modified = st.st_mtime;
       }
-      out->push_back(std::move(de));
+      if (n == out->size()) out->emplace_back();
+      DirEntry& de = (*out)[n++];
+      Utf8ToWideInto(name, &de.name);
+      de.attributes = attributes;
+      de.size = size;
+      de.modified = modified;
     }
     closedir(h);
+    out->resize(n);
     return true;
   }
 

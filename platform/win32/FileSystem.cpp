@@ -144,6 +144,8 @@ class Win32FileSystem : public FileSystem {
     return true;
   }
 
+  bool ListWithTimes(const std::wstring& dir, std::vector<DirEntry>* out) override { return List(dir, out); }
+
   bool Stat(const std::wstring& path, DirEntry* out) override {
     WIN32_FIND_DATAW fd;
     HANDLE h = FindFirstFileW(LongPathForm(path).c_str(), &fd);

@@ -32,6 +32,7 @@
 #include "tests/zip/TestInflate.h"
 #include "zip/Crc32.h"
 #include "zip/ZipCipher.h"
+#include "zip/ZipWriter.h"
 
 using namespace vq;
 using platform::RealFileSystem;
@@ -290,6 +291,61 @@ TEST_F(BackUpPassTest, AFileThatVanishesIsReportedAndTheWalkGoesOn) {
   EXPECT_NE(log.rfind(L"[", at), std::wstring::npos);
   EXPECT_FALSE(RealFileSystem().Exists(Archives(stays).list + L"x"));
   ExpectArchived(stays, "here");
+}
+
+// Files compress side by side, yet the log reads line for line as when each file is done before
+// the next: same-named files (one temporary name), a spilled large file, a copy that fails and a
+// file that vanishes, each in its place.
+TEST_F(BackUpPassTest, CompressingSideBySideLogsAndArchivesAsOneAtATime) {
+  std::vector<std::pair<std::wstring, std::string>> files;
+  for (int i = 0; i < 24; ++i) {
+    std::wstring dir = L"d" + std::to_wstring(i % 5) + sep_;
+    std::string data = std::string(size_t(i) * 9000 + 1, char('a' + i)) + std::to_string(i);
+    files.emplace_back(Put(dir + (i % 6 == 0 ? L"same.txt" : L"f" + std::to_wstring(i) + L".txt"), data), data);
+  }
+  std::wstring held = Put(L"held.txt", "cannot be copied");
+  std::wstring gone = Put(L"gone.txt", "vanishes");
+  zip::ZipSetPreparedMemoryForTest(50000);  // the larger files spill to disk
+  vqtest::FaultyFileSystem fs;
+  fs.refuseCopyTo.insert(L"held.txt.temp");
+  fs.beforeLookup = [&](const std::wstring& p) {
+    if (p == gone) RealFileSystem().RemoveFile(gone);
+  };
+  auto passLog = [&](unsigned compressors) {
+    ApplyResetRule(ResetKind::To1980);
+    Put(L"gone.txt", "vanishes");
+    const size_t from = Log().size();
+    RunBackUpPass(fs, compressors);
+    std::wstring log = Log().substr(from);
+    return log.substr(0, log.find(L"back "));  // the end line carries the time
+  };
+  const std::wstring alone = passLog(0);
+  const std::wstring sideBySide = passLog(2);
+  zip::ZipSetPreparedMemoryForTest(0);
+  EXPECT_EQ(WideToUtf8(sideBySide), WideToUtf8(alone));
+  EXPECT_NE(alone.find(L"ZipAdd 3 失败[512] [" + held + L"]  \r\n"), std::wstring::npos);
+  EXPECT_NE(alone.find(L"不存在或者名字乱码" + gone), std::wstring::npos);
+  for (const auto& f : files) ExpectArchived(f.first, f.second);
+  EXPECT_TRUE(Snapshot(AppSettings.S_DIR_TEMP.Get()).empty()) << "no copy or spill file is left";
+}
+
+// A pass that finds nothing newer decides by the listing alone: no file of the source is looked
+// up again, opened or copied (the second look would double the cost of every pass).
+TEST_F(BackUpPassTest, APassThatSelectsNothingLooksAtNoFileAgain) {
+  for (int i = 0; i < 20; ++i) Put(L"d" + std::to_wstring(i % 3) + sep_ + L"n" + std::to_wstring(i) + L".txt", "x");
+  vqtest::FaultyFileSystem fs;
+  std::atomic<int> looks{0};
+  fs.beforeLookup = [&](const std::wstring& p) {
+    if (p.rfind(src_, 0) == 0) ++looks;
+  };
+  RunBackUpPass(fs);
+  EXPECT_EQ(looks.load(), 20) << "one fresh look per selected file";
+  looks = 0;
+  AppSettings.timeLastBk.store(platform::Now() + 100);
+  RunBackUpPass(fs);
+  EXPECT_EQ(backFileCount.load(), 0);
+  EXPECT_EQ(looks.load(), 0);
+  EXPECT_EQ(fs.copies.load(), 20);
 }
 
 // Every failure of one archive keeps the archive of the earlier backup whole and leaves no

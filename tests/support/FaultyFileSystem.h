@@ -34,7 +34,13 @@ class FaultyFileSystem : public vq::platform::ForwardingFileSystem {
   // Listings leave out entries whose name contains this text (a file not there yet).
   std::wstring hideFromList;
   bool List(const std::wstring& d, std::vector<vq::platform::DirEntry>* out) override {
-    if (!inner_.List(d, out)) return false;
+    return Hide(inner_.List(d, out), out);
+  }
+  bool ListWithTimes(const std::wstring& d, std::vector<vq::platform::DirEntry>* out) override {
+    return Hide(inner_.ListWithTimes(d, out), out);
+  }
+  bool Hide(bool listed, std::vector<vq::platform::DirEntry>* out) {
+    if (!listed) return false;
     if (!hideFromList.empty())
       out->erase(std::remove_if(
                      out->begin(), out->end(),

@@ -1,0 +1,84 @@
+#include "backup/OrderedWork.h"
+
+namespace vq {
+
+namespace {
+void PrepareGuarded(OrderedWork::Job& job) {
+  try {
+    job.Prepare();
+  } catch (...) {
+    job.prepareThrew = true;
+  }
+}
+}  // namespace
+
+OrderedWork::OrderedWork(unsigned helpers, size_t window) : helpers_(helpers), window_(window < 1 ? 1 : window) {}
+
+OrderedWork::~OrderedWork() {
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    stopping_ = true;
+    waiting_.clear();
+  }
+  wanted_.notify_all();
+  for (std::thread& t : threads_) t.join();
+}
+
+void OrderedWork::Add(std::unique_ptr<Job> job) {
+  if (helpers_ == 0) {
+    PrepareGuarded(*job);
+    job->Finish();
+    return;
+  }
+  for (;;) {
+    bool conflict = false;
+    for (const auto& j : unfinished_) conflict = conflict || job->ConflictsWith(*j);
+    if (!conflict && unfinished_.size() < window_) break;
+    FinishOldest();
+  }
+  if (threads_.empty())
+    for (unsigned i = 0; i < helpers_; ++i) threads_.emplace_back([this] { HelperLoop(); });
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    waiting_.push_back(job.get());
+    unfinished_.push_back(std::move(job));
+  }
+  wanted_.notify_one();
+}
+
+void OrderedWork::FinishAll() {
+  while (!unfinished_.empty()) FinishOldest();
+}
+
+void OrderedWork::FinishOldest() {
+  std::unique_ptr<Job> job;
+  {
+    std::unique_lock<std::mutex> g(lock_);
+    Job* oldest = unfinished_.front().get();
+    prepared_.wait(g, [oldest] { return oldest->prepared_; });
+    job = std::move(unfinished_.front());
+    unfinished_.pop_front();
+  }
+  job->Finish();
+}
+
+void OrderedWork::HelperLoop() {
+  for (;;) {
+    Job* job;
+    {
+      std::unique_lock<std::mutex> g(lock_);
+      wanted_.wait(g, [this] { return stopping_ || !waiting_.empty(); });
+      if (stopping_) return;
+      job = waiting_.front();
+      waiting_.pop_front();
+    }
+    PrepareGuarded(*job);
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      job->prepared_ = true;
+    }
+    prepared_.notify_all();
+  }
+}
+
+}  // namespace vq
