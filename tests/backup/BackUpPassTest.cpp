@@ -316,8 +316,14 @@ TEST_F(BackUpPassTest, CompressingSideBySideLogsAndArchivesAsOneAtATime) {
     Put(L"gone.txt", "vanishes");
     const size_t from = Log().size();
     RunBackUpPass(fs, compressors);
-    std::wstring log = Log().substr(from);
-    return log.substr(0, log.find(L"back "));  // the end line carries the time
+    std::wstring log = Log().substr(from), lines;
+    // Without the time each line starts with, and without the end line, which carries one.
+    for (size_t at = 0; at < log.size() && log.find(L"]:back ", at) != log.find(L"]:", at);) {
+      size_t start = log.find(L"]:", at) + 2, end = log.find(L"\r\n", start) + 2;
+      lines += log.substr(start, end - start);
+      at = end;
+    }
+    return lines;
   };
   const std::wstring alone = passLog(0);
   const std::wstring sideBySide = passLog(2);
