@@ -376,6 +376,12 @@ void OfferFile(platform::FileSystem& fs, const std::wstring& path, const platfor
   work.Add(std::move(job));
 }
 
+// How many files may be taken and not yet written. A large file ahead holds the ones behind it
+// until it is compressed; with room for eight more the other compressor keeps busy meanwhile
+// (with room for two, a pass over mixed sizes ran a quarter slower). Each may hold up to the
+// writer's memory bound of compressed data (4 MiB), so a pass holds 40 MiB at the very worst.
+size_t InFlight(unsigned compressors) { return compressors + 8; }
+
 // One listing per depth of the walk, kept from folder to folder so their names keep their storage
 // (a deque: growing it for a deeper folder leaves the listings of the folders above in place).
 using ListingPool = std::deque<std::vector<platform::DirEntry>>;
@@ -417,7 +423,7 @@ void DoBackUp(platform::FileSystem& fs, const std::wstring& path, const platform
 
 void BackUpDir(platform::FileSystem& fs, const std::wstring& dir, int depth, unsigned compressors) {
   ListingPool pool;
-  OrderedWork work(compressors, compressors + 8);
+  OrderedWork work(compressors, InFlight(compressors));
   WalkDir(fs, dir, depth, nullptr, pool, work);
   work.FinishAll();
 }
@@ -459,10 +465,8 @@ PassOutcome RunBackUpPass(platform::FileSystem& fs, unsigned compressors) {
   PassRetries retries;
   retries.earlier.swap(memory.retry);
   {
-    // At most two files past the ones compressing wait for their archives: each may hold up to
-    // the writer's memory bound of compressed data.
     ListingPool pool;
-    OrderedWork work(compressors, compressors + 8);
+    OrderedWork work(compressors, InFlight(compressors));
     WalkDir(fs, AppSettings.S_DIR_SRCDATA.Get(), 0, &retries, pool, work);
     work.FinishAll();
   }
