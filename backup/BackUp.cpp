@@ -378,7 +378,7 @@ void OfferFile(platform::FileSystem& fs, const std::wstring& path, const platfor
 
 // How many files may be taken and not yet written. A large file ahead holds the ones behind it
 // until it is compressed; with room for eight more the other compressor keeps busy meanwhile
-// (with room for two, a pass over mixed sizes ran a quarter slower). Each may hold up to the
+// (with room for two, a pass over mixed sizes ran about a fifth slower). Each may hold up to the
 // writer's memory bound of compressed data (4 MiB), so a pass holds 40 MiB at the very worst.
 size_t InFlight(unsigned compressors) { return compressors + 8; }
 
