@@ -224,9 +224,9 @@ int main(int argc, char** argv) {
 
   const double per = 1e6 / double(count);
   std::printf(
-      "one file at a time over %d files (%.1f MB, 1-20 KB each): %.3f s, %.0f files/s, %.1f us per file (selected %d)\n",
-      count,
-      double(total) / 1048576.0, pass, double(count) / pass, pass * per, selected);
+      "one file at a time over %d files (%.1f MB, 1-20 KB each): %.3f s, %.0f files/s, %.1f us per file (selected "
+      "%d)\n",
+      count, double(total) / 1048576.0, pass, double(count) / pass, pass * per, selected);
   double fs_total = 0;
   for (int op = 0; op < kOps; ++op) {
     fs_total += tally.seconds[op];
