@@ -2,6 +2,8 @@
 // over, so every figure is taken over the same bytes.
 #pragma once
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -11,6 +13,7 @@
 #include "backup/WorkDirs.h"
 #include "common/Text.h"
 #include "settings/AppSettings.h"
+#include "settings/Log.h"
 
 namespace vqbench {
 
@@ -23,6 +26,20 @@ inline void Write(const fs::path& p, const std::string& data) {
 }
 
 inline std::wstring Dir(const fs::path& p) { return vq::Utf8ToWide(p.string()) + L"/"; }
+
+using Clock = std::chrono::steady_clock;
+inline double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+// A scratch folder "<parent>/<name>-<random>" that holds all a benchmark's state: the settings a
+// pass saves, the settings store's lock, and the log. The caller removes it at the end.
+inline fs::path ScratchWorld(const fs::path& parent, const std::string& name) {
+  fs::path root = parent / (name + "-" + std::to_string(std::random_device{}()));
+  fs::create_directories(root);
+  setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", root.c_str(), 1);
+  vq::SetLogDirectoryForTest(Dir(root));
+  return root;
+}
 
 // Source src, destination and temporary folder under root, the default filter, password 739;
 // returns the working folders.

@@ -36,16 +36,15 @@
 #include "zip/Deflate.h"
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
+using vqbench::Clock;
 using vqbench::Configure;
 using vqbench::Dir;
 using vqbench::MixedTree;
+using vqbench::Seconds;
 using vqbench::Write;
 
 namespace {
-
-double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
 enum Op { kCopy, kOpenRead, kRead, kCreate, kWrite, kRename, kRemove, kLook, kOther, kOps };
 const char* const kOpNames[kOps] = {"copy (temporary copy of the source)",
@@ -176,11 +175,7 @@ std::vector<std::pair<fs::path, std::string>> SmallTree(const fs::path& src, int
 int main(int argc, char** argv) {
   fs::path parent = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path();
   const int count = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10000;
-  fs::path root = parent / ("vq-first-pass-bench-" + std::to_string(std::random_device{}()));
-  fs::create_directories(root);
-  setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);  // the pass saves the settings here
-  setenv("XDG_RUNTIME_DIR", root.c_str(), 1);               // and takes its store lock here
-  vq::SetLogDirectoryForTest(Dir(root));
+  fs::path root = vqbench::ScratchWorld(parent, "vq-first-pass-bench");
 
   fs::path src = root / "small";
   auto files = SmallTree(src, count);

@@ -32,27 +32,18 @@
 #include "zip/Deflate.h"
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
+using vqbench::Clock;
 using vqbench::Configure;
 using vqbench::Dir;
 using vqbench::MixedTree;
+using vqbench::Seconds;
 using vqbench::Write;
-
-namespace {
-
-double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
-
-}  // namespace
 
 int main(int argc, char** argv) {
   fs::path parent = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path();
   const std::string only = argc > 2 ? argv[2] : "";
-  fs::path root = parent / ("vq-backup-bench-" + std::to_string(std::random_device{}()));
-  fs::create_directories(root);
-  setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);  // the pass saves the settings here
-  setenv("XDG_RUNTIME_DIR", root.c_str(), 1);               // and takes its store lock here
-  vq::SetLogDirectoryForTest(Dir(root));
+  fs::path root = vqbench::ScratchWorld(parent, "vq-backup-bench");
   vq::platform::FileSystem& fsys = vq::platform::RealFileSystem();
 
   // 1. Full pass against one plain deflate of the same bytes.

@@ -30,16 +30,15 @@
 #include "zip/Deflate.h"
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
+using vqbench::Clock;
 using vqbench::Configure;
 using vqbench::Dir;
 using vqbench::MixedTree;
+using vqbench::Seconds;
 using vqbench::Write;
 
 namespace {
-
-double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
 // Raw inflate of one stream into a reused buffer; false when zlib objects.
 bool Inflate(const std::string& in, std::vector<unsigned char>* out) {
@@ -61,11 +60,7 @@ bool Inflate(const std::string& in, std::vector<unsigned char>* out) {
 
 int main(int argc, char** argv) {
   fs::path parent = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path();
-  fs::path root = parent / ("vq-verify-bench-" + std::to_string(std::random_device{}()));
-  fs::create_directories(root);
-  setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
-  setenv("XDG_RUNTIME_DIR", root.c_str(), 1);  // and takes its store lock here
-  vq::SetLogDirectoryForTest(Dir(root));
+  fs::path root = vqbench::ScratchWorld(parent, "vq-verify-bench");
 
   fs::path src = root / "mixed";
   std::vector<std::string> contents = MixedTree(src);
