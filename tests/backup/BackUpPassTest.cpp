@@ -26,6 +26,7 @@
 #include "platform/Process.h"
 #include "settings/AppSettings.h"
 #include "settings/Log.h"
+#include "tests/backup/BackupWorld.h"
 #include "tests/support/FaultyFileSystem.h"
 #include "tests/support/SettingsGuard.h"
 #include "tests/support/TestSupport.h"
@@ -84,25 +85,8 @@ bool ReadOneEntry(const std::wstring& path, const char* password, std::string* n
 class BackUpPassTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = vqtest::MakeScratchDir(L"pass");
-    vqtest::PointConfigAt(root_);
-    sep_ = platform::PathSeparator();
-    src_ = root_ + L"src" + sep_;
-    dest_ = root_ + L"dest" + sep_;
-    SetLogDirectoryForTest(root_);
-    AppSettings.logFileName.Set(L"vq.lumen.log.txt");
-    AppSettings.S_DIR_SRCDATA.Set(src_);
-    AppSettings.S_DIR_DESTDATA.Set(dest_);
-    AppSettings.S_ZIP_PSW.Set(L"739");
-    AppSettings.fFilterSr.Set(kDefaultFilter);
-    AppSettings.maxFSize.store(1);
-    AppSettings.vqDebug.store(0);
-    WorkDirs d = ComputeWorkDirs(dest_, root_ + L"tmp" + sep_, sep_);
-    AppSettings.S_DIR_TEMP.Set(d.temp);
-    AppSettings.S_DIR_ST_LIST.Set(d.list);
-    AppSettings.S_DIR_ST_HIST.Set(d.history);
-    AppSettings.S_DIR_ST_DIR.Set(d.folder);
-    CreateWorkDirs();
+    vqtest::BackupWorld w = vqtest::MakeBackupWorld(L"pass", kDefaultFilter, 1);
+    root_ = w.root, src_ = w.src, dest_ = w.dest, sep_ = w.sep;
     AppSettings.timeLastBk.store(0);
     srcChanged.store(0);
     CurrentPassMemory() = PassMemory();

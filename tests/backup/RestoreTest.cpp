@@ -16,6 +16,7 @@
 #include "platform/Paths.h"
 #include "settings/AppSettings.h"
 #include "settings/Log.h"
+#include "tests/backup/BackupWorld.h"
 #include "tests/support/FaultyFileSystem.h"
 #include "tests/support/SettingsGuard.h"
 #include "tests/support/TestSupport.h"
@@ -59,25 +60,8 @@ TEST(RestoreDecisions, RestoredNamesSayTheirTimeAndKeepTheExtension) {
 class RestoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = vqtest::MakeScratchDir(L"restore");
-    vqtest::PointConfigAt(root_);
-    sep_ = platform::PathSeparator();
-    src_ = root_ + L"src" + sep_;
-    dest_ = root_ + L"dest" + sep_;
-    SetLogDirectoryForTest(root_);
-    AppSettings.logFileName.Set(L"vq.lumen.log.txt");
-    AppSettings.S_DIR_SRCDATA.Set(src_);
-    AppSettings.S_DIR_DESTDATA.Set(dest_);
-    AppSettings.S_ZIP_PSW.Set(L"739");
-    AppSettings.fFilterSr.Set(L".txt.doc.");
-    AppSettings.maxFSize.store(8);
-    AppSettings.vqDebug.store(0);
-    dirs_ = ComputeWorkDirs(dest_, root_ + L"tmp" + sep_, sep_);
-    AppSettings.S_DIR_TEMP.Set(dirs_.temp);
-    AppSettings.S_DIR_ST_LIST.Set(dirs_.list);
-    AppSettings.S_DIR_ST_HIST.Set(dirs_.history);
-    AppSettings.S_DIR_ST_DIR.Set(dirs_.folder);
-    CreateWorkDirs();
+    vqtest::BackupWorld w = vqtest::MakeBackupWorld(L"restore", L".txt.doc.", 8);
+    root_ = w.root, src_ = w.src, dest_ = w.dest, sep_ = w.sep, dirs_ = w.dirs;
     // The format checks a password by one byte of the header, so a wrong one passes that check
     // for one header in 256 and then reads as a broken archive. Fixed header bytes make every
     // wrong password of these tests fail the check on every run.
