@@ -179,6 +179,7 @@ int main(int argc, char** argv) {
 
   fs::path src = root / "small";
   auto files = SmallTree(src, count);
+  vqbench::Settle();
   size_t total = 0;
   for (const auto& f : files) total += f.second.size();
   Configure(root, src);
@@ -196,6 +197,7 @@ int main(int argc, char** argv) {
   // empty destination again.
   fs::remove_all(root / "dest");
   Configure(root, src);
+  vqbench::Settle();
   Tally tally;
   TimedFileSystem timed(vq::platform::RealFileSystem(), &tally);
   vq::AppSettings.timeLastBk.store(0);

@@ -50,6 +50,7 @@ int main(int argc, char** argv) {
   if (only != "noop") {
     fs::path src = root / "mixed";
     std::vector<std::string> contents = MixedTree(src);
+    vqbench::Settle();
     size_t total = 0;
     for (const auto& c : contents) total += c.size();
     Configure(root, src);
@@ -85,6 +86,7 @@ int main(int argc, char** argv) {
       for (int f = 0; f < 100; ++f) Write(src / ("d" + std::to_string(d)) / ("n" + std::to_string(f) + ".txt"), "x");
     fs::path marker = root / "marker";
     Write(marker, "m");
+    vqbench::Settle();
     Configure(root, src);
     std::string find = "find '" + src.string() + "' -newer '" + marker.string() + "' > /dev/null";
     // Warm both the same way: one run of each before the measured ones.
