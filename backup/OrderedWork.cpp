@@ -25,7 +25,15 @@ OrderedWork::~OrderedWork() {
 }
 
 void OrderedWork::Add(std::unique_ptr<Job> job) {
-  if (helpers_ == 0) {
+  if (threads_.empty() && !alone_) {
+    // A process that cannot start a thread (a resource limit) still backs up, one file at a time.
+    try {
+      for (unsigned i = 0; i < helpers_; ++i) threads_.emplace_back([this] { HelperLoop(); });
+    } catch (...) {
+    }
+    alone_ = threads_.empty();
+  }
+  if (alone_) {
     PrepareGuarded(*job);
     job->Finish();
     return;
@@ -36,8 +44,6 @@ void OrderedWork::Add(std::unique_ptr<Job> job) {
     if (!conflict && unfinished_.size() < window_) break;
     FinishOldest();
   }
-  if (threads_.empty())
-    for (unsigned i = 0; i < helpers_; ++i) threads_.emplace_back([this] { HelperLoop(); });
   {
     std::lock_guard<std::mutex> g(lock_);
     waiting_.push_back(job.get());

@@ -64,6 +64,7 @@ class OrderedWork {
   std::deque<std::unique_ptr<Job>> unfinished_;  // in the order added
   std::deque<Job*> waiting_;                     // not yet taken by a helper
   bool stopping_ = false;
+  bool alone_ = false;  // no helper could be started (or none was asked for)
 };
 
 }  // namespace vq
