@@ -46,8 +46,16 @@ void OrderedWork::Add(std::unique_ptr<Job> job) {
   }
   {
     std::lock_guard<std::mutex> g(lock_);
-    waiting_.push_back(job.get());
+    // Out of memory between the two would leave a job no helper takes, or one a helper takes
+    // after it is gone: it is in both lists or in neither.
+    Job* taken = job.get();
     unfinished_.push_back(std::move(job));
+    try {
+      waiting_.push_back(taken);
+    } catch (...) {
+      unfinished_.pop_back();
+      throw;
+    }
   }
   wanted_.notify_one();
 }
