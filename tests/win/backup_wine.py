@@ -6,48 +6,23 @@ file that is not in the filter gets none. (Wine reports changes only for entries
 watched directory, so deeper changes are tested natively.)"""
 import os, shutil, subprocess, sys, time, zipfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-import vqtest  # noqa: E402
 from vqtest import check, finish, read_log, wait_for  # noqa: E402
+import vqwine  # noqa: E402
+from vqwine import win_dir  # noqa: E402
 
-EXE, WINE_RUN, BUILD, VQPOST = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4]
-PREFIX_DIR = os.path.join(BUILD, "wineprefix")
-env = dict(os.environ, WINEPREFIX=PREFIX_DIR, WINEDEBUG="-all", LANG="zh_CN.UTF-8", LC_ALL="zh_CN.UTF-8")
-KEY = r"HKCU\software\vq.lumen\vq.l\set"
 PASSWORD = "739"
 SEVEN_ZIP = shutil.which("7z")
 
-
-def wine(*args, timeout=120):
-    r = subprocess.run(["wine"] + list(args), env=env, capture_output=True, timeout=timeout)
-    return r.returncode, r.stdout.decode("utf-8", errors="replace")
-
-
-def win_path(p):
-    """The wine path of a host path (drive Z: is the host's root), ending in a backslash."""
-    return "Z:" + p.replace("/", "\\") + "\\"
-
-
-subprocess.run([WINE_RUN, os.path.join(os.environ.get("WINDIR", ""), "none.exe")], env=env, capture_output=True)
-work = vqtest.scratch("vq-wine-backup-")
+work, exe, log_path = vqwine.wine_world("vq-wine-backup-")
 src = os.path.join(work, "src")
 dest = os.path.join(work, "dest")
 os.makedirs(src)
-now = int(time.time())
-wine("reg", "delete", r"HKCU\software\vq.lumen", "/f")
-for name, value in [("S_DIR_SRCDATA", win_path(src)), ("S_DIR_DESTDATA", win_path(dest)), ("S_ZIP_PSW", PASSWORD),
-                    ("timeLastBk", str(now)), ("timeLastBkDayly", str(now)), ("timeLastBkWeekly", str(now)),
-                    ("timeLastBkMonthly", str(now)), ("timeLastBkYearly", str(now))]:
-    wine("reg", "add", KEY, "/v", name, "/t", "REG_SZ", "/d", value, "/f")
-
-exe = os.path.join(work, "vq.lumen.exe")
-shutil.copy(EXE, exe)
-log_path = os.path.join(work, "vq.lumen.log.txt")
-proc = subprocess.Popen([WINE_RUN, exe], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+vqwine.store_settings(src, dest, PASSWORD, int(time.time()))
+proc = vqwine.start(exe)
 try:
-    wait_for(lambda: "Monit 成功  开始监控 %s\r\n" % win_path(src) in read_log(log_path)[1], 90, "the monitor")
-    time.sleep(3)  # the worker's first pass follows the monitor's start
+    vqwine.wait_monitor(log_path, src)
 
-    flat = win_path(src).replace("\\", ".").replace(":", ".")
+    flat = win_dir(src).replace("\\", ".").replace(":", ".")
     report = os.path.join(src, "报告.txt")
     content = "第一版\r\n".encode("utf-8") * 500
     t0 = time.time()
@@ -88,21 +63,14 @@ try:
     time.sleep(3)
     check(not os.path.exists(os.path.join(dest, "mList", flat + "Makefile.zip")), "no archive of a Makefile")
     text = read_log(log_path)[1]
-    check("]:DoBackUp[1]:%s报告.txt\r\n" % win_path(src) in text, "the DoBackUp line")
+    check("]:DoBackUp[1]:%s报告.txt\r\n" % win_dir(src) in text, "the DoBackUp line")
     check("]:back 1 file at  " in text, "the end-of-pass line")
     for view in ("mList", "mHistory", "mScDir"):
         strays = [os.path.join(d, n) for d, _, files in os.walk(os.path.join(dest, view)) for n in files
                   if not n.endswith(".zip")]
         check(strays == [], "no stray files in %s: %r" % (view, strays))
 
-    subprocess.run([WINE_RUN, VQPOST, "command", "32772"], env=env, capture_output=True, timeout=60)
-    try:
-        proc.wait(timeout=60)
-    except subprocess.TimeoutExpired:
-        check(False, "the exit command ends the program")
+    check(vqwine.exit_program(proc), "the exit command ends the program")
 finally:
-    subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
-    if proc.poll() is None:
-        proc.kill()
-    wine("reg", "delete", r"HKCU\software\vq.lumen", "/f")
+    vqwine.close_down(proc)
 finish()

@@ -7,46 +7,24 @@ version its source had; after a last whole pass no partial archive or temporary 
 Usage: crash_wine.py EXE WINE_RUN BUILD VQPOST [KILLS] [SEED]"""
 import glob, hashlib, os, random, shutil, signal, subprocess, sys, time, zipfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-import vqtest  # noqa: E402
 from vqtest import check, finish, read_log, wait_for  # noqa: E402
+import vqwine  # noqa: E402
+from vqwine import DRIVE_C  # noqa: E402
 
-EXE, WINE_RUN, BUILD, VQPOST = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4]
 KILLS = int(sys.argv[5]) if len(sys.argv) > 5 else 5
 SEED = int(sys.argv[6]) if len(sys.argv) > 6 else int(time.time())
-PREFIX_DIR = os.path.join(BUILD, "wineprefix")
-env = dict(os.environ, WINEPREFIX=PREFIX_DIR, WINEDEBUG="-all", LANG="zh_CN.UTF-8", LC_ALL="zh_CN.UTF-8")
-KEY = r"HKCU\software\vq.lumen\vq.l\set"
 SEVEN_ZIP = shutil.which("7z")
 rng = random.Random(SEED)
 print("seed", SEED)
 
-
-def wine(*args, timeout=120):
-    r = subprocess.run(["wine"] + list(args), env=env, capture_output=True, timeout=timeout)
-    return r.returncode, r.stdout.decode("utf-8", errors="replace")
-
-
-def win_path(p):
-    return "Z:" + p.replace("/", "\\") + "\\"
-
-
-subprocess.run([WINE_RUN, os.path.join(os.environ.get("WINDIR", ""), "none.exe")], env=env, capture_output=True)
-work = vqtest.scratch("vq-crash-wine-")
+work, exe, log_path = vqwine.wine_world("vq-crash-wine-")
 src = os.path.join(work, "src")
 dest = os.path.join(work, "dest")
 os.makedirs(src)
-wine("reg", "delete", r"HKCU\software\vq.lumen", "/f")
-past = str(int(time.time()) - 3600)
-for name, value in [("S_DIR_SRCDATA", win_path(src)), ("S_DIR_DESTDATA", win_path(dest)), ("S_ZIP_PSW", "739"),
-                    ("timeLastBk", past), ("timeLastBkDayly", past), ("timeLastBkWeekly", past),
-                    ("timeLastBkMonthly", past), ("timeLastBkYearly", past)]:
-    wine("reg", "add", KEY, "/v", name, "/t", "REG_SZ", "/d", value, "/f")
-exe = os.path.join(work, "vq.lumen.exe")
-shutil.copy(EXE, exe)
-log_path = os.path.join(work, "vq.lumen.log.txt")
+vqwine.store_settings(src, dest, "739", int(time.time()) - 3600)
 VIEWS = [os.path.join(dest, v) for v in ("mList", "mHistory", "mScDir")]
-TEMPS = [d for d in glob.glob(os.path.join(PREFIX_DIR, "drive_c", "users", "*", "Temp")) +
-         glob.glob(os.path.join(PREFIX_DIR, "drive_c", "users", "*", "AppData", "Local", "Temp"))]
+TEMPS = [d for d in glob.glob(os.path.join(DRIVE_C, "users", "*", "Temp")) +
+         glob.glob(os.path.join(DRIVE_C, "users", "*", "AppData", "Local", "Temp"))]
 
 small = [os.path.join(src, "note%02d.txt" % i) for i in range(6)]
 large = [os.path.join(src, "large%d.txt" % i) for i in range(2)]
@@ -111,10 +89,6 @@ def count(text):
     return read_log(log_path)[1].count(text)
 
 
-def start():
-    return subprocess.Popen([WINE_RUN, exe], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-
 def kill_program():
     # The Windows process of this run, found by the scratch folder only this test uses.
     r = subprocess.run(["pgrep", "-f", os.path.basename(work)], stdout=subprocess.PIPE, text=True)
@@ -138,7 +112,7 @@ try:
             for p in rng.sample(small, 2) + rng.sample(large, 1):
                 write(p, p in large)
         begun = count("DoBackUp[1]:")
-        proc = start()
+        proc = vqwine.start(exe)
         wait_for(lambda: count("DoBackUp[1]:") > begun, 120, "the pass of run %d" % (k + 1), step=0.02)
         time.sleep(rng.uniform(0, 0.5))
         killed_writing += bool(leftovers())
@@ -151,19 +125,12 @@ try:
 
     write(small[0], False)
     ended = count("back ")
-    proc = start()
+    proc = vqwine.start(exe)
     wait_for(lambda: count("back ") > ended, 120, "the pass after the last kill")
     time.sleep(1)
     check(leftovers() == [], "no partial or temporary file after the next pass: %r" % leftovers())
     check_archives("after the next pass", want_newest=True)
-    subprocess.run([WINE_RUN, VQPOST, "command", "32772"], env=env, capture_output=True, timeout=60)
-    try:
-        proc.wait(timeout=60)
-    except subprocess.TimeoutExpired:
-        check(False, "the exit command ends the program")
+    check(vqwine.exit_program(proc), "the exit command ends the program")
 finally:
-    subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
-    if proc is not None and proc.poll() is None:
-        proc.kill()
-    wine("reg", "delete", r"HKCU\software\vq.lumen", "/f")
+    vqwine.close_down(proc)
 finish()

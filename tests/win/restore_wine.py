@@ -5,53 +5,21 @@ and the 恢复文件... dialog, driven like a user through the vqpost driver, li
 first and restores the older one into a chosen folder, first under its own name and then, since
 that name is taken, under one with its time; each keeps the version's content and last-write
 time, and the log view reports both."""
-import os, shutil, subprocess, sys, time
+import os, sys, time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-import vqtest  # noqa: E402
 from vqtest import check, finish, read_log, wait_for  # noqa: E402
+import vqwine  # noqa: E402
+from vqwine import BUILD, post, win_path  # noqa: E402
 
-EXE, WINE_RUN, BUILD, VQPOST = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4]
-PREFIX_DIR = os.path.join(BUILD, "wineprefix")
-env = dict(os.environ, WINEPREFIX=PREFIX_DIR, WINEDEBUG="-all", LANG="zh_CN.UTF-8", LC_ALL="zh_CN.UTF-8")
-KEY = r"HKCU\software\vq.lumen\vq.l\set"
 PASSWORD = "739"
 
-
-def wine(*args, timeout=120):
-    r = subprocess.run(["wine"] + list(args), env=env, capture_output=True, timeout=timeout)
-    return r.returncode, r.stdout.decode("utf-8", errors="replace")
-
-
-def post(*args):
-    for _ in range(2):
-        try:
-            r = subprocess.run([WINE_RUN, VQPOST] + list(args), env=env, capture_output=True, timeout=30)
-            return r.returncode, r.stdout.decode("utf-8", errors="replace").rstrip("\r\n")
-        except subprocess.TimeoutExpired:
-            print("driver timed out:", args)
-    return -1, ""
-
-
-def win_path(p):
-    return "Z:" + p.replace("/", "\\")
-
-
-subprocess.run([WINE_RUN, os.path.join(os.environ.get("WINDIR", ""), "none.exe")], env=env, capture_output=True)
-work = vqtest.scratch("vq-wine-restore-")
+work, exe, log_path = vqwine.wine_world("vq-wine-restore-")
 src = os.path.join(work, "src")
 dest = os.path.join(work, "dest")
 out = os.path.join(work, "out")
 os.makedirs(src)
 os.makedirs(out)
-now = int(time.time())
-wine("reg", "delete", r"HKCU\software\vq.lumen", "/f")
-for name, value in [("S_DIR_SRCDATA", win_path(src) + "\\"), ("S_DIR_DESTDATA", win_path(dest) + "\\"),
-                    ("S_ZIP_PSW", PASSWORD), ("timeLastBk", str(now)), ("timeLastBkDayly", str(now)),
-                    ("timeLastBkWeekly", str(now)), ("timeLastBkMonthly", str(now)), ("timeLastBkYearly", str(now))]:
-    wine("reg", "add", KEY, "/v", name, "/t", "REG_SZ", "/d", value, "/f")
-exe = os.path.join(work, "vq.lumen.exe")
-shutil.copy(EXE, exe)
-log_path = os.path.join(work, "vq.lumen.log.txt")
+vqwine.store_settings(src, dest, PASSWORD, int(time.time()))
 
 
 def log_text():
@@ -59,10 +27,9 @@ def log_text():
 
 
 post("visible")
-proc = subprocess.Popen([WINE_RUN, exe], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+proc = vqwine.start(exe)
 try:
-    wait_for(lambda: "Monit 成功  开始监控 %s\\\r\n" % win_path(src) in log_text(), 90, "the monitor")
-    time.sleep(3)
+    vqwine.wait_monitor(log_path, src)
     doc = os.path.join(src, "计划.txt")
     hist = os.path.join(dest, "mHistory")
     versions = [b"first plan\r\n" * 50, b"second plan, longer\r\n" * 80]
@@ -93,8 +60,7 @@ try:
     check(oldest.startswith("[3] 历史 ") and (" %d 字节 可打开" % len(versions[0])) in oldest, "oldest last: %r" % oldest)
     post("rdlg-lbsel", "1104", "2")
     time.sleep(1)
-    shot = os.path.join(BUILD, "restore_dialog.png")
-    subprocess.run("xwd -root | convert xwd:- " + shot, shell=True, capture_output=True)
+    shot = vqwine.screenshot("restore_dialog.png")
     check(os.path.exists(shot), "screenshot of the restore dialog")
     post("rdlg-set", "1105", win_path(out))
     post("rdlg-click", "1")
@@ -117,15 +83,8 @@ try:
     post("rdlg-click", "2")
     wait_for(lambda: post("rdlg")[1] == "0", 30, "the dialog closes")
 
-    post("command", "32772")
-    try:
-        proc.wait(timeout=60)
-    except subprocess.TimeoutExpired:
-        check(False, "the exit command ends the program")
+    check(vqwine.exit_program(proc), "the exit command ends the program")
 finally:
-    subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
-    if proc.poll() is None:
-        proc.kill()
-    wine("reg", "delete", r"HKCU\software\vq.lumen", "/f")
+    vqwine.close_down(proc)
 finish()
 print("restore wine checks passed; screenshot:", os.path.join(BUILD, "restore_dialog.png"))

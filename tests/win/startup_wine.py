@@ -3,22 +3,14 @@
 default in the registry (checked with `wine reg query`, types included), writes the log file and
 creates the working directories; a second start hands over to the first and writes nothing; a
 screenshot of the window is kept in the build tree for people to look at."""
-import os, re, shutil, subprocess, sys, tempfile, time
+import os, re, subprocess, sys, tempfile, time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-import vqtest  # noqa: E402
 from vqtest import check, finish, read_log, wait_for, failures  # noqa: E402
+import vqwine  # noqa: E402
+from vqwine import DRIVE_C, KEY, WINE_RUN, env, wine  # noqa: E402
 
-EXE, WINE_RUN, BUILD, VQPOST = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4]
-PREFIX_DIR = os.path.join(BUILD, "wineprefix")
-env = dict(os.environ, WINEPREFIX=PREFIX_DIR, WINEDEBUG="-all", LANG="zh_CN.UTF-8", LC_ALL="zh_CN.UTF-8")
-KEY = r"HKCU\software\vq.lumen\vq.l\set"
 RUN_KEY = r"HKCU\SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
 LAST_DUMP_LINE = "中断备份所有数据的方法:菜单->重置->重置最后备份时间为一天前\r\n"
-
-
-def wine(*args, timeout=120):
-    r = subprocess.run(["wine"] + list(args), env=env, capture_output=True, timeout=timeout)
-    return r.returncode, r.stdout.decode("utf-8", errors="replace")
 
 
 def reg_query(key):
@@ -32,28 +24,18 @@ def reg_query(key):
 
 
 def post(*args):
-    try:
-        r = subprocess.run([WINE_RUN, VQPOST] + list(args), env=env, capture_output=True, timeout=30)
-    except subprocess.TimeoutExpired:
-        print("driver timed out:", args)
-        return -1, ""
-    return r.returncode, r.stdout.decode("utf-8", errors="replace").strip()
+    # A single try: a command whose driver run timed out may have been posted all the same, and
+    # this test counts what its commands write.
+    return vqwine.post(*args, tries=1)
 
 
-# The prefix is created on first use by the wine runner; make sure it exists before reg runs.
-subprocess.run([WINE_RUN, os.path.join(os.environ.get("WINDIR", ""), "none.exe")], env=env, capture_output=True)
-wine("reg", "delete", r"HKCU\software\vq.lumen", "/f")
+work, exe, log_path = vqwine.wine_world("vq-wine-")
 wine("reg", "delete", RUN_KEY, "/v", "vq.lumen", "/f")
-
-work = vqtest.scratch("vq-wine-")
-exe = os.path.join(work, "vq.lumen.exe")
-shutil.copy(EXE, exe)
-log_path = os.path.join(work, "vq.lumen.log.txt")
 started = time.time()
 # One run of the driver first: the first GUI process of a display sets up wine's desktop, and a
 # driver started while the program does the same can stall.
 post("visible")
-first = subprocess.Popen([WINE_RUN, exe], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+first = vqwine.start(exe)
 # The first run shows the settings dialog before any thread starts; cancelling it keeps the
 # defaults, which are stored all the same.
 wait_for(lambda: post("dlg")[1] == "1", 90, "the first run's settings dialog")
@@ -91,12 +73,10 @@ except (KeyError, ValueError):
     check(False, "timeLastBk is a number")
 rc, run_values = reg_query(RUN_KEY)
 check("vq.lumen" not in run_values, "no run-at-startup value with autoRunFlag 0")
-drive_c = os.path.join(PREFIX_DIR, "drive_c")
 for d in ["vq.l/mList", "vq.l/mHistory", "vq.l/mScDir"]:
-    check(os.path.isdir(os.path.join(drive_c, d)), "working directory " + d)
+    check(os.path.isdir(os.path.join(DRIVE_C, d)), "working directory " + d)
 
-shot = os.path.join(BUILD, "startup_wine.png")
-subprocess.run("xwd -root | convert xwd:- " + shot, shell=True, capture_output=True)
+shot = vqwine.screenshot("startup_wine.png")
 
 # A second start: the first window comes forward, the second process writes nothing.
 # The first instance's own first pass and schedule check store their times a moment after the
@@ -134,18 +114,12 @@ time.sleep(2)
 check(first.poll() is None and post("visible")[1] == "1", "Enter and Escape leave the window open")
 post("command", "32781")
 wait_for(lambda: "set todobd 1\r\n" in read_log(log_path)[1], 30, "command 32781")
-post("command", "32772")
-try:
-    first.wait(timeout=60)
-except subprocess.TimeoutExpired:
-    check(False, "退出 ends the program")
+check(vqwine.exit_program(first), "退出 ends the program")
 text = read_log(log_path)[1]
 check("]:ID_MENUITEM_EXIT:\r\n" in text, "exit line logged")
 check("]:WM_DESTROY:\r\n" in text, "destroy line logged")
 check(text.count("]:WM_DESTROY:") == 1, "the handed-over starts logged nothing")
-subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
-if first.poll() is None:
-    first.kill()
+vqwine.stop_wine(first)
 
 # A round trip through the program: values changed in the registry are read on the normal path
 # and written back with their types; autoRunFlag 1 writes the quoted program path to the Run key.
@@ -154,7 +128,7 @@ wine("reg", "add", KEY, "/v", "autoRunFlag", "/t", "REG_DWORD", "/d", "1", "/f")
 wine("reg", "add", KEY, "/v", "S_ZIP_PSW", "/t", "REG_SZ", "/d", "", "/f")
 wine("reg", "add", KEY, "/v", "timeLastBk", "/t", "REG_SZ", "/d", "456789", "/f")
 wine("reg", "add", KEY, "/v", "timeLastBkDayly", "/t", "REG_SZ", "/d", "12", "/f")
-again = subprocess.Popen([WINE_RUN, exe], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+again = vqwine.start(exe)
 wait_for(lambda: read_log(log_path)[1].count(LAST_DUMP_LINE) == 3, 90, "the dump of the second run")
 wait_for(lambda: "vq.lumen" in reg_query(RUN_KEY)[1], 30, "the run-at-startup value")
 text = read_log(log_path)[1]
@@ -174,14 +148,8 @@ check(values.get("timeLastBkDayly", ("", ""))[1] not in ("", "12"),
 run_value = reg_query(RUN_KEY)[1].get("vq.lumen", ("", ""))
 check(run_value[0] == "REG_SZ" and run_value[1].startswith('"') and run_value[1].endswith('vq.lumen.exe"'),
       "the Run value is the quoted program path (%r)" % (run_value,))
-post("command", "32772")
-try:
-    again.wait(timeout=60)
-except subprocess.TimeoutExpired:
-    check(False, "退出 ends the second run")
-subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
-if again.poll() is None:
-    again.kill()
+check(vqwine.exit_program(again), "退出 ends the second run")
+vqwine.stop_wine(again)
 wine("reg", "delete", RUN_KEY, "/v", "vq.lumen", "/f")
 finish()
 print("all wine end-to-end checks passed; screenshot:", shot)

@@ -8,13 +8,10 @@ import glob, os, re, shutil, subprocess, sys, time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import vqtest  # noqa: E402
 from vqtest import check, finish, read_log, wait_for  # noqa: E402
+import vqwine  # noqa: E402
+from vqwine import BUILD, DRIVE_C, KEY, env, post, wine  # noqa: E402
 
-EXE, WINE_RUN, BUILD, VQPOST = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4]
-PREFIX_DIR = os.path.join(BUILD, "wineprefix")
-env = dict(os.environ, WINEPREFIX=PREFIX_DIR, WINEDEBUG="-all", LANG="zh_CN.UTF-8", LC_ALL="zh_CN.UTF-8")
-KEY = r"HKCU\software\vq.lumen\vq.l\set"
 LAST_DUMP_LINE = "中断备份所有数据的方法:菜单->重置->重置最后备份时间为一天前\r\n"
-DRIVE_C = os.path.join(PREFIX_DIR, "drive_c")
 
 # The line the backup worker writes when a pass that backed something up ends; every reset below
 # checks that such a pass follows within about two seconds.
@@ -22,26 +19,10 @@ DRIVE_C = os.path.join(PREFIX_DIR, "drive_c")
 PASS_LINE = "]:back 1 file at  "
 
 
-def wine(*args, timeout=120):
-    r = subprocess.run(["wine"] + list(args), env=env, capture_output=True, timeout=timeout)
-    return r.returncode, r.stdout.decode("utf-8", errors="replace")
-
-
 def reg_value(name):
     _, out = wine("reg", "query", KEY, "/v", name)
     m = re.search(r"^\s+%s\s+(REG_\w+)\s*(.*)$" % re.escape(name), out, re.M)
     return (m.group(1), m.group(2).strip()) if m else None
-
-
-def post(*args):
-    # The first driver run after wine set up its desktop can stall; a second run goes through.
-    for _ in range(2):
-        try:
-            r = subprocess.run([WINE_RUN, VQPOST] + list(args), env=env, capture_output=True, timeout=30)
-            return r.returncode, r.stdout.decode("utf-8", errors="replace").rstrip("\r\n")
-        except subprocess.TimeoutExpired:
-            print("driver timed out:", args)
-    return -1, ""
 
 
 def log_text():
@@ -53,8 +34,7 @@ def wait_log(line, what, count=1, seconds=30):
 
 
 def screenshot(name):
-    path = os.path.join(BUILD, name)
-    subprocess.run("xwd -root | convert xwd:- " + path, shell=True, capture_output=True)
+    path = vqwine.screenshot(name)
     check(os.path.exists(path), "screenshot " + name)
     return path
 
@@ -82,22 +62,14 @@ def submit_expecting(message, what, **fields):
 
 
 def end_program(proc, what):
-    post("command", "32772")
-    try:
-        proc.wait(timeout=60)
-    except subprocess.TimeoutExpired:
+    if not vqwine.exit_program(proc):
         check(False, what + ": 退出 ends the program")
         proc.kill()
 
 
 # ---- a fresh start, from a current directory that is not the program's
-subprocess.run([WINE_RUN, os.path.join(os.environ.get("WINDIR", ""), "none.exe")], env=env, capture_output=True)
-wine("reg", "delete", r"HKCU\software\vq.lumen", "/f")
-work = vqtest.scratch("vq-window-")
+work, exe, log_path = vqwine.wine_world("vq-window-")
 elsewhere = vqtest.scratch("vq-cwd-")
-exe = os.path.join(work, "vq.lumen.exe")
-shutil.copy(EXE, exe)
-log_path = os.path.join(work, "vq.lumen.log.txt")
 for d in ("vqsrc2", "vqdest2", "vqdest3"):
     os.makedirs(os.path.join(DRIVE_C, d), exist_ok=True)
 # A file in the default source folder (the prefix's own Documents) for the passes the resets start.
@@ -109,8 +81,7 @@ for docs in glob.glob(os.path.join(DRIVE_C, "users", "*", "Documents")):
 # One run of the driver first: the first GUI process of a display sets up wine's desktop, and a
 # driver started while the program does the same can stall.
 post("visible")
-first = subprocess.Popen([WINE_RUN, exe], env=env, cwd=elsewhere, stdout=subprocess.DEVNULL,
-                         stderr=subprocess.DEVNULL)
+first = vqwine.start(exe, cwd=elsewhere)
 
 # ---- the first run's settings dialog: filled with the defaults, debug box disabled
 wait_for(lambda: post("dlg")[1] == "1", 90, "the first run's settings dialog")
@@ -303,8 +274,7 @@ post("visible")  # keeps wine's desktop up between the two runs
 
 # ---- a directory change outside the first run restarts the program from its own file
 dumps = log_text().count(LAST_DUMP_LINE)
-second = subprocess.Popen([WINE_RUN, exe], env=env, cwd=elsewhere, stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL)
+second = vqwine.start(exe, cwd=elsewhere)
 wait_log(LAST_DUMP_LINE, "the dump of the second run", count=dumps + 1, seconds=90)
 post("command", "32782")
 wait_for(lambda: post("dlg")[1] == "1", 30, "the settings dialog of the second run")
@@ -325,10 +295,9 @@ check("]:S_DIR_DESTDATA    [目的目录]     [C:\\vqdest3\\]\r\n" in log_text()
 wait_for(lambda: post("visible")[1] == "1", 30, "the new instance's window")
 post("command", "32772")
 wait_log("]:ID_MENUITEM_EXIT:\r\n", "the new instance exits", count=2)
-subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
+vqwine.close_down()
 for d in ("vqsrc2", "vqdest2", "vqdest3"):
     shutil.rmtree(os.path.join(DRIVE_C, d), ignore_errors=True)
-wine("reg", "delete", r"HKCU\software\vq.lumen", "/f")
 finish()
 print("all window checks passed; screenshots:", os.path.join(BUILD, "window_wine.png"),
       os.path.join(BUILD, "settings_dialog.png"))
