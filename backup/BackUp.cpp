@@ -252,10 +252,11 @@ struct PassRetries {
   std::set<std::wstring> earlier, failed;
 };
 
-void LogAllFailed(uint32_t code, const std::wstring& path) {
-  WriteLog(L"ZipAdd 1 失败[%lu] [%s] \r\n", static_cast<unsigned long>(code), path);
-  WriteLog(L"ZipAdd 2 失败[%lu] [%s] \r\n", static_cast<unsigned long>(code), path);
-  WriteLog(L"ZipAdd 3 失败[%lu] [%s]  \r\n", static_cast<unsigned long>(code), path);
+// The failure line of view 1 (list), 2 (history) or 3 (folder); the third has two blanks.
+void LogFailed(int view, uint32_t code, const std::wstring& path) {
+  static const wchar_t* const kLines[] = {L"ZipAdd 1 失败[%lu] [%s] \r\n", L"ZipAdd 2 失败[%lu] [%s] \r\n",
+                                          L"ZipAdd 3 失败[%lu] [%s]  \r\n"};
+  WriteLog(kLines[view - 1], static_cast<unsigned long>(code), path);
 }
 
 // One selected file on its way to its three archives. The copy and the compression (with the
@@ -269,15 +270,17 @@ class FileJob : public OrderedWork::Job {
 
   // The archive paths need the local time of the last write, which may not exist: then the file
   // is logged as taken and the exception's line follows, as when it is thrown in the walk.
-  bool Plan(const std::wstring& tempDir, UnixTime modified) {
+  void Plan(const std::wstring& tempDir, UnixTime modified) {
     CalendarTime local;
-    if (!platform::ToLocalCalendar(modified, &local)) return planFailed_ = true, false;
+    if (!platform::ToLocalCalendar(modified, &local)) {
+      planFailed_ = true;
+      return;
+    }
     dirs_ = WorkDirs{OwnTempDir(tempDir), AppSettings.S_DIR_ST_LIST.Get(), AppSettings.S_DIR_ST_HIST.Get(),
                      AppSettings.S_DIR_ST_DIR.Get()};
     a_ = ArchivePathsFor(dirs_, path_, name_, local, platform::RootLength());
     password_ = platform::WideToAnsi(AppSettings.S_ZIP_PSW.Get());
     fs_.CreateDirectoryTree(dirs_.temp);
-    return true;
   }
 
   void Prepare() override {
@@ -303,24 +306,21 @@ class FileJob : public OrderedWork::Job {
       WriteLog(L"catch DoBackUp:...\r\n");
       return;
     }
-    // Every add would fail alike when there is no copy or no compressed data; no archive is
-    // written.
+    // Every add would fail alike when there is no copy or no compressed data: each view gets that
+    // code's line and no archive is written.
     bool ok = code_ == zip::kZipSuccess;
-    if (!ok) {
-      LogAllFailed(code_, path_);
-    } else {
-      uint32_t r = WriteArchive(fs_, a_.list, PartialArchivePath(dirs_.list), prepared_.get(), password_);
-      if (r) WriteLog(L"ZipAdd 1 失败[%lu] [%s] \r\n", static_cast<unsigned long>(r), path_);
-      ok = ok && !r;
-
-      r = WriteArchive(fs_, a_.history, PartialArchivePath(dirs_.history), prepared_.get(), password_);
-      if (r) WriteLog(L"ZipAdd 2 失败[%lu] [%s] \r\n", static_cast<unsigned long>(r), path_);
-      ok = ok && !r;
-
-      std::wstring folderBase = a_.folder.substr(0, a_.folder.size() - 4);  // without ".zip"
-      fs_.CreateDirectoryTree(folderBase.substr(0, folderBase.size() - name_.size()));
-      r = WriteArchive(fs_, a_.folder, PartialArchivePath(dirs_.folder), prepared_.get(), password_);
-      if (r) WriteLog(L"ZipAdd 3 失败[%lu] [%s]  \r\n", static_cast<unsigned long>(r), path_);
+    const std::wstring* const archives[] = {&a_.list, &a_.history, &a_.folder};
+    const std::wstring* const views[] = {&dirs_.list, &dirs_.history, &dirs_.folder};
+    for (int view = 1; view <= 3; ++view) {
+      uint32_t r = code_;
+      if (r == zip::kZipSuccess) {
+        if (view == 3) {
+          std::wstring folderBase = a_.folder.substr(0, a_.folder.size() - 4);  // without ".zip"
+          fs_.CreateDirectoryTree(folderBase.substr(0, folderBase.size() - name_.size()));
+        }
+        r = WriteArchive(fs_, *archives[view - 1], PartialArchivePath(*views[view - 1]), prepared_.get(), password_);
+      }
+      if (r) LogFailed(view, r, path_);
       ok = ok && !r;
     }
     prepared_.reset();  // removes the spill file
@@ -413,6 +413,15 @@ void WalkDir(platform::FileSystem& fs, const std::wstring& dir, int depth, PassR
   }
 }
 
+// A whole walk: every file selected in it has its archives written when this returns.
+void WalkTree(platform::FileSystem& fs, const std::wstring& dir, int depth, PassRetries* retries,
+              unsigned compressors) {
+  ListingPool pool;
+  OrderedWork work(compressors, InFlight(compressors));
+  WalkDir(fs, dir, depth, retries, pool, work);
+  work.FinishAll();
+}
+
 }  // namespace
 
 void DoBackUp(platform::FileSystem& fs, const std::wstring& path, const platform::DirEntry& entry) {
@@ -422,10 +431,7 @@ void DoBackUp(platform::FileSystem& fs, const std::wstring& path, const platform
 }
 
 void BackUpDir(platform::FileSystem& fs, const std::wstring& dir, int depth, unsigned compressors) {
-  ListingPool pool;
-  OrderedWork work(compressors, InFlight(compressors));
-  WalkDir(fs, dir, depth, nullptr, pool, work);
-  work.FinishAll();
+  WalkTree(fs, dir, depth, nullptr, compressors);
 }
 
 unsigned DefaultCompressors() {
@@ -464,12 +470,7 @@ PassOutcome RunBackUpPass(platform::FileSystem& fs, unsigned compressors) {
   RemoveStrayWorkFiles(fs, start);
   PassRetries retries;
   retries.earlier.swap(memory.retry);
-  {
-    ListingPool pool;
-    OrderedWork work(compressors, InFlight(compressors));
-    WalkDir(fs, AppSettings.S_DIR_SRCDATA.Get(), 0, &retries, pool, work);
-    work.FinishAll();
-  }
+  WalkTree(fs, AppSettings.S_DIR_SRCDATA.Get(), 0, &retries, compressors);
   // This process's temporary folder goes when it is empty, so nothing is left between passes.
   std::wstring temp = AppSettings.S_DIR_TEMP.Get();
   if (!temp.empty()) fs.RemoveDir(OwnTempDir(temp));

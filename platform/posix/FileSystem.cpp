@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <string_view>
 
 #include "common/Text.h"
 
@@ -23,7 +24,7 @@ int Fail() {
   return 0;
 }
 
-bool HiddenName(const std::string& name) { return !name.empty() && name[0] == '.'; }
+bool HiddenName(std::string_view name) { return !name.empty() && name[0] == '.'; }
 
 uint32_t AttributesOf(const struct stat& st, bool hidden) {
   uint32_t a = 0;
@@ -165,7 +166,7 @@ class PosixFileSystem : public FileSystem {
       if (!e) break;
       const char* name = e->d_name;
       if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-      const bool hidden = name[0] == '.';
+      const bool hidden = HiddenName(name);
       uint32_t attributes = 0;
       uint64_t size = 0;
       UnixTime modified = 0;
