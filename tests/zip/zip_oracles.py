@@ -116,8 +116,9 @@ def run(work):
                     check(False, what + ": zipfile accepted a wrong password")
                 except RuntimeError:
                     pass
-                except zipfile.BadZipFile:
-                    # The check byte matched by chance (1 in 256); the CRC must then fail.
+                except (zipfile.BadZipFile, zlib.error):
+                    # The check byte matched by chance (1 in 256): the data then decrypts to
+                    # garbage, which fails to inflate or fails the CRC.
                     pass
             else:
                 check(info.flag_bits == (0 if stored else 0x0002) | (0x0800 if utf8_flag_expected(entry) else 0), what + ": flags 0x%04x" % info.flag_bits)
