@@ -862,16 +862,23 @@ unsigned LongestMatch(S* s, unsigned cur_match) {
   const bool linked = s->links_on;
   const unsigned floor = s->link_floor;
   const bool all_linked = floor <= limit + 1;
-  const bool may_skip = linked && s->lookahead >= 4;
-  const bool may_skip8 = linked && s->lookahead >= 8;
-  const bool may_skip16 = linked && s->lookahead >= 16;
+  const unsigned lookahead = linked ? s->lookahead : 0;
+  // The longest prefix link that may be followed: 16 bytes once the best is 15 or more, 8 from
+  // 7, 4 from 3, each only while that many bytes are ahead; 0 while none may.
+  auto skip_for = [lookahead](unsigned best) -> unsigned {
+    if (best >= 15 && lookahead >= 16) return 16;
+    if (best >= 7 && lookahead >= 8) return 8;
+    if (best >= 3 && lookahead >= 4) return 4;
+    return 0;
+  };
+  unsigned skip = skip_for(best_len);
   const uint64_t scan8 = Load64(scan);
   const uint64_t scan16 = Load64(scan + 8);
   const uint32_t own = linked ? s->lt.link[strstart & kWMask] : 0;
   const unsigned number = own >> 16;
   unsigned k = 1;  // place of cur_match in the chain, 1 for the head
   uint32_t cur_link = kLinkNotLoaded;
-  if (may_skip && best_len >= 3) {
+  if (skip != 0) {
     const unsigned c = own & 0xFFFF;
     // The head itself may sit exactly at the limit; no other candidate may.
     const bool reachable = c > limit || (c == cur_match && c >= floor);
@@ -912,44 +919,36 @@ unsigned LongestMatch(S* s, unsigned cur_match) {
         mask = 0xFFFFFFFFu;
         end_off = best_len - 3;
         scan_end = Load32(scan + end_off);
+        skip = skip_for(best_len);
       }
     }
-    // The same over strings shorter than sixteen bytes once the best is 15 or more, and
-    // shorter than eight once it is 7 or more. A link that names the very next string of the
-    // chain skips nothing: the plain step gets there without checking the link's target and
-    // loading its insertion number, which in text made of near-identical lines is almost every
-    // step.
-    const bool here = cur_match >= floor;
-    if (may_skip16 && here && best_len >= 15 && Load64(match) == scan8 && Load64(match + 8) == scan16) {
-      const unsigned next = s->lt.link16[cur_match & kWMask];
-      if (next == next3) goto step;
-      if (next <= limit && all_linked) break;
-      if (next > limit && Load64(win + next) == scan8 && Load64(win + next + 8) == scan16) {
-        cur_link = s->lt.link[next & kWMask];
-        k = (number - (cur_link >> 16)) & 0xFFFF;
-        if (k > chain) break;
-        cur_match = next;
-        continue;
+    if (skip != 0 && cur_match >= floor) {
+      unsigned next = 0;
+      // The longest prefix the candidate shares with the current string picks the link; one
+      // whose target has other bytes (the hash collided) gives way to the next shorter. A link
+      // that names the very next string of the chain skips nothing: the plain step gets there
+      // without checking the link's target and loading its insertion number, which in text
+      // made of near-identical lines is almost every step.
+      if (skip == 16 && Load64(match) == scan8 && Load64(match + 8) == scan16) {
+        next = s->lt.link16[cur_match & kWMask];
+        if (next == next3) goto step;
+        if (next <= limit && all_linked) break;
+        if (next <= limit || Load64(win + next) != scan8 || Load64(win + next + 8) != scan16) next = 0;
       }
-    }
-    if (may_skip8 && here && best_len >= 7 && Load64(match) == scan8) {
-      const unsigned next = s->lt.link8[cur_match & kWMask];
-      if (next == next3) goto step;
-      if (next <= limit && all_linked) break;
-      if (next > limit && Load64(win + next) == scan8) {
-        cur_link = s->lt.link[next & kWMask];
-        k = (number - (cur_link >> 16)) & 0xFFFF;
-        if (k > chain) break;
-        cur_match = next;
-        continue;
+      if (next == 0 && skip >= 8 && Load64(match) == scan8) {
+        next = s->lt.link8[cur_match & kWMask];
+        if (next == next3) goto step;
+        if (next <= limit && all_linked) break;
+        if (next <= limit || Load64(win + next) != scan8) next = 0;
       }
-    }
-    if (may_skip && here && best_len >= 3 && match_start == scan_start) {
-      if (cur_link == kLinkNotLoaded) cur_link = s->lt.link[cur_match & kWMask];
-      const unsigned next = cur_link & 0xFFFF;
-      if (next == next3) goto step;
-      if (next <= limit && all_linked) break;
-      if (next > limit && Load32(win + next) == scan_start) {
+      if (next == 0 && match_start == scan_start) {
+        if (cur_link == kLinkNotLoaded) cur_link = s->lt.link[cur_match & kWMask];
+        next = cur_link & 0xFFFF;
+        if (next == next3) goto step;
+        if (next <= limit && all_linked) break;
+        if (next <= limit || Load32(win + next) != scan_start) next = 0;
+      }
+      if (next != 0) {
         cur_link = s->lt.link[next & kWMask];
         k = (number - (cur_link >> 16)) & 0xFFFF;
         if (k > chain) break;
