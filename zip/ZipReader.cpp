@@ -222,7 +222,7 @@ class Output {
       tooLong_ = true;
     }
     if (take) {
-      crc_ = uint32_t(crc32(crc_, p, uInt(take)));  // zlib's is the faster of the two here
+      crc_ = Crc32Update(crc_, p, take);
       total_ += take;
       if (sink_ && !sink_(p, take)) {
         sinkFailed_ = true;
