@@ -28,6 +28,9 @@ constexpr unsigned kHash8Bits = 16;
 constexpr unsigned kHash16Bits = 16;
 // Input read in small pieces starts the links once this far in (see DeflateState::links_on).
 constexpr unsigned kLinkAfter = 16384;
+// The links are kept through the next half window only if at least this many searches in the
+// half window before found a match (1 in 64 strings); see DeflateState::links_judged.
+constexpr unsigned kLinksWorthy = 512;
 // Stands for a link word (LinkTables::link) not loaded yet; no stored word has it, as no string
 // starts at the last window offset.
 constexpr uint32_t kLinkNotLoaded = 0xFFFFFFFFu;
@@ -184,6 +187,14 @@ struct DeflateState {
   // between, which cannot be as long, in one go instead of link by link.
   bool links_on;
   unsigned link_floor;  // positions below were inserted before the links were kept
+  // Whether the links pay is judged again at every slide of the window, by how many searches
+  // in the half window just passed found a match (matches_found). Data that is already packed,
+  // or random, finds almost none, and a run of long matches inserts most of its strings
+  // without a search: there the links are never followed and only cost four more table updates
+  // per byte. The search finds the same match either way, so this decides speed alone. Once
+  // judged, small reads no longer start them.
+  bool links_judged;
+  unsigned matches_found;
   struct LinkTables {
     // Per hash: how many positions went into its chain so far (wrapping), so that the distance
     // along a chain between two of its positions is the difference of their insertion numbers.
@@ -800,12 +811,28 @@ void Slide(S* s) {
   Rebase(s->lt.pending16.pos, s->lt.pending16.n);
 }
 
+// Keeps the links through the next half window, starts them from here on, or drops them (their
+// tables are cleared when they start again).
+void JudgeLinks(S* s) {
+  const bool worthy = s->matches_found >= kLinksWorthy;
+  s->matches_found = 0;
+  s->links_judged = true;
+  if (!worthy) {
+    s->links_on = false;
+  } else if (!s->links_on) {
+    StartLinks(s, s->strstart);
+  }
+}
+
 // Brings the lookahead up to kMinLookahead while input lasts. The window slides whenever the
 // position has reached its upper end, also after the input has ended: the match search reads up
 // to 258 bytes ahead and must never be run that close to the end of the buffer.
 void Refill(S* s) {
   while (s->lookahead < kMinLookahead) {
-    if (s->strstart >= kWSize + kMaxDist) Slide(s);
+    if (s->strstart >= kWSize + kMaxDist) {
+      Slide(s);
+      JudgeLinks(s);
+    }
     if (s->eofile) return;
     // A failed output ends the input too: nothing more could reach the archive.
     if (s->out_failed) {
@@ -823,7 +850,7 @@ void Refill(S* s) {
       if (s->links_on) {
         LinkPending(s, &s->lt.pending8, 8, Link8);
         LinkPending(s, &s->lt.pending16, 16, Link16);
-      } else if (s->strstart >= kLinkAfter) {
+      } else if (!s->links_judged && s->strstart >= kLinkAfter) {
         // Input that comes in small reads: long enough now to be worth the links.
         StartLinks(s, s->strstart);
       }
@@ -831,7 +858,7 @@ void Refill(S* s) {
   }
 }
 
-unsigned LongestMatch(S* s, unsigned cur_match) {
+unsigned WalkChain(S* s, unsigned cur_match) {
   unsigned chain = s->max_chain;
   const uint8_t* const win = s->window;
   const unsigned strstart = s->strstart;
@@ -964,6 +991,12 @@ unsigned LongestMatch(S* s, unsigned cur_match) {
   return best_len;
 }
 
+unsigned LongestMatch(S* s, unsigned cur_match) {
+  const unsigned len = WalkChain(s, cur_match);
+  s->matches_found += len >= kMinMatch;
+  return len;
+}
+
 uint64_t FinishStream(S* s) {
   FlushCurrentBlock(s, true);
   return s->compressed_len >> 3;
@@ -1082,6 +1115,8 @@ bool MatcherSetup(S* s, int level, uint16_t* gp_flags) {
   s->data_end = 0;
   s->links_on = false;
   s->link_floor = 0;
+  s->links_judged = false;
+  s->matches_found = 0;
   // Bytes past the data may be compared (never used); keep them defined.
   std::memset(s->window + kWindowBytes, 0, kWindowPad);
   int n = s->read(s->ctx, s->window, kWindowBytes);
