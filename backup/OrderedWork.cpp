@@ -1,8 +1,13 @@
 #include "backup/OrderedWork.h"
 
+#include <atomic>
+#include <system_error>
+
 namespace vq {
 
 namespace {
+std::atomic<int> g_startable{-1};
+
 void PrepareGuarded(OrderedWork::Job& job) {
   try {
     job.Prepare();
@@ -28,7 +33,12 @@ void OrderedWork::Add(std::unique_ptr<Job> job) {
   if (threads_.empty() && !alone_) {
     // A process that cannot start a thread (a resource limit) still backs up, one file at a time.
     try {
-      for (unsigned i = 0; i < helpers_; ++i) threads_.emplace_back([this] { HelperLoop(); });
+      for (unsigned i = 0; i < helpers_; ++i) {
+        const int startable = g_startable.load(std::memory_order_relaxed);
+        if (startable >= 0 && i >= unsigned(startable))
+          throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        threads_.emplace_back([this] { HelperLoop(); });
+      }
     } catch (...) {
     }
     alone_ = threads_.empty();
@@ -59,6 +69,8 @@ void OrderedWork::Add(std::unique_ptr<Job> job) {
   }
   wanted_.notify_one();
 }
+
+void OrderedWork::LimitThreadStartsForTest(int startable) { g_startable.store(startable); }
 
 void OrderedWork::FinishAll() {
   while (!unfinished_.empty()) FinishOldest();

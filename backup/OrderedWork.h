@@ -52,6 +52,10 @@ class OrderedWork {
   // Finishes every job added so far.
   void FinishAll();
 
+  // Tests: from now on only this many helper threads may start in each work, as under a
+  // process's thread limit (the rest fail as std::thread does); -1 lifts the limit.
+  static void LimitThreadStartsForTest(int startable);
+
  private:
   void FinishOldest();
   void HelperLoop();

@@ -89,3 +89,23 @@ TEST(OrderedWorkTest, JobsNotFinishedAreDroppedWhenTheWorkIsLeft) {
   }
   EXPECT_TRUE(r.finished.empty());
 }
+
+// Under a thread limit the work runs on the helpers that did start, or, when none did, each job
+// whole on the caller's thread: a pass still backs up every file, in order.
+TEST(OrderedWorkTest, JobsAreDoneWhenHelpersCannotStart) {
+  for (int startable : {0, 1}) {
+    SCOPED_TRACE(startable);
+    OrderedWork::LimitThreadStartsForTest(startable);
+    Record r;
+    {
+      OrderedWork work(3, 6);
+      for (int n = 0; n < 40; ++n) work.Add(std::make_unique<Job>(r, n, n % 4, n % 11 == 3));
+      work.FinishAll();
+    }
+    OrderedWork::LimitThreadStartsForTest(-1);
+    ASSERT_EQ(r.finished.size(), 40u);
+    for (int n = 0; n < 40; ++n) ASSERT_EQ(r.finished[n], n);
+    EXPECT_TRUE(r.faults.empty()) << r.faults.front();
+    EXPECT_EQ(r.mostPreparing.load(), 1) << "no first halves side by side with " << startable << " helper(s)";
+  }
+}
