@@ -180,11 +180,12 @@ struct DeflateState {
   const char* error = nullptr;
 
   // Links by prefixes of 4, 8 and 16 bytes, kept from the first string of a long input on, or
-  // from link_floor on for input that comes in small reads: a short input never pays for
-  // clearing them. A position's link names the newest older position with the same hash of its
-  // first 4, 8 or 16 bytes. When that position has the same bytes it is the newest older one
-  // that has them, and as it is in the same chain the match search steps over the strings in
-  // between, which cannot be as long, in one go instead of link by link.
+  // from link_floor on for input that comes in small reads or where they start again (see
+  // links_judged): a short input never pays for clearing them. A position's link names the
+  // newest older position with the same hash of its first 4, 8 or 16 bytes. When that position
+  // has the same bytes it is the newest older one that has them, and as it is in the same chain
+  // the match search steps over the strings in between, which cannot be as long, in one go
+  // instead of link by link.
   bool links_on;
   unsigned link_floor;  // positions below were inserted before the links were kept
   // Whether the links pay is judged again at every slide of the window, by how many searches
