@@ -1,7 +1,11 @@
 #include "backup/BackUp.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <deque>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -29,6 +33,7 @@ constexpr int kAwayRetrySeconds = 60;
 constexpr int kFailedRetrySeconds = 600;
 constexpr uint32_t kIdlePollMs = 100;
 constexpr UnixTime kAbandonedAfter = 86400;
+constexpr unsigned kExtraWriters = 4;
 const wchar_t kWorkPrefix[] = L"~vq.lumen.";
 const wchar_t kLegacyPartialName[] = L"~vq.lumen.part";
 const wchar_t kPartialSuffix[] = L".part";
@@ -84,14 +89,20 @@ bool IsRecycleBinPattern(const std::wstring& pattern) {
   return pattern.size() >= 11 && EqualsIgnoreAsciiCase(std::wstring_view(pattern).substr(0, 11), L"E:\\$RECYCLE");
 }
 
-std::wstring WorkTag(const std::wstring& host, uint32_t pid) {
-  // Only letters, digits, '-' and '_' of the host name: it becomes part of a file name, and the
-  // full stop is the separator before the process id.
+namespace {
+// Only letters, digits, '-' and '_' of the host name: it becomes part of a file name, the full
+// stop is the separator before the process id and the '+' the one before a writer's number.
+std::wstring SafeHost(const std::wstring& host) {
   std::wstring safe;
   for (wchar_t c : host)
     safe += (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'-' ? c : L'_';
   if (safe.empty()) safe = L"_";
-  return kWorkPrefix + safe + WFormat(L".%u", pid);
+  return safe;
+}
+}  // namespace
+
+std::wstring WorkTag(const std::wstring& host, uint32_t pid) {
+  return kWorkPrefix + SafeHost(host) + WFormat(L".%u", pid);
 }
 
 std::wstring OwnWorkTag() {
@@ -99,7 +110,10 @@ std::wstring OwnWorkTag() {
   return tag;
 }
 
-std::wstring PartialArchivePath(const std::wstring& viewDir) { return viewDir + OwnWorkTag() + kPartialSuffix; }
+std::wstring PartialArchivePath(const std::wstring& viewDir, uint32_t writer) {
+  static const std::wstring host = kWorkPrefix + SafeHost(platform::HostName());
+  return viewDir + host + WFormat(L"+%u.%u", writer, platform::ProcessId()) + kPartialSuffix;
+}
 
 std::wstring OwnTempDir(const std::wstring& tempDir) { return tempDir + OwnWorkTag() + platform::PathSeparator(); }
 
@@ -121,8 +135,17 @@ bool IsStrayWorkFile(const std::wstring& name, const std::wstring& suffix, UnixT
   }
   if (pid > 0xFFFFFFFFu) return false;
   if (old) return true;
-  // The tag of this computer: the same text WorkTag makes of its name.
-  if (WorkTag(ownHost, 0) != prefix + body.substr(0, dot) + L".0") return false;
+  // The tag of this computer: the same text WorkTag makes of its name, with or without a writer's
+  // number after it.
+  size_t hostEnd = dot;
+  const size_t plus = body.rfind(L'+', dot);
+  if (plus != std::wstring::npos && plus + 1 < dot) {
+    bool number = dot - plus <= 11;
+    for (size_t i = plus + 1; i < dot; ++i) number = number && body[i] >= L'0' && body[i] <= L'9';
+    if (!number) return false;
+    hostEnd = plus;
+  }
+  if (SafeHost(ownHost) != body.substr(0, hostEnd)) return false;
   return uint32_t(pid) == ownPid || !running(uint32_t(pid));
 }
 
@@ -160,8 +183,9 @@ void RemoveTempCopy(platform::FileSystem& fs, const std::wstring& path) {
 
 // Writes one archive under its partial name and moves it over the old archive only when the add
 // and the close both succeeded, so a failure never costs the archive of an earlier backup.
+// With flushFolder false the move is left for the caller to flush with its folder.
 uint32_t WriteArchive(platform::FileSystem& fs, const std::wstring& archive, const std::wstring& partial,
-                      const zip::ZipPrepared* entry, const std::string& password) {
+                      const zip::ZipPrepared* entry, const std::string& password, bool flushFolder) {
   zip::ZipHandle h = zip::ZipCreate(partial, password.empty() ? nullptr : password.c_str(), fs);
   uint32_t r = zip::ZipAddPrepared(h, entry);
   uint32_t closed = zip::ZipClose(h);
@@ -169,8 +193,8 @@ uint32_t WriteArchive(platform::FileSystem& fs, const std::wstring& archive, con
   if (r == zip::kZipSuccess && closed != zip::kZipSuccess) r = closed;
   if (r == zip::kZipSuccess) {
     // Not while a verify or restore reads the old archive (Windows refuses to replace it then).
-    std::lock_guard<std::shared_mutex> g(ArchiveReplaceLock());
-    if (!fs.Rename(partial, archive)) r = zip::kZipWriteFailed;
+    std::lock_guard<std::shared_mutex> g(ArchiveReplaceLock(archive));
+    if (!(flushFolder ? fs.Rename(partial, archive) : fs.RenameUnflushed(partial, archive))) r = zip::kZipWriteFailed;
   }
   if (r != zip::kZipSuccess) fs.RemoveFile(partial);
   return r;
@@ -259,14 +283,113 @@ void LogFailed(int view, uint32_t code, const std::wstring& path) {
   WriteLog(kLines[view - 1], static_cast<unsigned long>(code), path);
 }
 
-// One selected file on its way to its three archives. The copy and the compression (with the
-// CRC) are its first half and may run beside other files'; the archives, their renames and
-// every log line of the file are its second half, done in walk order, so the log reads as if
-// each file were done before the next began.
+// Lets at most a given number of threads through at once: the helpers that write archives also
+// compress, and compressing stays at the pass's number of compressors.
+class Gate {
+ public:
+  explicit Gate(unsigned open) : open_(open) {}
+  class Pass {
+   public:
+    explicit Pass(Gate* gate) : gate_(gate) {
+      if (!gate_) return;
+      std::unique_lock<std::mutex> g(gate_->lock_);
+      gate_->freed_.wait(g, [this] { return gate_->open_ > 0; });
+      --gate_->open_;
+    }
+    ~Pass() {
+      if (!gate_) return;
+      {
+        std::lock_guard<std::mutex> g(gate_->lock_);
+        ++gate_->open_;
+      }
+      gate_->freed_.notify_one();
+    }
+    Pass(const Pass&) = delete;
+    Pass& operator=(const Pass&) = delete;
+
+   private:
+    Gate* const gate_;
+  };
+
+ private:
+  std::mutex lock_;
+  std::condition_variable freed_;
+  unsigned open_;
+};
+
+// The folders a walk moved archives into, flushed once for a batch of files instead of once per
+// archive: on a disk a folder's flush costs about as much as an archive's own. Until then a power
+// cut may undo a move, which leaves the old archive whole. The walk ends only after the last
+// batch is flushed, so a pass never counts as done before its moves are on the disk; a folder
+// that cannot be flushed sends the batch's files in it to the next pass again.
+class FolderFlushes {
+ public:
+  FolderFlushes(platform::FileSystem& fs, PassRetries& retries) : fs_(fs), retries_(retries) {}
+
+  // In walk order, once the file's archives are moved.
+  void Moved(const std::wstring& path, std::vector<std::wstring> folders) {
+    batch_.push_back({path, std::move(folders)});
+    if (batch_.size() >= kFilesPerFlush) Flush();
+  }
+
+  void Flush() {
+    std::map<std::wstring, bool> flushed;
+    for (const MovedFile& f : batch_) {
+      bool ok = true;
+      for (const std::wstring& folder : f.folders) {
+        auto at = flushed.find(folder);
+        if (at == flushed.end()) at = flushed.emplace(folder, fs_.FlushFolder(folder)).first;
+        ok = ok && at->second;
+      }
+      if (!ok) retries_.failed.insert(f.path);
+    }
+    batch_.clear();
+  }
+
+ private:
+  // A power cut may undo the moves of this many files and of those still in flight. Each batch
+  // costs a flush of the list and history views and of every mirrored folder it touched.
+  static constexpr size_t kFilesPerFlush = 64;
+  struct MovedFile {
+    std::wstring path;
+    std::vector<std::wstring> folders;
+  };
+  platform::FileSystem& fs_;
+  PassRetries& retries_;
+  std::vector<MovedFile> batch_;
+};
+
+// How a walk writes its archives; a single file taken alone has neither, and flushes each
+// archive's folder at once.
+struct ArchiveWriting {
+  Gate* compressing = nullptr;
+  FolderFlushes* flushes = nullptr;
+};
+
+// Each archive written gets a partial file of its own: files are written side by side.
+uint32_t NextWriter() {
+  static std::atomic<uint32_t> next{0};
+  return next.fetch_add(1, std::memory_order_relaxed);
+}
+
+// Two writers making one folder tree at once could each find a part missing, and Windows may fail
+// the slower one; folders are made one tree at a time.
+bool CreateFolderOnce(platform::FileSystem& fs, const std::wstring& dir) {
+  static std::mutex* lock = new std::mutex();
+  std::lock_guard<std::mutex> g(*lock);
+  return fs.CreateDirectoryTree(dir);
+}
+
+// One selected file on its way to its three archives. The copy, the compression and the three
+// archives are its first half and may run beside other files': on a disk each archive waits for
+// its flush, and flushes of several files at once cost little more than one. Its log lines and
+// the pass's bookkeeping are its second half, done in walk order, so the log reads as if each
+// file were done before the next began. Files that share a working file or an archive are never
+// in their first halves at once (ConflictsWith), so the later one's archive is the one kept.
 class FileJob : public OrderedWork::Job {
  public:
-  FileJob(platform::FileSystem& fs, std::wstring path, std::wstring name, PassRetries* retries)
-      : fs_(fs), path_(std::move(path)), name_(std::move(name)), retries_(retries) {}
+  FileJob(platform::FileSystem& fs, std::wstring path, std::wstring name, PassRetries* retries, ArchiveWriting writing)
+      : fs_(fs), path_(std::move(path)), name_(std::move(name)), retries_(retries), writing_(writing) {}
 
   // The archive paths need the local time of the last write, which may not exist: then the file
   // is logged as taken and the exception's line follows, as when it is thrown in the walk.
@@ -285,6 +408,44 @@ class FileJob : public OrderedWork::Job {
 
   void Prepare() override {
     if (planFailed_) return;
+    {
+      Gate::Pass compressing(writing_.compressing);
+      Compress();
+    }
+    if (code_ == zip::kZipSuccess) WriteArchives();
+    prepared_.reset();  // removes the spill file
+  }
+
+  void Finish() override {
+    WriteLog(L"DoBackUp[%d]:%s\r\n", 1, path_);
+    if (planFailed_ || prepareThrew) {
+      WriteLog(L"catch DoBackUp:...\r\n");
+      return;
+    }
+    // Every add fails alike when there is no copy or no compressed data: each view gets that
+    // code's line and no archive is written.
+    bool ok = true;
+    for (int view = 1; view <= 3; ++view) {
+      const uint32_t r = code_ != zip::kZipSuccess ? code_ : written_[view - 1];
+      if (r) LogFailed(view, r, path_);
+      ok = ok && !r;
+    }
+    if (!ok && retries_) retries_->failed.insert(path_);
+    if (writing_.flushes && !movedInto_.empty()) writing_.flushes->Moved(path_, std::move(movedInto_));
+  }
+
+  bool ConflictsWith(const Job& other) const override {
+    const auto& o = static_cast<const FileJob&>(other);
+    if (planFailed_ || o.planFailed_) return false;
+    // Files of one name share the temporary copy's and the spill file's names; the flattened
+    // paths of the list and history views can coincide too ("a.b\c" and "a\b.c"). Case apart,
+    // as the Windows file system sees them.
+    return EqualsIgnoreAsciiCase(o.a_.tempCopy, a_.tempCopy) || EqualsIgnoreAsciiCase(o.a_.list, a_.list) ||
+           EqualsIgnoreAsciiCase(o.a_.history, a_.history) || EqualsIgnoreAsciiCase(o.a_.folder, a_.folder);
+  }
+
+ private:
+  void Compress() {
     if (!CopyToTemp(fs_, path_, a_.tempCopy)) {
       // Without a copy there is nothing to archive; an archive without the entry must not
       // replace a good one, so none is written in this pass.
@@ -300,48 +461,31 @@ class FileJob : public OrderedWork::Job {
     RemoveTempCopy(fs_, a_.tempCopy);
   }
 
-  void Finish() override {
-    WriteLog(L"DoBackUp[%d]:%s\r\n", 1, path_);
-    if (planFailed_ || prepareThrew) {
-      WriteLog(L"catch DoBackUp:...\r\n");
-      return;
-    }
-    // Every add would fail alike when there is no copy or no compressed data: each view gets that
-    // code's line and no archive is written.
-    bool ok = code_ == zip::kZipSuccess;
+  void WriteArchives() {
     const std::wstring* const archives[] = {&a_.list, &a_.history, &a_.folder};
     const std::wstring* const views[] = {&dirs_.list, &dirs_.history, &dirs_.folder};
+    const std::wstring folderBase = a_.folder.substr(0, a_.folder.size() - 4);  // without ".zip"
+    const std::wstring folders[] = {dirs_.list, dirs_.history, folderBase.substr(0, folderBase.size() - name_.size())};
     for (int view = 1; view <= 3; ++view) {
-      uint32_t r = code_;
-      if (r == zip::kZipSuccess) {
-        if (view == 3) {
-          std::wstring folderBase = a_.folder.substr(0, a_.folder.size() - 4);  // without ".zip"
-          fs_.CreateDirectoryTree(folderBase.substr(0, folderBase.size() - name_.size()));
-        }
-        r = WriteArchive(fs_, *archives[view - 1], PartialArchivePath(*views[view - 1]), prepared_.get(), password_);
-      }
-      if (r) LogFailed(view, r, path_);
-      ok = ok && !r;
+      if (view == 3) CreateFolderOnce(fs_, folders[2]);
+      const uint32_t r = WriteArchive(fs_, *archives[view - 1], PartialArchivePath(*views[view - 1], NextWriter()),
+                                      prepared_.get(), password_, !writing_.flushes);
+      if (r == zip::kZipSuccess && writing_.flushes) movedInto_.push_back(folders[view - 1]);
+      written_[view - 1] = r;
     }
-    prepared_.reset();  // removes the spill file
-    if (!ok && retries_) retries_->failed.insert(path_);
   }
 
-  // Two files of one name share the temporary copy's and the spill file's names.
-  bool ConflictsWith(const Job& other) const override {
-    const auto& o = static_cast<const FileJob&>(other);
-    return !planFailed_ && !o.planFailed_ && o.a_.tempCopy == a_.tempCopy;
-  }
-
- private:
   platform::FileSystem& fs_;
   const std::wstring path_, name_;
   PassRetries* const retries_;
+  const ArchiveWriting writing_;
   bool planFailed_ = false;
   WorkDirs dirs_;
   ArchivePaths a_;
   std::string password_;
   uint32_t code_ = zip::kZipSuccess;
+  uint32_t written_[3] = {zip::kZipSuccess, zip::kZipSuccess, zip::kZipSuccess};
+  std::vector<std::wstring> movedInto_;  // folders whose flush is left to the walk
   std::unique_ptr<zip::ZipPrepared, void (*)(zip::ZipPrepared*)> prepared_{nullptr, zip::ZipPreparedFree};
 };
 
@@ -350,7 +494,8 @@ class FileJob : public OrderedWork::Job {
 // file is newer, and a second look at every file would cost as much as the walk itself. A file
 // they select is looked at again, because it may have changed or gone since.
 void OfferFile(platform::FileSystem& fs, const std::wstring& path, const platform::DirEntry& entry,
-               SelectionSettings& settings, PassRetries* retries, bool listed, OrderedWork& work) {
+               SelectionSettings& settings, PassRetries* retries, bool listed, OrderedWork& work,
+               ArchiveWriting writing) {
   const SelectionInput& in = settings.base;
   // timeLastBk is read now, per file: a reset during a pass applies to the files not yet visited.
   // A file that failed last time is taken again without waiting for its next change.
@@ -371,7 +516,7 @@ void OfferFile(platform::FileSystem& fs, const std::wstring& path, const platfor
     return;
 
   backFileCount.fetch_add(1);
-  auto job = std::make_unique<FileJob>(fs, path, entry.name, retries);
+  auto job = std::make_unique<FileJob>(fs, path, entry.name, retries, writing);
   job->Plan(in.tempDir, fresh.modified);
   work.Add(std::move(job));
 }
@@ -382,13 +527,18 @@ void OfferFile(platform::FileSystem& fs, const std::wstring& path, const platfor
 // writer's memory bound of compressed data (4 MiB), so a pass holds 40 MiB at the very worst.
 size_t InFlight(unsigned compressors) { return compressors + 8; }
 
+// How many helpers prepare files: the compressors, and four more that write archives while the
+// others compress. Most of an archive's time on a disk is its flushes, and four writers at once
+// each waited less than half as long per archive as one writer alone.
+unsigned Writers(unsigned compressors) { return compressors ? compressors + kExtraWriters : 0; }
+
 // One listing per depth of the walk, kept from folder to folder so their names keep their storage
 // (a deque: growing it for a deeper folder leaves the listings of the folders above in place).
 using ListingPool = std::deque<std::vector<platform::DirEntry>>;
 
 // The walk of one directory within a pass.
 void WalkDir(platform::FileSystem& fs, const std::wstring& dir, int depth, PassRetries* retries, ListingPool& pool,
-             OrderedWork& work) {
+             OrderedWork& work, ArchiveWriting writing) {
   std::wstring root = dir;
   if (root.empty() || !platform::IsSeparator(root.back())) root += platform::PathSeparator();
   if (IsRecycleBinPattern(root + L"*.*")) return;
@@ -401,11 +551,11 @@ void WalkDir(platform::FileSystem& fs, const std::wstring& dir, int depth, PassR
     if (WalkSkips(e)) continue;
     full.replace(root.size(), std::wstring::npos, e.name);
     if (e.attributes & platform::kAttrDirectory) {
-      WalkDir(fs, full, depth + 1, retries, pool, work);
+      WalkDir(fs, full, depth + 1, retries, pool, work, writing);
       continue;
     }
     try {
-      OfferFile(fs, full, e, settings, retries, true, work);
+      OfferFile(fs, full, e, settings, retries, true, work, writing);
     } catch (...) {
       work.FinishAll();
       WriteLog(L"catch DoBackUp:...\r\n");
@@ -417,9 +567,13 @@ void WalkDir(platform::FileSystem& fs, const std::wstring& dir, int depth, PassR
 void WalkTree(platform::FileSystem& fs, const std::wstring& dir, int depth, PassRetries* retries,
               unsigned compressors) {
   ListingPool pool;
-  OrderedWork work(compressors, InFlight(compressors));
-  WalkDir(fs, dir, depth, retries, pool, work);
+  Gate compressing(compressors ? compressors : 1);  // without helpers the caller compresses
+  std::unique_ptr<FolderFlushes> flushes;
+  if (retries) flushes = std::make_unique<FolderFlushes>(fs, *retries);
+  OrderedWork work(Writers(compressors), InFlight(compressors));
+  WalkDir(fs, dir, depth, retries, pool, work, ArchiveWriting{&compressing, flushes.get()});
   work.FinishAll();
+  if (flushes) flushes->Flush();
 }
 
 }  // namespace
@@ -427,7 +581,7 @@ void WalkTree(platform::FileSystem& fs, const std::wstring& dir, int depth, Pass
 void DoBackUp(platform::FileSystem& fs, const std::wstring& path, const platform::DirEntry& entry) {
   SelectionSettings settings = SelectionSettings::Current();
   OrderedWork alone(0, 1);
-  OfferFile(fs, path, entry, settings, nullptr, false, alone);
+  OfferFile(fs, path, entry, settings, nullptr, false, alone, {});
 }
 
 void BackUpDir(platform::FileSystem& fs, const std::wstring& dir, int depth, unsigned compressors) {

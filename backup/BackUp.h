@@ -52,9 +52,13 @@ bool IsRecycleBinPattern(const std::wstring& pattern);
 // under their own names and never move each other's half-written file onto an archive.
 std::wstring WorkTag(const std::wstring& host, uint32_t pid);
 std::wstring OwnWorkTag();
-// Where an archive is written before it replaces the old one: "<view><tag>.part". The name
-// never ends in ".zip", so it cannot be taken for an archive.
-std::wstring PartialArchivePath(const std::wstring& viewDir);
+// Where an archive is written before it replaces the old one: "<view><tag>.part", with the
+// writer's number after the host ("~vq.lumen.<host>+<writer>.<pid>.part"), so archives written
+// side by side never share a partial file. The number goes there because a '+' is never part of
+// a host's tag: older versions read the name as another computer's and leave it alone for a day,
+// where a number after the process id would be read as the process id. The name never ends in
+// ".zip", so it cannot be taken for an archive.
+std::wstring PartialArchivePath(const std::wstring& viewDir, uint32_t writer);
 // This process's folder for temporary copies and spill files: "<S_DIR_TEMP><tag><sep>".
 std::wstring OwnTempDir(const std::wstring& tempDir);
 

@@ -176,7 +176,7 @@ VerifyReport RunVerify(platform::FileSystem& fs, const WorkDirs& dirs, const std
       zip::ZipEntryInfo info;
       ReadStatus s;
       {
-        std::shared_lock<std::shared_mutex> g(ArchiveReplaceLock());
+        std::shared_lock<std::shared_mutex> g(ArchiveReplaceLock(a));
         s = zip::ZipExtractFile(fs, a, pw, {}, &info);
       }
       // An archive the pass replaced or removed since the listing is not a broken one.
@@ -253,9 +253,19 @@ MaintenanceGate& Maintenance() {
   return *gate;
 }
 
-std::shared_mutex& ArchiveReplaceLock() {
-  static std::shared_mutex* lock = new std::shared_mutex();
-  return *lock;
+std::shared_mutex& ArchiveReplaceLock(const std::wstring& archive) {
+  constexpr size_t kLocks = 16;
+  static std::shared_mutex* locks = new std::shared_mutex[kLocks];
+  // By the name alone: a reader and the pass may spell the folders before it differently.
+  size_t start = archive.find_last_of(L"\\/");
+  start = start == std::wstring::npos ? 0 : start + 1;
+  uint32_t h = 2166136261u;
+  for (size_t i = start; i < archive.size(); ++i) {
+    wchar_t c = archive[i];
+    if (c >= L'A' && c <= L'Z') c = wchar_t(c - L'A' + L'a');
+    h = (h ^ uint32_t(c)) * 16777619u;
+  }
+  return locks[h % kLocks];
 }
 
 // ---- Versions
@@ -277,7 +287,7 @@ UnixTime DosStampToUnix(uint32_t stamp, bool* ok) {
 
 ReadStatus LookAt(platform::FileSystem& fs, const std::wstring& archive, const std::string& password,
                   VersionCheck check, zip::ZipEntryInfo* info) {
-  std::shared_lock<std::shared_mutex> g(ArchiveReplaceLock());
+  std::shared_lock<std::shared_mutex> g(ArchiveReplaceLock(archive));
   const char* pw = password.empty() ? nullptr : password.c_str();
   if (check == VersionCheck::Full) return zip::ZipExtractFile(fs, archive, pw, {}, info);
   std::unique_ptr<platform::FileStream> in = fs.OpenRead(archive);
@@ -384,7 +394,7 @@ RestoreResult RestoreVersion(platform::FileSystem& fs, const FileVersion& versio
   zip::ZipEntryInfo info;
   ReadStatus s;
   {
-    std::shared_lock<std::shared_mutex> g(ArchiveReplaceLock());
+    std::shared_lock<std::shared_mutex> g(ArchiveReplaceLock(version.archive));
     s = zip::ZipExtractFile(
         fs, version.archive, password.empty() ? nullptr : password.c_str(),
         [&](const uint8_t* p, size_t n) { return out->Write(p, n) == n; }, &info);

@@ -77,8 +77,10 @@ MaintenanceGate& Maintenance();
 
 // Held shared while an archive is read through and exclusively while the backup pass moves a new
 // archive over an old one: on Windows an archive open for reading cannot be replaced, and the pass
-// must not lose a version to a verify that happens to read the old one.
-std::shared_mutex& ArchiveReplaceLock();
+// must not lose a version to a verify that happens to read the old one. One lock of a few, chosen
+// by the archive's name (case apart), so the pass's writers, which move different archives side by
+// side, seldom wait for each other's move and folder flush.
+std::shared_mutex& ArchiveReplaceLock(const std::wstring& archive);
 
 // ---- Versions of a file.
 

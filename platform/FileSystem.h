@@ -71,6 +71,17 @@ class FileSystem {
   // Moves a file over an existing one in one step (same volume), and does not return before the
   // move itself is on the disk (write-through on Windows; the folder is flushed on POSIX).
   virtual bool Rename(const std::wstring& from, const std::wstring& to) = 0;
+  // Rename without waiting for the folder: the move is sure to be on the disk only once
+  // FlushFolder of the target's folder has returned true. A power cut before then may undo the
+  // move, never half do it. A pass moving many archives into one folder flushes it once for all.
+  // Where the platform writes the move through at once (Windows), or a decorator does not say
+  // otherwise, this is Rename.
+  virtual bool RenameUnflushed(const std::wstring& from, const std::wstring& to) { return Rename(from, to); }
+  // Pushes a folder's entries to the disk (true where there is nothing to push).
+  virtual bool FlushFolder(const std::wstring& dir) {
+    (void)dir;
+    return true;
+  }
   // Removes a file, or a link to a file (never what it points to).
   virtual bool RemoveFile(const std::wstring& path) = 0;
   // Removes an empty directory, or a link to a directory (a junction or a symbolic link) without
@@ -106,6 +117,9 @@ class ForwardingFileSystem : public FileSystem {
   bool IsDirectory(const std::wstring& p) override { return inner_.IsDirectory(p); }
   bool Copy(const std::wstring& f, const std::wstring& t) override { return inner_.Copy(f, t); }
   bool Rename(const std::wstring& f, const std::wstring& t) override { return inner_.Rename(f, t); }
+  // RenameUnflushed is left to the base, which calls Rename: a decorator that breaks Rename
+  // breaks both. The folder it does not flush is flushed by the inner file system.
+  bool FlushFolder(const std::wstring& d) override { return inner_.FlushFolder(d); }
   bool RemoveFile(const std::wstring& p) override { return inner_.RemoveFile(p); }
   bool RemoveDir(const std::wstring& p) override { return inner_.RemoveDir(p); }
   bool CreateDirectoryTree(const std::wstring& p) override { return inner_.CreateDirectoryTree(p); }

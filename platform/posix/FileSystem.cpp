@@ -24,6 +24,15 @@ int Fail() {
   return 0;
 }
 
+bool FlushNativeFolder(const std::string& folder) {
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Fail();
+  bool ok = fsync(fd) == 0 || errno == EINVAL;  // some file systems cannot flush a folder
+  if (!ok) Fail();
+  ::close(fd);
+  return ok;
+}
+
 bool HiddenName(std::string_view name) { return !name.empty() && name[0] == '.'; }
 
 uint32_t AttributesOf(const struct stat& st, bool hidden) {
@@ -286,17 +295,22 @@ class PosixFileSystem : public FileSystem {
   }
 
   bool Rename(const std::wstring& from, const std::wstring& to) override {
-    std::string target = Native(to);
-    if (rename(Native(from).c_str(), target.c_str()) != 0) return Fail();
+    if (!RenameUnflushed(from, to)) return false;
     // The new name is an entry of the folder: it is durable only once the folder is flushed.
+    std::string target = Native(to);
     size_t slash = target.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return Fail();
-    bool ok = fsync(fd) == 0 || errno == EINVAL;  // some file systems cannot flush a folder
-    if (!ok) Fail();
-    ::close(fd);
-    return ok;
+    return FlushNativeFolder(slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash));
+  }
+
+  bool RenameUnflushed(const std::wstring& from, const std::wstring& to) override {
+    if (rename(Native(from).c_str(), Native(to).c_str()) != 0) return Fail();
+    return true;
+  }
+
+  bool FlushFolder(const std::wstring& dir) override {
+    std::string p = Native(dir);
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    return FlushNativeFolder(p.empty() ? "." : p);
   }
 
   bool RemoveFile(const std::wstring& path) override {

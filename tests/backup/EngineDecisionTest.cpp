@@ -8,6 +8,7 @@
 #include "backup/Schedule.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
+#include "platform/Process.h"
 #include "settings/AppSettings.h"
 #include "settings/Log.h"
 #include "tests/support/SettingsGuard.h"
@@ -273,11 +274,21 @@ TEST(WorkFilesTest, StrayWorkFiles) {
       {L"~vq.lumen.99999999999.part", L".part", old, false},
       {L"report.docx.part", L".part", old, false},
       {L"~vq.lumen.DESK-1.5.part.zip", L".part", old, false},
+      // Archives written side by side carry a writer's number after the host.
+      {L"~vq.lumen.DESK-1+3.5.part", L".part", fresh, true},
+      {L"~vq.lumen.DESK-1+3.77.part", L".part", fresh, false},
+      {L"~vq.lumen.DESK-2+3.78.part", L".part", fresh, false},
+      {L"~vq.lumen.DESK-1+.78.part", L".part", fresh, false},
+      {L"~vq.lumen.DESK-1+3x.78.part", L".part", fresh, false},
   };
   for (const Case& c : cases)
     EXPECT_EQ(IsStrayWorkFile(c.name, c.suffix, c.modified, now, me, 5, running), c.stray) << WideToUtf8(c.name);
   EXPECT_EQ(WorkTag(L"my pc.local", 12), L"~vq.lumen.my_pc_local.12");
-  EXPECT_EQ(PartialArchivePath(L"V/").substr(0, 12), L"V/~vq.lumen.");
+  // What this process writes, its own cleaning knows as its own.
+  const std::wstring partial = PartialArchivePath(L"V/", 4294967295u);
+  ASSERT_EQ(partial.substr(0, 12), L"V/~vq.lumen.");
+  EXPECT_TRUE(IsStrayWorkFile(partial.substr(2), L".part", fresh, now, platform::HostName(), platform::ProcessId(),
+                              [](uint32_t) { return true; }));
 }
 
 TEST_F(EngineLogTest, MonitorIgnoresHiddenPartsAndTheProgramsOwnFiles) {

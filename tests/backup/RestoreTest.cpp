@@ -230,7 +230,7 @@ TEST_F(RestoreTest, VerifyCountsAndNamesEveryBrokenArchive) {
   zip::ZipClose(h);
   const std::wstring foreign = dirs_.folder + L"notes.zip";
   ASSERT_TRUE(platform::WriteFileAtomically(foreign, "not an archive at all"));
-  ASSERT_TRUE(platform::WriteFileAtomically(PartialArchivePath(dirs_.list), "half"));
+  ASSERT_TRUE(platform::WriteFileAtomically(PartialArchivePath(dirs_.list, 3), "half"));
 
   EXPECT_EQ(ViewArchives(RealFileSystem(), dirs_).size(), 8u);
   VerifyReport rep = RunVerify(RealFileSystem(), dirs_, "739", 0);

@@ -75,6 +75,19 @@ class FaultyFileSystem : public vq::platform::ForwardingFileSystem {
     if (Matches(refuseRenameTo, t)) return false;
     return inner_.Rename(f, t);
   }
+  bool RenameUnflushed(const std::wstring& f, const std::wstring& t) override {
+    renames++;
+    if (Matches(refuseRenameTo, t)) return false;
+    return inner_.RenameUnflushed(f, t);
+  }
+  // Flushes of folders whose path contains one of these texts fail (an I/O error).
+  std::set<std::wstring> failFolderFlushOf;
+  std::atomic<int> folderFlushes{0};
+  bool FlushFolder(const std::wstring& d) override {
+    folderFlushes++;
+    if (Matches(failFolderFlushOf, d)) return false;
+    return inner_.FlushFolder(d);
+  }
 
   // One write through a created stream: applies failNthWrite and diskBytesLeft.
   size_t AllowedWrite(size_t n);
