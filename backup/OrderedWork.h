@@ -1,7 +1,7 @@
 // Work in two halves: the first half of each job runs on helper threads, several jobs at once;
 // the second half runs on the caller's thread, one job at a time, in the order the jobs were
-// added. A pass uses it to compress the next files while the archives of the one before are
-// written, and its log still reads exactly as if each file were done before the next began.
+// added. A pass uses it to compress and write several files at once, and its log still reads
+// exactly as if each file were done before the next began.
 #pragma once
 
 #include <condition_variable>
@@ -25,7 +25,7 @@ class OrderedWork {
     // On the caller's thread, in order.
     virtual void Finish() = 0;
     // True when this job must not be prepared while other is still unfinished (they share a
-    // working file).
+    // working file, or an output whose last writer must be the later job).
     virtual bool ConflictsWith(const Job& other) const {
       (void)other;
       return false;
