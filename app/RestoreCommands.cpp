@@ -2,9 +2,11 @@
 
 #include "app/CommandIds.h"
 #include "app/Commands.h"
+#include "common/WFormat.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
+#include "platform/Paths.h"
 #include "settings/AppSettings.h"
 #include "settings/Log.h"
 
@@ -41,6 +43,41 @@ RestoreResult RestoreNumbered(const std::wstring& sourcePath, int n, const std::
 
 RestoreResult RestoreChosen(const FileVersion& version, const std::wstring& sourcePath, const std::wstring& folder) {
   return RestoreAndLog(platform::RealFileSystem(), version, sourcePath, folder, Password());
+}
+
+BackupCatalog LoadCatalog(const std::wstring& root) {
+  return BackupCatalog::Load(platform::RealFileSystem(), CurrentWorkDirs(), root, Password());
+}
+
+BrowseTexts BrowseRowTexts(const BrowseRow& r) {
+  BrowseTexts t;
+  t.name = r.name;
+  t.time = LocalTimeText(r.modified);
+  if (r.folder) {
+    t.name.push_back(platform::PathSeparator());
+    t.state = WFormat(L"%d 个文件", int(r.files));
+  } else {
+    t.size = WFormat(L"%I64u", r.version.size);
+    t.state = r.version.status == zip::ReadStatus::Sound ? std::wstring(L"可打开") : ReadStatusReason(r.version.status);
+  }
+  return t;
+}
+
+void LogBrowse(const BackupCatalog& catalog, const std::wstring& folder, UnixTime at) {
+  std::vector<BrowseRow> rows = catalog.ListAt(folder, at);
+  CheckRowsOpen(platform::RealFileSystem(), Password(), &rows);
+  WriteLog(L"浏览:%s (%s)\r\n", catalog.Root() + folder, LocalTimeText(at));
+  WriteLog(L"名称\t修改时间\t大小\t状态\r\n");
+  for (const BrowseRow& r : rows) {
+    const BrowseTexts t = BrowseRowTexts(r);
+    WriteLog(L"%s\t%s\t%s\t%s\r\n", t.name, t.time, t.size, t.state);
+  }
+  if (rows.empty()) WriteLog(L"(该时间没有备份)\r\n");
+  const std::vector<UnixTime> times = catalog.TimesUnder(folder);
+  UnixTime prev = 0, next = 0;
+  const bool hasPrev = PreviousBackupTime(times, at, &prev), hasNext = NextBackupTime(times, at, &next);
+  WriteLog(L"上一个备份时间: %s, 下一个备份时间: %s\r\n", hasPrev ? LocalTimeText(prev) : std::wstring(L"无"),
+           hasNext ? LocalTimeText(next) : std::wstring(L"无"));
 }
 
 bool ParseRestoreTime(const std::wstring& text, CalendarTime* local) {
@@ -107,6 +144,16 @@ bool RunRestoreCommand(const std::wstring& line) {
       WriteLog(L"用法: versions PATH\r\n");
     else
       FindVersions(w[1], VersionCheck::Full, true);
+    return true;
+  }
+  if (w[0] == L"browse") {
+    CalendarTime local;
+    UnixTime at = platform::Now();
+    if (w.size() < 2 || w.size() > 3 ||
+        (w.size() == 3 && (!ParseRestoreTime(w[2], &local) || !platform::FromLocalCalendar(local, &at))))
+      WriteLog(L"用法: browse FOLDER [\"YYYY-MM-DD[ HH:MM[:SS]]\"]\r\n");
+    else
+      LogBrowse(LoadCatalog(w[1]), L"", at);
     return true;
   }
   if (w[0] == L"restore-folder") {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "backup/Browse.h"
 #include "backup/Restore.h"
 
 namespace vq {
@@ -18,13 +19,26 @@ RestoreResult RestoreNumbered(const std::wstring& sourcePath, int n, const std::
 // Restores a version FindVersions gave, and logs the result.
 RestoreResult RestoreChosen(const FileVersion& version, const std::wstring& sourcePath, const std::wstring& folder);
 
+// The backups under root (a source folder) with the current settings.
+BackupCatalog LoadCatalog(const std::wstring& root);
+// A row's four columns as the window's list and the terminal show them: 名称, 修改时间, 大小, 状态.
+// A folder's name ends with the separator; its state says how many files it held.
+struct BrowseTexts {
+  std::wstring name, time, size, state;
+};
+BrowseTexts BrowseRowTexts(const BrowseRow& row);
+// Logs folder (relative to the catalog's root) as it stood at `at`, one line a row, whether each
+// file's version opens, and the backup times before and after.
+void LogBrowse(const BackupCatalog& catalog, const std::wstring& folder, UnixTime at);
+
 // "YYYY-MM-DD" (the end of that day) or "YYYY-MM-DD HH:MM[:SS]", local time; false otherwise.
 bool ParseRestoreTime(const std::wstring& text, CalendarTime* local);
 
 // A terminal line split into words; a word in double quotes may hold blanks.
 std::vector<std::wstring> SplitCommandLine(const std::wstring& line);
-// Runs "verify", "versions PATH", "restore PATH N [FOLDER]" or "restore-folder FOLDER TIME
-// TARGET"; false when the line is none of them (a usage line is logged when the words do not fit).
+// Runs "verify", "versions PATH", "restore PATH N [FOLDER]", "restore-folder FOLDER TIME
+// TARGET" or "browse FOLDER [TIME]"; false when the line is none of them (a usage line is logged when the words do not
+// fit).
 bool RunRestoreCommand(const std::wstring& line);
 
 }  // namespace vq

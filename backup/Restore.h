@@ -2,6 +2,7 @@
 // file, and restore a chosen version without ever overwriting a file.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -63,7 +64,11 @@ class MaintenanceGate {
   // False when a verify runs already; otherwise waits for running cleanings to end.
   bool BeginVerify(const std::function<void()>& onWait = {});
   void EndVerify();
-  // Waits while a verify runs.
+  // A restore of a selection is kept apart from cleaning and verify as a verify is: false when a
+  // verify or another such restore runs; otherwise waits for running cleanings to end.
+  bool BeginRestore(const std::function<void()>& onWait = {});
+  void EndRestore();
+  // Waits while a verify or a restore runs.
   void BeginClean(const std::function<void()>& onWait = {});
   void EndClean();
 
@@ -95,10 +100,17 @@ struct FileVersion {
 // How far a listing looks into each archive: its headers; also whether the password opens it
 // (quick whatever the size, for a dialog); or every byte (the terminal's answer to "does it open").
 enum class VersionCheck { Headers, Opens, Full };
-// Every history version of sourcePath and the list view's copy, newest first (a list copy goes
-// before history versions of the same time).
+// Every history version of sourcePath and the list view's copy, newest first, one for each
+// distinct version: the list copy stands for a history version of the same time and size, which
+// holds the same content (a pass writes both from one copy of the file).
 std::vector<FileVersion> ListVersions(platform::FileSystem& fs, const WorkDirs& dirs, const std::wstring& sourcePath,
                                       const std::string& password, VersionCheck check);
+// ListVersions with the history view's listing taken once by the caller, for many files.
+std::vector<FileVersion> ListVersionsIn(platform::FileSystem& fs, const WorkDirs& dirs,
+                                        const std::vector<platform::DirEntry>& history, const std::wstring& sourcePath,
+                                        const std::string& password, VersionCheck check);
+// Drops the versions that repeat one before them in a newest-first list (same time and size).
+void KeepDistinctVersions(std::vector<FileVersion>* newestFirst);
 // One version as the log and the restore dialog show it: "[n] 最新|历史 time size 字节 state".
 std::wstring VersionText(size_t number, const FileVersion& v);
 // Logs the list as the terminal and the window show it, numbered from 1.
@@ -115,11 +127,15 @@ struct RestoreResult {
 // with its time) under a name nothing holds: the original name first when a folder was chosen,
 // then the time-stamped names. The file keeps the version's last-write time; nothing is
 // overwritten, and a failed restore leaves no file behind.
+// A set cancel stops the restore between two pieces of the file: the partial file is removed and
+// the reason is "已取消".
 RestoreResult RestoreVersion(platform::FileSystem& fs, const FileVersion& version, const std::wstring& sourcePath,
-                             const std::wstring& folder, const std::string& password);
+                             const std::wstring& folder, const std::string& password,
+                             const std::atomic<bool>* cancel = nullptr);
 // RestoreVersion with its log line.
 RestoreResult RestoreAndLog(platform::FileSystem& fs, const FileVersion& version, const std::wstring& sourcePath,
-                            const std::wstring& folder, const std::string& password);
+                            const std::wstring& folder, const std::string& password,
+                            const std::atomic<bool>* cancel = nullptr);
 
 // A whole source folder as it was at a moment: every file the folder view holds below it gets its
 // newest version not later than at, restored into target under the same subfolders (by the rules

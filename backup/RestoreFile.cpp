@@ -15,7 +15,7 @@ using zip::ReadStatus;
 using namespace restore_detail;
 
 RestoreResult RestoreVersion(platform::FileSystem& fs, const FileVersion& version, const std::wstring& sourcePath,
-                             const std::wstring& folder, const std::string& password) {
+                             const std::wstring& folder, const std::string& password, const std::atomic<bool>* cancel) {
   RestoreResult r;
   std::wstring originalFolder, fileName;
   SplitPath(sourcePath, &originalFolder, &fileName);
@@ -53,12 +53,12 @@ RestoreResult RestoreVersion(platform::FileSystem& fs, const FileVersion& versio
     std::shared_lock<std::shared_mutex> g(ArchiveReplaceLock(version.archive));
     s = zip::ZipExtractFile(
         fs, version.archive, password.empty() ? nullptr : password.c_str(),
-        [&](const uint8_t* p, size_t n) { return out->Write(p, n) == n; }, &info);
+        [&](const uint8_t* p, size_t n) { return !(cancel && cancel->load()) && out->Write(p, n) == n; }, &info);
   }
   out.reset();
   if (s != ReadStatus::Sound) {
     fs.RemoveFile(partial);
-    r.reason = ReadStatusReason(s);
+    r.reason = cancel && cancel->load() ? std::wstring(L"已取消") : ReadStatusReason(s);
     return r;
   }
   // The entry's own time is exact; the history name only knows the local second.
@@ -84,8 +84,8 @@ RestoreResult RestoreVersion(platform::FileSystem& fs, const FileVersion& versio
 }
 
 RestoreResult RestoreAndLog(platform::FileSystem& fs, const FileVersion& version, const std::wstring& sourcePath,
-                            const std::wstring& folder, const std::string& password) {
-  RestoreResult r = RestoreVersion(fs, version, sourcePath, folder, password);
+                            const std::wstring& folder, const std::string& password, const std::atomic<bool>* cancel) {
+  RestoreResult r = RestoreVersion(fs, version, sourcePath, folder, password, cancel);
   if (r.ok)
     WriteLog(L"恢复文件:%s -> %s\r\n", version.archive, r.target);
   else

@@ -43,11 +43,36 @@ ReadStatus LookAt(platform::FileSystem& fs, const std::wstring& archive, const s
 
 std::vector<FileVersion> ListVersions(platform::FileSystem& fs, const WorkDirs& dirs, const std::wstring& sourcePath,
                                       const std::string& password, VersionCheck check) {
+  std::vector<platform::DirEntry> entries;
+  if (!dirs.history.empty()) fs.List(dirs.history, &entries);
+  return ListVersionsIn(fs, dirs, entries, sourcePath, password, check);
+}
+
+void KeepDistinctVersions(std::vector<FileVersion>* v) {
+  // Versions of one time sit next to each other in a newest-first list; only those compare.
+  size_t kept = 0;
+  for (size_t i = 0; i < v->size(); ++i) {
+    const FileVersion& c = (*v)[i];
+    bool repeat = false;
+    for (size_t j = kept; j-- > 0;) {
+      const FileVersion& k = (*v)[j];
+      if (k.timeKnown != c.timeKnown || k.modified != c.modified) break;
+      if (c.timeKnown && k.size == c.size) repeat = true;
+    }
+    if (repeat) continue;
+    if (kept != i) (*v)[kept] = std::move((*v)[i]);  // a string moved onto itself is emptied
+    ++kept;
+  }
+  v->resize(kept);
+}
+
+std::vector<FileVersion> ListVersionsIn(platform::FileSystem& fs, const WorkDirs& dirs,
+                                        const std::vector<platform::DirEntry>& entries, const std::wstring& sourcePath,
+                                        const std::string& password, VersionCheck check) {
   std::vector<FileVersion> out;
   const std::wstring flat = FlattenedPath(sourcePath);
   const bool ignoreCase = platform::PathSeparator() == L'\\';
-  std::vector<platform::DirEntry> entries;
-  if (!dirs.history.empty() && fs.List(dirs.history, &entries)) {
+  {
     for (const platform::DirEntry& e : entries) {
       CalendarTime local;
       if ((e.attributes & platform::kAttrDirectory) || !ParseHistoryName(e.name, flat, ignoreCase, &local)) continue;
@@ -82,6 +107,7 @@ std::vector<FileVersion> ListVersions(platform::FileSystem& fs, const WorkDirs& 
     if (a.modified != b.modified) return a.modified > b.modified;
     return a.view == FileVersion::View::List && b.view != FileVersion::View::List;
   });
+  KeepDistinctVersions(&out);
   return out;
 }
 

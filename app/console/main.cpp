@@ -339,6 +339,8 @@ void PrintHelp() {
   h += L"  versions PATH — the backed-up versions of a source file, newest first\n";
   h += L"  restore PATH N [FOLDER] — version N of the file into FOLDER, or beside the original\n";
   h += L"  restore-folder FOLDER \"YYYY-MM-DD[ HH:MM[:SS]]\" TARGET — the folder as it was then, into TARGET\n";
+  h += L"  browse FOLDER [\"YYYY-MM-DD[ HH:MM[:SS]]\"] — the folder as it stood then (now without TIME): 名称 修改时间 "
+       L"大小 状态\n";
   h += L"  help — this list\n";
   PrintUtf8(h);
 }

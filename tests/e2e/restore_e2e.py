@@ -44,17 +44,18 @@ try:
     time.sleep(1)
 
     say(proc, 'versions "%s"' % doc)
-    wait_for(lambda: "[3] 历史 " in log_text(), 10, "three versions listed")
+    wait_for(lambda: "[2] 历史 " in log_text(), 10, "two versions listed")
     text = log_text()
     check("]:备份版本:%s\r\n" % doc in text, "the versions header")
     newest = time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(times[1]))
     check("]:[1] 最新 %s %d 字节 可打开\r\n" % (newest, len(contents[1])) in text, "the list copy comes first")
-    check("]:[2] 历史 %s " % newest in text, "then the newest history version")
+    check("]:[2] 历史 %s " % newest not in text, "the newest history version is the list copy's, not shown twice")
+    check("]:[3] " not in text, "one line per distinct version")
     check(" %d 字节 可打开\r\n" % len(contents[0]) in text, "the oldest version opens, with its size")
 
-    # Version 3 is the oldest: into a chosen folder under its own name, then again under a new one.
-    say(proc, 'restore "%s" 3 %s' % (doc, out_dir))
-    say(proc, 'restore "%s" 3 %s' % (doc, out_dir))
+    # Version 2 is the oldest: into a chosen folder under its own name, then again under a new one.
+    say(proc, 'restore "%s" 2 %s' % (doc, out_dir))
+    say(proc, 'restore "%s" 2 %s' % (doc, out_dir))
     wait_for(lambda: log_text().count("]:恢复文件:") == 2, 10, "two restores")
     names = sorted(os.listdir(out_dir))
     check(len(names) == 2 and "notes 1.txt" in names, "the own name first, then a new one: %r" % names)
@@ -63,7 +64,7 @@ try:
         check(open(p, "rb").read() == contents[0], "%s holds the first version" % n)
         check(int(os.stat(p).st_mtime) == times[0], "%s keeps the version's last-write time" % n)
     say(proc, 'restore "%s" 9' % doc)
-    wait_for(lambda: "没有第 9 个版本, 共 3 个" in log_text(), 10, "a version that does not exist")
+    wait_for(lambda: "没有第 9 个版本, 共 2 个" in log_text(), 10, "a version that does not exist")
     # The whole folder as it was between the two versions.
     folder_out = os.path.join(root, "folder-out")
     between = time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(times[0] + 10))
@@ -71,6 +72,34 @@ try:
     wait_for(lambda: "]:恢复文件夹结束:恢复 1 个, 失败 0 个" in log_text(), 10, "the folder restore")
     restored = os.path.join(folder_out, "notes 1.txt")
     check(os.path.exists(restored) and open(restored, "rb").read() == contents[0], "the folder as it was then")
+    # The folder as it stood, at each version's time: the same columns as the window's list.
+    sub = os.path.join(src, "子目录")
+    os.makedirs(sub)
+    with open(os.path.join(sub, "x.txt"), "wb") as f:
+        f.write(b"x")
+    os.utime(os.path.join(sub, "x.txt"), (times[1] + 5, times[1] + 5))
+    say(proc, "reset-all")
+    wait_for(lambda: os.path.exists(os.path.join(dest, "mScDir", src.lstrip("/"), "子目录", "x.txt.zip")), 10,
+             "the subfolder's backup")
+    time.sleep(1)
+    say(proc, 'browse %s "%s"' % (src, between))
+    wait_for(lambda: "]:浏览:" in log_text(), 10, "the browse listing")
+    time.sleep(1)
+    text = log_text()
+    listing = text[text.rfind("]:浏览:"):]
+    check("名称\t修改时间\t大小\t状态" in listing, "the column heads")
+    old = time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(times[0]))
+    check("]:notes 1.txt\t%s\t%d\t可打开\r\n" % (old, len(contents[0])) in listing, "the file as it was: %r" % listing)
+    check("子目录" not in listing, "a folder not there yet is not listed")
+    say(proc, 'browse %s' % src)
+    wait_for(lambda: log_text().count("]:浏览:") == 2, 10, "the browse listing now")
+    time.sleep(1)
+    text = log_text()
+    listing = text[text.rfind("]:浏览:"):]
+    check(listing.find("]:子目录/\t") < listing.find("]:notes 1.txt\t") and "]:子目录/\t" in listing,
+          "folders first, now: %r" % listing)
+    check("]:notes 1.txt\t%s\t%d\t可打开\r\n" % (newest, len(contents[1])) in listing, "the newest version now")
+    check("上一个备份时间: %s, 下一个备份时间: 无" % newest in listing, "the times to step to: %r" % listing)
     say(proc, "restore onlyonearg")
     wait_for(lambda: "用法: restore PATH N [FOLDER]" in log_text(), 10, "usage line")
 
@@ -84,7 +113,7 @@ try:
     wait_for(lambda: "]:校验备份结束:" in log_text(), 30, "the verify to end")
     text = log_text()
     check("]:损坏:%s [文件被截断或改动]\r\n" % broken in text, "the broken archive is named")
-    check("检查 5 个, 完好 4 个, 密码不符 0 个, 损坏 1 个" in text, "verify counts: %s" % text[text.find("校验备份结束"):][:80])
+    check("检查 8 个, 完好 7 个, 密码不符 0 个, 损坏 1 个" in text, "verify counts: %s" % text[text.find("校验备份结束"):][:80])
     say(proc, "exit")
     proc.wait(timeout=30)
 finally:
