@@ -80,6 +80,29 @@ void LogBrowse(const BackupCatalog& catalog, const std::wstring& folder, UnixTim
            hasNext ? LocalTimeText(next) : std::wstring(L"无"));
 }
 
+bool RunSelectionRestore(const BackupCatalog& catalog, const std::vector<RestoreItem>& items, UnixTime at,
+                         const std::wstring& target, const std::atomic<bool>* cancel,
+                         const std::function<void(const RestoreProgress&)>& progress, SelectionReport* report) {
+  if (!Maintenance().BeginRestore([] { WriteLog(L"恢复等待清理结束\r\n"); })) {
+    WriteLog(L"校验或恢复正在进行，请稍后再恢复\r\n");
+    return false;
+  }
+  WriteLog(L"恢复:%s (%s) -> %s\r\n", catalog.Root(), LocalTimeText(at),
+           target.empty() ? std::wstring(L"原位置") : target);
+  *report = RestoreSelection(platform::RealFileSystem(), catalog, items, at, target, Password(), cancel, progress);
+  WriteLog(L"恢复结束:%s\r\n", SelectionSummary(*report));
+  Maintenance().EndRestore();
+  return true;
+}
+
+std::wstring SelectionSummaryText(const SelectionReport& r, size_t maxNamed) {
+  std::wstring s = SelectionSummary(r);
+  for (size_t i = 0; i < r.failed.size() && i < maxNamed; ++i)
+    s += L"\r\n" + r.failed[i].first + L": " + r.failed[i].second;
+  if (r.failed.size() > maxNamed) s += WFormat(L"\r\n……另有 %d 个失败, 见日志", int(r.failed.size() - maxNamed));
+  return s;
+}
+
 bool ParseRestoreTime(const std::wstring& text, CalendarTime* local) {
   int v[6] = {0, 0, 0, 23, 59, 59};
   const wchar_t seps[] = {L'-', L'-', L' ', L':', L':'};

@@ -31,6 +31,16 @@ BrowseTexts BrowseRowTexts(const BrowseRow& row);
 // file's version opens, and the backup times before and after.
 void LogBrowse(const BackupCatalog& catalog, const std::wstring& folder, UnixTime at);
 
+// Restores a selection on the calling thread with the current settings, kept apart from cleaning
+// and verify (Maintenance()); logs the start and the summary. False, with a log line, when a
+// verify or another restore runs.
+bool RunSelectionRestore(const BackupCatalog& catalog, const std::vector<RestoreItem>& items, UnixTime at,
+                         const std::wstring& target, const std::atomic<bool>* cancel,
+                         const std::function<void(const RestoreProgress&)>& progress, SelectionReport* report);
+// The summary a user reads at the end: the counts, then each failure with its reason (at most
+// maxNamed of them, and how many more).
+std::wstring SelectionSummaryText(const SelectionReport& report, size_t maxNamed);
+
 // "YYYY-MM-DD" (the end of that day) or "YYYY-MM-DD HH:MM[:SS]", local time; false otherwise.
 bool ParseRestoreTime(const std::wstring& text, CalendarTime* local);
 

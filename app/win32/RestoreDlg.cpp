@@ -3,16 +3,22 @@
 #include <commdlg.h>
 #include <shlobj.h>
 
+#include <utility>
+
 #include "app/RestoreCommands.h"
 #include "res/resource.h"
 #include "settings/AppSettings.h"
 
 namespace vq::win {
 
-CRestoreDlg::CRestoreDlg() : Dialog(IDD_DIALOG_RESTORE) {}
+CRestoreDlg::CRestoreDlg(std::wstring path) : Dialog(IDD_DIALOG_RESTORE), startPath_(std::move(path)) {}
 
 BOOL CRestoreDlg::OnInitDialog() {
   Status(L"选择或输入源文件，然后列出版本");
+  if (!startPath_.empty()) {
+    SetDlgItemTextW(hwnd(), IDC_RESTORE_PATH, startPath_.c_str());
+    OnListVersions();
+  }
   return TRUE;
 }
 

@@ -1,4 +1,5 @@
-// The restore dialog (dialog 148): pick or type a source file, list its versions, restore the
+// A file's versions (dialog 148, "文件版本", opened from the browser): pick or type a source
+// file, list its versions, restore the
 // chosen one into a folder from the folder browser (or beside the original). The listing and the
 // restore are the terminal's (app/RestoreCommands.h); this class only moves texts.
 #pragma once
@@ -13,7 +14,8 @@ namespace vq::win {
 
 class CRestoreDlg : public Dialog {
  public:
-  CRestoreDlg();
+  // path: the file whose versions are listed at once (empty: none yet).
+  explicit CRestoreDlg(std::wstring path = {});
 
  protected:
   BOOL OnInitDialog() override;
@@ -27,6 +29,7 @@ class CRestoreDlg : public Dialog {
   std::wstring Text(int id) const;
   void Status(const std::wstring& text);
 
+  std::wstring startPath_;
   std::wstring listedPath_;
   std::vector<FileVersion> versions_;
 };

@@ -1,8 +1,8 @@
 #include "app/win32/VQTimeDlg.h"
 
+#include "app/win32/BrowseDlg.h"
 #include "app/win32/DialogSet.h"
 #include "app/win32/Placement.h"
-#include "app/win32/RestoreDlg.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "res/resource.h"
@@ -164,7 +164,7 @@ void CVQTimeDlg::RunSettingsDialog() {
 }
 
 void CVQTimeDlg::RunRestoreDialog() {
-  CRestoreDlg dlg;
+  CBrowseDlg dlg;
   if (dlg.DoModal(hwnd()) == -1)
     WriteLog(L"恢复文件对话框无法打开[%lu]\r\n", static_cast<unsigned long>(GetLastError()));
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """End to end for verify and restore in the Windows program under wine (run inside xvfb-run):
 two versions of a file saved in the source, then the menu's 校验备份 counts every archive sound,
-and the 恢复文件... dialog, driven like a user through the vqpost driver, lists the versions newest
+and the 文件版本 dialog (one step from the 恢复文件... browser), driven like a user through the vqpost driver, lists the versions newest
 first and restores the older one into a chosen folder, first under its own name and then, since
 that name is taken, under one with its time; each keeps the version's content and last-write
 time, and the log view reports both."""
@@ -50,7 +50,9 @@ try:
 
     # ---- 恢复文件...: type the path, list, choose the older version, restore into a folder
     post("command", "32797")
-    wait_for(lambda: post("rdlg")[1] == "1", 30, "the restore dialog")
+    wait_for(lambda: post("bdlg")[1] == "1", 30, "the backup browser")
+    post("bdlg-click", "1208")  # 文件版本..., nothing selected: a path is typed
+    wait_for(lambda: post("rdlg")[1] == "1", 30, "the versions dialog")
     post("rdlg-set", "1101", win_path(doc))
     post("rdlg-click", "1103")
     # The list copy is the newest history version: two versions, not three.

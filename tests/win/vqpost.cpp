@@ -29,13 +29,25 @@
 //   vqpost dlg-lbcount ID    print the number of items of a list box
 //   vqpost dlg-lbtext ID N   print item N of a list box
 //   vqpost dlg-lbsel ID N    select item N of a list box
-//   vqpost rdlg...           each dlg command on the restore dialog ("恢复文件") instead
+//   vqpost rdlg...           each dlg command on a file's versions dialog ("文件版本") instead
+//   vqpost bdlg...           each dlg command on the backup browser ("恢复文件") instead, and:
+//   vqpost bdlg-lvcount ID   print the number of rows of a list view
+//   vqpost bdlg-lvtext ID N C  print column C of row N of a list view
+//   vqpost bdlg-lvsel ID N.. select exactly rows N.. of a list view (none: clear), the first focused
+//   vqpost bdlg-enabled ID   print 1 when the control is enabled
+//   vqpost bdlg-size W H     give the browser that outer size
+//   vqpost bdlg-owned        print the title of a dialog the browser owns (the folder browser)
+//   vqpost bdlg-owned-ok     press OK in it (bdlg-owned-cancel: Cancel)
+//   vqpost bdlg-owned-select PATH  ask the folder browser to select PATH
+//   vqpost bdlg-owned-sel    print the name of the folder the folder browser has selected
 //   vqpost msgbox            print the text of the open "vq.l" message box
 //   vqpost msgbox-ok         press its OK button
 // Exits 2 when the window (or dialog, or box) is not found.
 #include <windows.h>
+#include <commctrl.h>
 #include <richedit.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -91,6 +103,52 @@ std::wstring TextOf(HWND w) {
 }
 
 bool Is(const wchar_t* a, const wchar_t* b) { return std::wcscmp(a, b) == 0; }
+
+struct OwnedSearch {
+  HWND owner;
+  HWND found;
+};
+
+BOOL CALLBACK FindOwnedDialog(HWND w, LPARAM lp) {
+  auto* s = reinterpret_cast<OwnedSearch*>(lp);
+  wchar_t cls[64] = {};
+  GetClassNameW(w, cls, 64);
+  if (std::wcscmp(cls, L"#32770") == 0 && GetWindow(w, GW_OWNER) == s->owner && IsWindowVisible(w)) {
+    s->found = w;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// A list-view message whose LVITEMW must live in the window's process: written there, sent, and
+// the text buffer after it read back.
+std::wstring RemoteListView(HWND list, UINT msg, WPARAM wp, LVITEMW item, bool wantText) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(list, &pid);
+  HANDLE p = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE | PROCESS_VM_READ, FALSE, pid);
+  constexpr size_t kChars = 1024;
+  char* remote = p ? static_cast<char*>(VirtualAllocEx(p, nullptr, sizeof item + kChars * sizeof(wchar_t),
+                                                       MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))
+                   : nullptr;
+  std::wstring text;
+  if (remote) {
+    if (wantText) {
+      item.pszText = reinterpret_cast<wchar_t*>(remote + sizeof item);
+      item.cchTextMax = kChars;
+    }
+    if (WriteProcessMemory(p, remote, &item, sizeof item, nullptr)) {
+      SendMessageW(list, msg, wp, reinterpret_cast<LPARAM>(remote));
+      if (wantText) {
+        std::wstring buf(kChars, L'\0');
+        if (ReadProcessMemory(p, remote + sizeof item, buf.data(), kChars * sizeof(wchar_t), nullptr))
+          text = buf.c_str();
+      }
+    }
+    VirtualFreeEx(p, remote, 0, MEM_RELEASE);
+  }
+  if (p) CloseHandle(p);
+  return text;
+}
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -108,9 +166,10 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   const bool restoreDlg = std::wcsncmp(cmd, L"rdlg", 4) == 0;
-  if (restoreDlg) ++cmd;
+  const bool browseDlg = std::wcsncmp(cmd, L"bdlg", 4) == 0;
+  if (restoreDlg || browseDlg) ++cmd;
   if (std::wcsncmp(cmd, L"dlg", 3) == 0) {
-    HWND dlg = FindTitled(restoreDlg ? L"恢复文件" : L"设置");
+    HWND dlg = FindTitled(restoreDlg ? L"文件版本" : browseDlg ? L"恢复文件" : L"设置");
     if (Is(cmd, L"dlg")) {
       Print(dlg ? L"1" : L"0");
       return 0;
@@ -142,6 +201,69 @@ int wmain(int argc, wchar_t** argv) {
       Print(t);
     } else if (Is(cmd, L"dlg-lbsel") && argc > 3) {
       SendMessageW(item, LB_SETCURSEL, static_cast<WPARAM>(_wtoi(argv[3])), 0);
+    } else if (Is(cmd, L"dlg-lvcount")) {
+      Print(std::to_wstring(SendMessageW(item, LVM_GETITEMCOUNT, 0, 0)));
+    } else if (Is(cmd, L"dlg-lvtext") && argc > 4) {
+      LVITEMW it = {};
+      it.iSubItem = _wtoi(argv[4]);
+      Print(RemoteListView(item, LVM_GETITEMTEXTW, static_cast<WPARAM>(_wtoi(argv[3])), it, true));
+    } else if (Is(cmd, L"dlg-lvsel")) {
+      LVITEMW it = {};
+      it.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+      RemoteListView(item, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), it, false);
+      for (int i = 3; i < argc; ++i) {
+        it.state = i == 3 ? (LVIS_SELECTED | LVIS_FOCUSED) : LVIS_SELECTED;
+        RemoteListView(item, LVM_SETITEMSTATE, static_cast<WPARAM>(_wtoi(argv[i])), it, false);
+      }
+    } else if (Is(cmd, L"dlg-enabled")) {
+      Print(IsWindowEnabled(item) ? L"1" : L"0");
+    } else if (Is(cmd, L"dlg-size") && argc > 3) {
+      SetWindowPos(dlg, nullptr, 0, 0, _wtoi(argv[2]), _wtoi(argv[3]), SWP_NOMOVE | SWP_NOZORDER);
+    } else if (std::wcsncmp(cmd, L"dlg-owned", 9) == 0) {
+      OwnedSearch s = {dlg, nullptr};
+      EnumWindows(FindOwnedDialog, reinterpret_cast<LPARAM>(&s));
+      if (!s.found) return 2;
+      if (Is(cmd, L"dlg-owned")) {
+        Print(TextOf(s.found));
+      } else if (Is(cmd, L"dlg-owned-ok") || Is(cmd, L"dlg-owned-cancel")) {
+        PostMessageW(s.found, WM_COMMAND, Is(cmd, L"dlg-owned-ok") ? IDOK : IDCANCEL, 0);
+      } else if (Is(cmd, L"dlg-owned-select") && argc > 2) {
+        const size_t bytes = (std::wcslen(argv[2]) + 1) * sizeof(wchar_t);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(s.found, &pid);
+        HANDLE p = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
+        void* remote = p ? VirtualAllocEx(p, nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE) : nullptr;
+        if (!remote || !WriteProcessMemory(p, remote, argv[2], bytes, nullptr)) return 3;
+        SendMessageW(s.found, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote));
+        VirtualFreeEx(p, remote, 0, MEM_RELEASE);
+        CloseHandle(p);
+      } else if (Is(cmd, L"dlg-owned-sel")) {
+        HWND tree = FindWindowExW(s.found, nullptr, L"SysTreeView32", nullptr);
+        if (!tree) return 2;
+        const LRESULT sel = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+        if (!sel) return 2;
+        // TVITEMW in the browser's process, its text after it.
+        DWORD pid = 0;
+        GetWindowThreadProcessId(tree, &pid);
+        HANDLE p = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE | PROCESS_VM_READ, FALSE, pid);
+        constexpr size_t kChars = 512;
+        char* remote = p ? static_cast<char*>(VirtualAllocEx(p, nullptr, sizeof(TVITEMW) + kChars * sizeof(wchar_t),
+                                                             MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))
+                         : nullptr;
+        if (!remote) return 3;
+        TVITEMW it = {};
+        it.mask = TVIF_TEXT;
+        it.hItem = reinterpret_cast<HTREEITEM>(sel);
+        it.pszText = reinterpret_cast<wchar_t*>(remote + sizeof it);
+        it.cchTextMax = kChars;
+        std::wstring buf(kChars, L'\0');
+        if (WriteProcessMemory(p, remote, &it, sizeof it, nullptr) &&
+            SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote)) &&
+            ReadProcessMemory(p, remote + sizeof it, buf.data(), kChars * sizeof(wchar_t), nullptr))
+          Print(buf.c_str());
+        VirtualFreeEx(p, remote, 0, MEM_RELEASE);
+        CloseHandle(p);
+      }
     } else if (Is(cmd, L"dlg-redraw")) {
       RedrawWindow(dlg, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
     } else if (Is(cmd, L"dlg-click")) {
