@@ -186,7 +186,7 @@ void RemoveTempCopy(platform::FileSystem& fs, const std::wstring& path) {
 // With flushFolder false the move is left for the caller to flush with its folder.
 uint32_t WriteArchive(platform::FileSystem& fs, const std::wstring& archive, const std::wstring& partial,
                       const zip::ZipPrepared* entry, const std::string& password, bool flushFolder) {
-  zip::ZipHandle h = zip::ZipCreate(partial, password.empty() ? nullptr : password.c_str(), fs);
+  zip::ZipHandle h = zip::ZipCreate(partial, password, fs);
   uint32_t r = zip::ZipAddPrepared(h, entry);
   uint32_t closed = zip::ZipClose(h);
   if (!h) return r;  // nothing was created

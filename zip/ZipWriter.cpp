@@ -72,7 +72,8 @@ struct ZipEntryRecord {
 };
 
 struct ZipWriter {
-  char* password = nullptr;
+  char* password = nullptr;  // password_len bytes, null when there are none
+  size_t password_len = 0;
   platform::FileSystem* fs = nullptr;
   std::unique_ptr<platform::FileStream> out;
   uint32_t error = 0;
@@ -541,7 +542,8 @@ uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, EntrySource& sou
   if (encrypt) {
     uint8_t crypt_header[kCryptHeaderLen];
     uint32_t seed = HeaderSeed();
-    MakeEncryptionHeader(&w->keys, w->password, seed, uint16_t(w->dos_stamp & 0xFFFF), crypt_header);
+    MakeEncryptionHeader(&w->keys, std::string_view(w->password, w->password_len), seed,
+                         uint16_t(w->dos_stamp & 0xFFFF), crypt_header);
     if (!Append(w, crypt_header, sizeof crypt_header)) return fail(kZipWriteFailed);
   }
 
@@ -648,7 +650,7 @@ const char* ZipResultText(uint32_t code) {
   }
 }
 
-ZipHandle ZipCreate(const std::wstring& archive_path, const char* password, platform::FileSystem& fs) {
+ZipHandle ZipCreate(const std::wstring& archive_path, std::string_view password, platform::FileSystem& fs) {
   void* mem = ZipAllocate(sizeof(ZipWriter));
   if (!mem) {
     Finish(kZipNoMemory);
@@ -656,15 +658,16 @@ ZipHandle ZipCreate(const std::wstring& archive_path, const char* password, plat
   }
   ZipWriter* w = new (mem) ZipWriter;
   w->fs = &fs;
-  if (password && *password) {
-    size_t n = std::strlen(password);
-    w->password = static_cast<char*>(ZipAllocate(n + 1));
+  if (!password.empty()) {
+    const size_t n = password.size();
+    w->password = static_cast<char*>(ZipAllocate(n));
     if (!w->password) {
       DestroyWriter(w);
       Finish(kZipNoMemory);
       return nullptr;
     }
-    std::memcpy(w->password, password, n + 1);
+    std::memcpy(w->password, password.data(), n);
+    w->password_len = n;
   }
   auto* h = static_cast<ZipHandleRecord*>(ZipAllocate(sizeof(ZipHandleRecord)));
   if (!h) {

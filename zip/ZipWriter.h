@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "common/Calendar.h"
 #include "platform/FileSystem.h"
@@ -54,10 +55,12 @@ struct ZipHandleRecord {
 using ZipHandle = ZipHandleRecord*;
 constexpr int32_t kZipHandleKind = 2;
 
-// Creates (or replaces) the archive file. A null or empty password means no encryption.
+// Creates (or replaces) the archive file. The password is its bytes, all of them: a zero byte
+// inside belongs to the password and never ends it, so a password that is set always encrypts.
+// No bytes means no encryption.
 // Returns null on failure; the reason is in ZipLastResult(). Every file the writer touches, the
 // archive and the sources of its entries, goes through fs.
-ZipHandle ZipCreate(const std::wstring& archive_path, const char* password,
+ZipHandle ZipCreate(const std::wstring& archive_path, std::string_view password,
                     platform::FileSystem& fs = platform::RealFileSystem());
 // Adds one entry named entry_name (backslashes become '/') with the bytes of source_path.
 uint32_t ZipAdd(ZipHandle h, const std::wstring& entry_name, const std::wstring& source_path);

@@ -88,7 +88,7 @@ int Deflate(const std::wstring& level_text, const std::wstring& in, const std::w
 int Archive(const std::wstring& archive, const std::wstring& entry, const std::wstring& source,
             const std::string& password) {
   using namespace vq::zip;
-  ZipHandle h = ZipCreate(archive, password.empty() ? nullptr : password.c_str());
+  ZipHandle h = ZipCreate(archive, password);
   uint32_t create = h ? kZipSuccess : ZipLastResult();
   // As the backup pass does: a failed create is passed on to add and close.
   uint32_t add = ZipAdd(h, entry, source);
