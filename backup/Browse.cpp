@@ -16,8 +16,10 @@ namespace vq {
 using namespace restore_detail;
 
 const FileVersion* VersionAt(const std::vector<FileVersion>& newestFirst, UnixTime at) {
+  // Only a version that provably holds this file's content is ever picked without the user
+  // choosing it (backup/VersionOwner.h).
   for (const FileVersion& v : newestFirst)
-    if (v.timeKnown && v.modified <= at) return &v;
+    if (v.owner == VersionOwner::Own && v.timeKnown && v.modified <= at) return &v;
   return nullptr;
 }
 
@@ -55,6 +57,7 @@ BackupCatalog BackupCatalog::Load(platform::FileSystem& fs, const WorkDirs& dirs
   c.root_ = WithSeparator(root);
   std::vector<platform::DirEntry> history;
   if (!dirs.history.empty()) fs.List(dirs.history, &history);
+  FolderListings folders;  // the ownership rule's look at the folder view, once for every file
   // The folder view mirrors the source tree with real separators, deleted files included; the
   // flat history names cannot tell a separator from a full stop, so the paths come from here.
   // Walked without recursion so depth costs no stack.
@@ -67,6 +70,7 @@ BackupCatalog BackupCatalog::Load(platform::FileSystem& fs, const WorkDirs& dirs
     entries.clear();
     if (!fs.List(base + rel, &entries)) continue;
     for (const platform::DirEntry& e : entries) {
+      if (e.attributes & platform::kAttrReparsePoint) continue;  // a link is never followed
       if (e.attributes & platform::kAttrDirectory) {
         pending.push_back(rel + e.name + platform::PathSeparator());
       } else if (EndsWithZip(e.name)) {
@@ -74,7 +78,7 @@ BackupCatalog BackupCatalog::Load(platform::FileSystem& fs, const WorkDirs& dirs
         f.rel = rel + e.name.substr(0, e.name.size() - 4);
         // The versions of a path are the versions listing's, so the terminal's versions, the
         // restores and the browser never disagree about what belongs to a file.
-        f.versions = ListVersionsIn(fs, dirs, history, c.root_ + f.rel, password, VersionCheck::Headers);
+        f.versions = ListVersionsIn(fs, dirs, history, c.root_ + f.rel, password, VersionCheck::Headers, &folders);
         c.files_.push_back(std::move(f));
       }
     }
@@ -137,7 +141,7 @@ std::vector<UnixTime> BackupCatalog::TimesUnder(const std::wstring& folder) cons
   std::vector<UnixTime> times;
   for (const CatalogFile* f : FilesUnder(folder))
     for (const FileVersion& v : f->versions)
-      if (v.timeKnown) times.push_back(v.modified);
+      if (v.owner == VersionOwner::Own && v.timeKnown) times.push_back(v.modified);
   std::sort(times.begin(), times.end());
   times.erase(std::unique(times.begin(), times.end()), times.end());
   return times;

@@ -32,7 +32,8 @@ struct BrowseRow {
   FileVersion version;    // a file: the version current then
 };
 
-// The newest of a file's versions (newest first) not later than at; null when it had none then.
+// The newest of a file's versions (newest first) not later than at that provably belongs to it;
+// null when it had none then.
 const FileVersion* VersionAt(const std::vector<FileVersion>& newestFirst, UnixTime at);
 // Stepping through the backup times (ascending, distinct): the listing at `at` is the one at the
 // latest time not later than it, so the previous time is the one before that, and the next is the
