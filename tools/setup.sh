@@ -9,7 +9,7 @@
 set -uo pipefail
 
 need_pkgs=(cmake ninja-build g++ clang clang-format libclang-rt-14-dev zlib1g-dev libcurl4-openssl-dev
-  libgtest-dev libbenchmark-dev googletest g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64
+  libssl-dev libgtest-dev libbenchmark-dev googletest g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64
   xvfb x11-apps imagemagick p7zip-full fonts-wqy-microhei locales python3 xdg-user-dirs)
 
 UPDATE_TRIES=${VQ_APT_UPDATE_TRIES:-3}

@@ -1,0 +1,62 @@
+// Restore of a whole source folder as it stood at a moment.
+#include "backup/Restore.h"
+
+#include "backup/RestoreInternal.h"
+#include "platform/Clock.h"
+#include "settings/Log.h"
+
+namespace vq {
+
+using zip::ReadStatus;
+using namespace restore_detail;
+
+FolderRestoreReport RestoreFolderAt(platform::FileSystem& fs, const WorkDirs& dirs, const std::wstring& sourceFolder,
+                                    UnixTime at, const std::wstring& target, const std::string& password) {
+  FolderRestoreReport rep;
+  const std::wstring source = WithSeparator(sourceFolder);
+  const std::wstring out = WithSeparator(target);
+  WriteLog(L"恢复文件夹:%s (%s) -> %s\r\n", source, LocalTimeText(at), out);
+  // The folder view mirrors the source tree with real separators, deleted files included; the
+  // flat history names cannot tell a separator from a full stop, so they are found per file.
+  std::vector<std::wstring> pending{L""};
+  const std::wstring base = WithSeparator(dirs.folder) + DriveRelativePath(source, platform::RootLength());
+  while (!pending.empty()) {
+    const std::wstring rel = pending.back();
+    pending.pop_back();
+    std::vector<platform::DirEntry> entries;
+    if (!fs.List(base + rel, &entries)) continue;
+    for (const platform::DirEntry& e : entries) {
+      if (e.attributes & platform::kAttrDirectory) {
+        pending.push_back(rel + e.name + platform::PathSeparator());
+        continue;
+      }
+      if (!EndsWithZip(e.name)) continue;
+      const std::wstring file = source + rel + e.name.substr(0, e.name.size() - 4);
+      const std::vector<FileVersion> versions = ListVersions(fs, dirs, file, password, VersionCheck::Headers);
+      const FileVersion* chosen = nullptr;
+      for (const FileVersion& v : versions)
+        if (v.timeKnown && v.modified <= at) {
+          chosen = &v;
+          break;
+        }
+      if (!chosen) {
+        ++rep.noVersion;
+        continue;
+      }
+      if (!fs.CreateDirectoryTree(out + rel)) {
+        ++rep.failed;
+        WriteLog(L"恢复失败:%s [无法创建文件夹]\r\n", out + rel);
+        continue;
+      }
+      if (RestoreAndLog(fs, *chosen, file, out + rel, password).ok)
+        ++rep.restored;
+      else
+        ++rep.failed;
+    }
+  }
+  WriteLog(L"恢复文件夹结束:恢复 %d 个, 失败 %d 个, 该时间之前没有版本 %d 个\r\n", rep.restored, rep.failed,
+           rep.noVersion);
+  return rep;
+}
+
+}  // namespace vq

@@ -1,0 +1,156 @@
+// Verify: read every archive of the three views; the gate that keeps verify and cleaning apart.
+#include "backup/Restore.h"
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "backup/RestoreInternal.h"
+#include "platform/Clock.h"
+#include "settings/Log.h"
+
+namespace vq {
+
+using zip::ReadStatus;
+using namespace restore_detail;
+
+std::vector<std::wstring> ViewArchives(platform::FileSystem& fs, const WorkDirs& dirs) {
+  std::vector<std::wstring> out;
+  std::vector<platform::DirEntry> entries;
+  for (const std::wstring* flat : {&dirs.list, &dirs.history}) {
+    entries.clear();
+    if (flat->empty() || !fs.List(*flat, &entries)) continue;
+    for (const platform::DirEntry& e : entries)
+      if (!(e.attributes & platform::kAttrDirectory) && EndsWithZip(e.name)) out.push_back(*flat + e.name);
+  }
+  // The folder view mirrors the source tree; walked without recursion so depth costs no stack.
+  std::vector<std::wstring> pending;
+  if (!dirs.folder.empty()) pending.push_back(WithSeparator(dirs.folder));
+  while (!pending.empty()) {
+    std::wstring dir = pending.back();
+    pending.pop_back();
+    entries.clear();
+    if (!fs.List(dir, &entries)) continue;
+    for (const platform::DirEntry& e : entries) {
+      if (e.attributes & platform::kAttrDirectory)
+        pending.push_back(dir + e.name + platform::PathSeparator());
+      else if (EndsWithZip(e.name))
+        out.push_back(dir + e.name);
+    }
+  }
+  return out;
+}
+
+VerifyReport RunVerify(platform::FileSystem& fs, const WorkDirs& dirs, const std::string& password, uint32_t progressMs,
+                       unsigned threads) {
+  VerifyReport rep;
+  const uint32_t start = platform::TickCount();
+  const std::vector<std::wstring> archives = ViewArchives(fs, dirs);
+  WriteLog(L"校验备份开始:共 %d 个备份文件\r\n", int(archives.size()));
+  const char* pw = password.empty() ? nullptr : password.c_str();
+  if (threads == 0) threads = std::min(4u, std::max(1u, std::thread::hardware_concurrency()));
+  threads = unsigned(std::min<size_t>(threads, std::max<size_t>(archives.size(), 1)));
+
+  std::mutex lock;  // guards rep, done and lastProgress
+  std::atomic<size_t> next{0};
+  size_t done = 0;
+  uint32_t lastProgress = start;
+  auto work = [&] {
+    for (size_t i = next++; i < archives.size(); i = next++) {
+      const std::wstring& a = archives[i];
+      zip::ZipEntryInfo info;
+      ReadStatus s;
+      {
+        std::shared_lock<std::shared_mutex> g(ArchiveReplaceLock(a));
+        s = zip::ZipExtractFile(fs, a, pw, {}, &info);
+      }
+      // An archive the pass replaced or removed since the listing is not a broken one.
+      const bool gone = s == ReadStatus::OpenFailed && !fs.Exists(a);
+      std::lock_guard<std::mutex> g(lock);
+      ++done;
+      if (!gone) {
+        ++rep.checked;
+        switch (HealthOf(s)) {
+          case ArchiveHealth::Sound:
+            ++rep.sound;
+            rep.sourceBytes += info.size;
+            break;
+          case ArchiveHealth::WrongPassword:
+            ++rep.wrongPassword;
+            rep.wrongPasswordArchives.push_back(a);
+            WriteLog(L"密码不符:%s\r\n", a);
+            break;
+          case ArchiveHealth::Broken:
+            ++rep.broken;
+            rep.brokenArchives.emplace_back(a, s);
+            WriteLog(L"损坏:%s [%s]\r\n", a, ReadStatusReason(s));
+            break;
+        }
+      }
+      const uint32_t now = platform::TickCount();
+      if (now - lastProgress >= progressMs && done < archives.size()) {
+        lastProgress = now;
+        WriteLog(L"校验进度:%d/%d, 已用 %u 秒\r\n", int(done), int(archives.size()), (now - start) / 1000);
+      }
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(work);
+  work();
+  for (std::thread& t : helpers) t.join();
+  rep.seconds = (platform::TickCount() - start) / 1000.0;
+  WriteLog(L"校验备份结束:检查 %d 个, 完好 %d 个, 密码不符 %d 个, 损坏 %d 个, 用时 %.1f 秒\r\n", rep.checked, rep.sound,
+           rep.wrongPassword, rep.broken, rep.seconds);
+  return rep;
+}
+
+bool MaintenanceGate::BeginVerify(const std::function<void()>& onWait) {
+  std::unique_lock<std::mutex> g(lock_);
+  if (verifying_) return false;
+  verifying_ = true;  // taken at once, so a cleaning asked for now waits for this verify
+  if (cleanings_ > 0 && onWait) onWait();
+  changed_.wait(g, [this] { return cleanings_ == 0; });
+  return true;
+}
+
+void MaintenanceGate::EndVerify() {
+  std::lock_guard<std::mutex> g(lock_);
+  verifying_ = false;
+  changed_.notify_all();
+}
+
+void MaintenanceGate::BeginClean(const std::function<void()>& onWait) {
+  std::unique_lock<std::mutex> g(lock_);
+  if (verifying_ && onWait) onWait();
+  changed_.wait(g, [this] { return !verifying_; });
+  ++cleanings_;
+}
+
+void MaintenanceGate::EndClean() {
+  std::lock_guard<std::mutex> g(lock_);
+  --cleanings_;
+  changed_.notify_all();
+}
+
+MaintenanceGate& Maintenance() {
+  // Lives as long as the process: engine threads may still use it while the process ends.
+  static MaintenanceGate* gate = new MaintenanceGate();
+  return *gate;
+}
+
+std::shared_mutex& ArchiveReplaceLock(const std::wstring& archive) {
+  constexpr size_t kLocks = 16;
+  static std::shared_mutex* locks = new std::shared_mutex[kLocks];
+  // By the name alone: a reader and the pass may spell the folders before it differently.
+  size_t start = archive.find_last_of(L"\\/");
+  start = start == std::wstring::npos ? 0 : start + 1;
+  uint32_t h = 2166136261u;
+  for (size_t i = start; i < archive.size(); ++i) {
+    wchar_t c = archive[i];
+    if (c >= L'A' && c <= L'Z') c = wchar_t(c - L'A' + L'a');
+    h = (h ^ uint32_t(c)) * 16777619u;
+  }
+  return locks[h % kLocks];
+}
+
+}  // namespace vq
