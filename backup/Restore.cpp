@@ -44,6 +44,8 @@ std::wstring ReadStatusReason(ReadStatus s) {
       return L"CRC校验不符";
     case ReadStatus::OutputFailed:
       return L"写入失败";
+    case ReadStatus::AuthFailed:
+      return L"认证码不符(数据被改动)";
   }
   return L"?";
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "zip/Crc32.h"
+#include "zip/ZipAes.h"
 #include "zip/ZipCipher.h"
 
 namespace vq::zip {
@@ -38,6 +39,8 @@ const char* ReadStatusText(ReadStatus s) {
       return "CRC mismatch";
     case ReadStatus::OutputFailed:
       return "Couldn't write the entry's bytes";
+    case ReadStatus::AuthFailed:
+      return "Authentication code mismatch: changed data, or a wrong password";
   }
   return "unknown read status";
 }
@@ -90,6 +93,33 @@ struct Layout {
   uint64_t dataStart = 0;  // first byte after the local header (the encryption header, if any)
   uint16_t localTime = 0;  // DOS time of the local header: the check byte's source
 };
+
+// The AES field (0x9901) among the extra fields: Sound with *field pointing at its 11 bytes,
+// Damaged when it is missing, cut, repeated or not the format's, Unsupported for a key length
+// other than 256 bits.
+ReadStatus FindAesField(const uint8_t* extra, size_t n, const uint8_t** field) {
+  *field = nullptr;
+  size_t at = 0;
+  while (at + 4 <= n) {
+    const uint16_t id = Le16(extra + at);
+    const size_t len = Le16(extra + at + 2);
+    if (at + 4 + len > n) return ReadStatus::Damaged;
+    if (id == kAesExtraId) {
+      if (*field || len != kAesExtraDataLen) return ReadStatus::Damaged;
+      *field = extra + at;
+    }
+    at += 4 + len;
+  }
+  if (!*field) return ReadStatus::Damaged;
+  const uint8_t* f = *field;
+  const uint16_t vendor = Le16(f + 4);
+  if ((vendor != kAesVendorAe1 && vendor != kAesVendorAe2) || f[6] != 'A' || f[7] != 'E') return ReadStatus::Damaged;
+  // AES-128 and AES-192 (strength 1 and 2) are real archives of other tools this reader does not
+  // take; anything else is no strength at all.
+  if (f[8] == 1 || f[8] == 2) return ReadStatus::Unsupported;
+  if (f[8] != kAesStrength256) return ReadStatus::Damaged;
+  return ReadStatus::Sound;
+}
 
 // Finds the single entry: the end record, its one central header and the local header, each
 // checked against the file's size and against one another.
@@ -152,8 +182,18 @@ ReadStatus Locate(platform::FileStream& in, ZipEntryInfo* info, Layout* out) {
   info->encrypted = (info->flags & 0x0001) != 0;
   FindModified(c + kCentralSize + nameLen, extraLen, info);
   if (Le16(c + 34) != 0) return ReadStatus::Unsupported;
-  // Strong encryption (bit 6), AES (method 99) and methods other than stored and deflated.
-  if ((info->flags & 0x0040) || (info->method != 0 && info->method != 8)) return ReadStatus::Unsupported;
+  info->dataMethod = info->method;
+  const uint8_t* aesField = nullptr;
+  if (info->method == kAesMethod) {
+    r = FindAesField(c + kCentralSize + nameLen, extraLen, &aesField);
+    if (r != ReadStatus::Sound) return r;
+    if (!info->encrypted) return ReadStatus::Damaged;
+    info->aes = true;
+    info->aesVendor = Le16(aesField + 4);
+    info->dataMethod = Le16(aesField + 9);
+  }
+  // Strong encryption (bit 6) and methods other than stored and deflated.
+  if ((info->flags & 0x0040) || (info->dataMethod != 0 && info->dataMethod != 8)) return ReadStatus::Unsupported;
   if (info->compressedSize == 0xFFFFFFFF || info->size == 0xFFFFFFFF) return ReadStatus::Unsupported;
 
   if (uint64_t(localOffset) + kLocalSize + nameLen > cdOffset) return ReadStatus::Damaged;
@@ -169,6 +209,17 @@ ReadStatus Locate(platform::FileStream& in, ZipEntryInfo* info, Layout* out) {
   r = ReadAt(in, uint64_t(localOffset) + kLocalSize, localName.data(), nameLen);
   if (r != ReadStatus::Sound) return r;
   if (localName != info->rawName) return ReadStatus::Damaged;
+  if (info->aes) {
+    // The local header must name the same cipher and method: a reader that goes by either one
+    // finds the same entry.
+    std::vector<uint8_t> localExtra(localExtraLen);
+    r = ReadAt(in, uint64_t(localOffset) + kLocalSize + nameLen, localExtra.data(), localExtraLen);
+    if (r != ReadStatus::Sound) return r;
+    const uint8_t* localAes = nullptr;
+    if (FindAesField(localExtra.data(), localExtraLen, &localAes) != ReadStatus::Sound ||
+        std::memcmp(localAes, aesField, kAesExtraLen) != 0)
+      return ReadStatus::Damaged;
+  }
   out->localTime = Le16(local + 10);
   out->dataStart = uint64_t(localOffset) + kLocalSize + nameLen + localExtraLen;
   const bool descriptor = (localFlags & 0x0008) != 0;
@@ -189,7 +240,7 @@ ReadStatus Locate(platform::FileStream& in, ZipEntryInfo* info, Layout* out) {
     if (Le32(v) != info->crc || Le32(v + 4) != info->compressedSize || Le32(v + 8) != info->size)
       return ReadStatus::Damaged;
   }
-  if (info->encrypted && info->compressedSize < 12) return ReadStatus::Damaged;
+  if (info->encrypted && info->compressedSize < (info->aes ? kAesOverhead : 12)) return ReadStatus::Damaged;
   return ReadStatus::Sound;
 }
 
@@ -213,7 +264,7 @@ inline void Decipher(ZipCipherKeys* k, uint8_t* data, size_t n) {
 // Hands the entry's bytes to the sink, never more than the stated size in total.
 class Output {
  public:
-  Output(const ZipSink& sink, uint32_t stated) : sink_(sink), stated_(stated) {}
+  Output(const ZipSink& sink, uint32_t stated, bool checkCrc) : sink_(sink), stated_(stated), checkCrc_(checkCrc) {}
   // False when the data went past the stated size (the excess is dropped) or the sink refused.
   bool Put(const uint8_t* p, size_t n) {
     size_t take = n;
@@ -235,7 +286,7 @@ class Output {
     if (sinkFailed_) return ReadStatus::OutputFailed;
     if (tooLong_) return ReadStatus::TooLong;
     if (total_ != stated_) return ReadStatus::SizeMismatch;
-    if (crc_ != expectedCrc) return ReadStatus::CrcMismatch;
+    if (checkCrc_ && crc_ != expectedCrc) return ReadStatus::CrcMismatch;
     return ReadStatus::Sound;
   }
   bool sinkFailed() const { return sinkFailed_; }
@@ -243,6 +294,7 @@ class Output {
  private:
   const ZipSink& sink_;
   uint64_t stated_;
+  bool checkCrc_;
   uint64_t total_ = 0;
   uint32_t crc_ = 0;
   bool tooLong_ = false;
@@ -272,6 +324,100 @@ ReadStatus CheckPassword(platform::FileStream& in, const ZipEntryInfo& info, con
   return header[11] == check ? ReadStatus::Sound : ReadStatus::WrongPassword;
 }
 
+// Reads the salt and the verifier and derives the keys: WrongPassword unless the verifier fits.
+ReadStatus StartAes(platform::FileStream& in, const Layout& layout, const char* password, AesEntryCipher* cipher) {
+  if (!password || !*password) return ReadStatus::WrongPassword;
+  uint8_t head[kAesSaltLen + kAesVerifierLen];
+  ReadStatus r = ReadAt(in, layout.dataStart, head, sizeof head);
+  if (r != ReadStatus::Sound) return r;
+  uint8_t verifier[kAesVerifierLen];
+  // The system's primitives failing is no fault of the archive: it could not be read.
+  if (!cipher->Start(password, head, verifier)) return ReadStatus::OpenFailed;
+  return std::memcmp(verifier, head + kAesSaltLen, kAesVerifierLen) == 0 ? ReadStatus::Sound
+                                                                         : ReadStatus::WrongPassword;
+}
+
+// Reads `left` bytes from the current position, deciphers (keys or AES) and hands them on:
+// stored bytes to out, deflated ones through zlib. *left counts down what was consumed.
+ReadStatus ReadData(platform::FileStream& in, const ZipEntryInfo& info, ZipCipherKeys* keys, AesEntryCipher* aes,
+                    uint64_t* left, Output& out) {
+  std::unique_ptr<uint8_t[]> inBuf(new uint8_t[kChunk]);
+  std::unique_ptr<uint8_t[]> outBuf;
+  InflateGuard inf;
+  const bool deflated = info.dataMethod == 8;
+  const uint32_t crc = info.crc;
+  if (deflated) {
+    outBuf.reset(new uint8_t[kChunk]);
+    if (inflateInit2(&inf.z, -MAX_WBITS) != Z_OK) return ReadStatus::BadData;
+    inf.live = true;
+  }
+  bool ended = false;
+  while (*left > 0 && !ended) {
+    const size_t want = size_t(std::min<uint64_t>(*left, kChunk));
+    size_t got = 0;
+    while (got < want) {
+      int64_t k = in.Read(inBuf.get() + got, want - got);
+      if (k < 0) return ReadStatus::OpenFailed;
+      if (k == 0) return ReadStatus::Damaged;
+      got += size_t(k);
+    }
+    *left -= got;
+    if (aes) {
+      if (!aes->Decrypt(inBuf.get(), got)) return ReadStatus::OpenFailed;
+    } else if (info.encrypted) {
+      Decipher(keys, inBuf.get(), got);
+    }
+    if (!deflated) {
+      if (!out.Put(inBuf.get(), got)) return out.Finish(crc);
+      continue;
+    }
+    inf.z.next_in = inBuf.get();
+    inf.z.avail_in = uInt(got);
+    do {
+      inf.z.next_out = outBuf.get();
+      inf.z.avail_out = uInt(kChunk);
+      const int zr = inflate(&inf.z, Z_NO_FLUSH);
+      if (zr != Z_OK && zr != Z_STREAM_END && zr != Z_BUF_ERROR) {
+        // Whatever came out before the fault is already checked against the size; the fault
+        // itself is the answer.
+        out.Put(outBuf.get(), kChunk - inf.z.avail_out);
+        return out.sinkFailed() ? ReadStatus::OutputFailed : ReadStatus::BadData;
+      }
+      if (!out.Put(outBuf.get(), kChunk - inf.z.avail_out)) return out.Finish(crc);
+      if (zr == Z_STREAM_END) {
+        ended = true;
+        break;
+      }
+      if (zr == Z_BUF_ERROR) break;  // no progress possible: more input is needed
+    } while (inf.z.avail_in > 0 || inf.z.avail_out == 0);
+  }
+  if (deflated && !ended) return ReadStatus::BadData;  // the stream stops before its end
+  return out.Finish(crc);
+}
+
+// The end of an AES entry: the ciphered bytes the data did not use are authenticated too, and the
+// code decides. A mismatch outranks what the data said: garbage from changed bytes is damage,
+// not a fault of the writer's compressor. A code that matches leaves the data's verdict.
+ReadStatus FinishAes(platform::FileStream& in, uint64_t macAt, uint64_t left, AesEntryCipher* aes,
+                     ReadStatus dataStatus) {
+  // The sink's refusal and a failing disk say nothing about the archive.
+  if (dataStatus == ReadStatus::OutputFailed || dataStatus == ReadStatus::OpenFailed) return dataStatus;
+  uint8_t buf[4096];
+  while (left > 0) {
+    const size_t want = size_t(std::min<uint64_t>(left, sizeof buf));
+    ReadStatus r = ReadAt(in, macAt - left, buf, want);
+    if (r != ReadStatus::Sound) return r;
+    if (!aes->Authenticate(buf, want)) return ReadStatus::OpenFailed;
+    left -= want;
+  }
+  uint8_t stored[kAesMacLen], made[kAesMacLen];
+  ReadStatus r = ReadAt(in, macAt, stored, sizeof stored);
+  if (r != ReadStatus::Sound) return r;
+  if (!aes->Finish(made)) return ReadStatus::OpenFailed;
+  if (std::memcmp(stored, made, kAesMacLen) != 0) return ReadStatus::AuthFailed;
+  return dataStatus;
+}
+
 }  // namespace
 
 ReadStatus ZipCheckOpens(platform::FileStream& in, const char* password, ZipEntryInfo* info) {
@@ -279,6 +425,10 @@ ReadStatus ZipCheckOpens(platform::FileStream& in, const char* password, ZipEntr
   Layout layout;
   ReadStatus r = Locate(in, info, &layout);
   if (r != ReadStatus::Sound || !info->encrypted) return r;
+  if (info->aes) {
+    AesEntryCipher cipher;
+    return StartAes(in, layout, password, &cipher);
+  }
   ZipCipherKeys keys;
   return CheckPassword(in, *info, layout, password, &keys);
 }
@@ -300,61 +450,27 @@ ReadStatus ZipExtract(platform::FileStream& in, const char* password, const ZipS
   uint64_t at = layout.dataStart;
   uint64_t left = info->compressedSize;
   ZipCipherKeys keys;
-  if (info->encrypted) {
+  std::unique_ptr<AesEntryCipher> aes;
+  if (info->aes) {
+    aes = std::make_unique<AesEntryCipher>();
+    r = StartAes(in, layout, password, aes.get());
+    if (r != ReadStatus::Sound) return r;
+    at += kAesSaltLen + kAesVerifierLen;
+    left -= kAesOverhead;
+  } else if (info->encrypted) {
     r = CheckPassword(in, *info, layout, password, &keys);
     if (r != ReadStatus::Sound) return r;
     at += 12;
     left -= 12;
   }
+  const uint64_t dataEnd = at + left;
 
-  Output out(sink, info->size);
-  std::unique_ptr<uint8_t[]> inBuf(new uint8_t[kChunk]);
-  std::unique_ptr<uint8_t[]> outBuf;
-  InflateGuard inf;
-  if (info->method == 8) {
-    outBuf.reset(new uint8_t[kChunk]);
-    if (inflateInit2(&inf.z, -MAX_WBITS) != Z_OK) return ReadStatus::BadData;
-    inf.live = true;
-  }
+  // AE-2 stores no CRC: the authentication code stands for it.
+  Output out(sink, info->size, !(info->aes && info->aesVendor == kAesVendorAe2));
   if (!in.SeekSet(at)) return ReadStatus::OpenFailed;
-  bool ended = false;
-  while (left > 0 && !ended) {
-    const size_t want = size_t(std::min<uint64_t>(left, kChunk));
-    size_t got = 0;
-    while (got < want) {
-      int64_t k = in.Read(inBuf.get() + got, want - got);
-      if (k < 0) return ReadStatus::OpenFailed;
-      if (k == 0) return ReadStatus::Damaged;
-      got += size_t(k);
-    }
-    left -= got;
-    if (info->encrypted) Decipher(&keys, inBuf.get(), got);
-    if (info->method == 0) {
-      if (!out.Put(inBuf.get(), got)) return out.Finish(info->crc);
-      continue;
-    }
-    inf.z.next_in = inBuf.get();
-    inf.z.avail_in = uInt(got);
-    do {
-      inf.z.next_out = outBuf.get();
-      inf.z.avail_out = uInt(kChunk);
-      const int zr = inflate(&inf.z, Z_NO_FLUSH);
-      if (zr != Z_OK && zr != Z_STREAM_END && zr != Z_BUF_ERROR) {
-        // Whatever came out before the fault is already checked against the size; the fault
-        // itself is the answer.
-        out.Put(outBuf.get(), kChunk - inf.z.avail_out);
-        return out.sinkFailed() ? ReadStatus::OutputFailed : ReadStatus::BadData;
-      }
-      if (!out.Put(outBuf.get(), kChunk - inf.z.avail_out)) return out.Finish(info->crc);
-      if (zr == Z_STREAM_END) {
-        ended = true;
-        break;
-      }
-      if (zr == Z_BUF_ERROR) break;  // no progress possible: more input is needed
-    } while (inf.z.avail_in > 0 || inf.z.avail_out == 0);
-  }
-  if (info->method == 8 && !ended) return ReadStatus::BadData;  // the stream stops before its end
-  return out.Finish(info->crc);
+  r = ReadData(in, *info, &keys, aes.get(), &left, out);
+  if (info->aes) r = FinishAes(in, dataEnd, left, aes.get(), r);
+  return r;
 }
 
 namespace {
@@ -433,6 +549,8 @@ struct SideEntry {
     Layout layout;
     ReadStatus r = Locate(*in, info, &layout);
     if (r != ReadStatus::Sound) return Stop(r);
+    // AES runs in blocks of its own, nothing to interleave: such an entry is read alone.
+    if (info->aes) return Stop(ZipExtract(*in, password, kNoSink, info));
     uint64_t at = layout.dataStart;
     left = info->compressedSize;
     if (info->encrypted) {
@@ -441,7 +559,7 @@ struct SideEntry {
       at += 12;
       left -= 12;
     }
-    out = std::make_unique<Output>(kNoSink, info->size);
+    out = std::make_unique<Output>(kNoSink, info->size, true);
     inBuf.reset(new uint8_t[kChunk]);
     if (info->method == 8) {
       outBuf.reset(new uint8_t[kChunk]);

@@ -1,5 +1,5 @@
 // The reader of the archives the writer makes: one entry, stored or deflated, with or without
-// traditional encryption. It takes any bytes: every field is checked against the file before it
+// traditional or AES encryption. It takes any bytes: every field is checked against the file before it
 // is used, an entry never yields more than its stated size (a decompression bomb stops there) and
 // the CRC and sizes are checked at the end. Inflating is zlib's.
 #pragma once
@@ -16,7 +16,7 @@ namespace vq::zip {
 
 enum class ReadStatus : int {
   Sound = 0,      // read whole, sizes and CRC agree
-  WrongPassword,  // encrypted, and the password's check byte does not match (or none was given)
+  WrongPassword,  // encrypted, and the password's check byte (AES: verifier) does not match, or none given
   OpenFailed,     // the archive could not be opened or a read of it failed
   NotZip,         // no end-of-central-directory record, nor a local header at the start
   EntryCount,     // not exactly one entry
@@ -27,6 +27,9 @@ enum class ReadStatus : int {
   SizeMismatch,   // the data ends before the stated size
   CrcMismatch,    // the bytes are not the ones the CRC was made from
   OutputFailed,   // the sink refused the bytes (e.g. a full disk while restoring)
+  // AES: the password's verifier matched but the authentication code does not: the ciphered bytes
+  // were changed, or (one chance in 65,536) a wrong password passed the verifier.
+  AuthFailed,
 };
 // English text of a status.
 const char* ReadStatusText(ReadStatus s);
@@ -36,11 +39,14 @@ struct ZipEntryInfo {
   bool utf8Name = false;
   uint16_t versionMadeBy = 0;
   uint16_t flags = 0;
-  uint16_t method = 0;
+  uint16_t method = 0;      // as stored: 99 for AES
+  uint16_t dataMethod = 0;  // how the data is compressed (0 stored, 8 deflated)
   bool encrypted = false;
-  uint32_t dosStamp = 0;  // DOS date in the high half, time in the low half
+  bool aes = false;        // AES-256 with an authentication code (method 99)
+  uint16_t aesVendor = 0;  // 1 (AE-1, CRC checked too) or 2 (AE-2, no CRC stored)
+  uint32_t dosStamp = 0;   // DOS date in the high half, time in the low half
   uint32_t crc = 0;
-  uint32_t compressedSize = 0;  // the encryption header included
+  uint32_t compressedSize = 0;  // the encryption header (AES: salt, verifier and code) included
   uint32_t size = 0;            // uncompressed
   uint32_t externalAttributes = 0;
   bool hasModified = false;  // an extended-timestamp field gave the last-write time
@@ -53,7 +59,8 @@ using ZipSink = std::function<bool(const uint8_t* data, size_t n)>;
 // Reads the directory and the local header only (no password needed); info is filled as far as
 // it could be read.
 ReadStatus ZipReadInfo(platform::FileStream& in, ZipEntryInfo* info);
-// The directory, the local header and, for an encrypted entry, the password's check byte: whether
+// The directory, the local header and, for an encrypted entry, the password's check byte (AES: its
+// verifier, which costs a key derivation): whether
 // the archive opens, without reading its data.
 ReadStatus ZipCheckOpens(platform::FileStream& in, const char* password, ZipEntryInfo* info);
 // Reads, deciphers (password null or empty: none), inflates and checks the entry; sink may be

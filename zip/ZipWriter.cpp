@@ -8,11 +8,13 @@
 #include "common/Text.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
+#include "platform/Crypto.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "zip/Alloc.h"
 #include "zip/Crc32.h"
 #include "zip/Deflate.h"
+#include "zip/ZipAes.h"
 #include "zip/ZipCipher.h"
 
 namespace vq::zip {
@@ -20,9 +22,12 @@ namespace vq::zip {
 namespace {
 
 constexpr uint32_t kTransferSize = 16384;
-constexpr unsigned kNameArea = 260;  // bytes, terminator included
-constexpr unsigned kLocalExtraLen = 17;
+constexpr unsigned kNameArea = 260;      // bytes, terminator included
+constexpr unsigned kLocalExtraLen = 17;  // the extended timestamp
 constexpr unsigned kCentralExtraLen = 9;
+// An AES entry carries the AES field after the timestamp in both headers.
+constexpr unsigned kLocalExtraMax = kLocalExtraLen + kAesExtraLen;
+constexpr unsigned kCentralExtraMax = kCentralExtraLen + kAesExtraLen;
 constexpr unsigned kLocalHeaderLen = 30;
 constexpr unsigned kCentralHeaderLen = 46;
 constexpr unsigned kCryptHeaderLen = 12;
@@ -66,8 +71,8 @@ struct ZipEntryRecord {
   uint32_t external_attributes;
   uint32_t local_offset;
   char name[kNameArea];
-  uint8_t local_extra[kLocalExtraLen];
-  uint8_t central_extra[kCentralExtraLen];
+  uint8_t local_extra[kLocalExtraMax];
+  uint8_t central_extra[kCentralExtraMax];
   ZipEntryRecord* next;
 };
 
@@ -79,7 +84,9 @@ struct ZipWriter {
   uint32_t written = 0;
   bool directory_written = false;
   bool encrypting = false;
+  ZipEncryption encryption = ZipEncryption::Traditional;
   ZipCipherKeys keys;
+  std::unique_ptr<AesEntryCipher> aes;  // the AES entry being written, while its data goes out
   uint8_t* cipher_buf = nullptr;
   uint32_t cipher_cap = 0;
   ZipEntryRecord* first = nullptr;
@@ -144,7 +151,14 @@ size_t Output(ZipWriter* w, const uint8_t* data, size_t n) {
       w->cipher_cap = uint32_t(n * 2);
     }
     std::memcpy(w->cipher_buf, data, n);
-    CipherEncrypt(&w->keys, w->cipher_buf, n);
+    if (w->aes) {
+      if (!w->aes->Encrypt(w->cipher_buf, n)) {
+        w->error = kZipNotInitialised;  // the system's cipher failed us
+        return 0;
+      }
+    } else {
+      CipherEncrypt(&w->keys, w->cipher_buf, n);
+    }
     data = w->cipher_buf;
   }
   return WriteAll(*w->out, data, n);
@@ -244,7 +258,7 @@ uint32_t WriteDirectory(ZipWriter* w) {
   const uint32_t start = w->written;
   bool failed = false;
   uint32_t count = 0;
-  uint8_t buf[kCentralHeaderLen + kNameArea + kCentralExtraLen];
+  uint8_t buf[kCentralHeaderLen + kNameArea + kCentralExtraMax];
   while (w->first) {
     ZipEntryRecord* r = w->first;
     if (!failed) failed = !Append(w, buf, BuildCentralHeader(*r, buf));
@@ -303,6 +317,8 @@ class EntrySource {
   // failure (kZipSizeMismatch, kZipDeflateFailed).
   virtual uint32_t Produce(ZipWriter* w, uint16_t method, uint16_t* gp_flags) = 0;
   virtual void Close(ZipWriter* w) = 0;
+  // A source whose data was AES-encrypted beforehand: its salt, verifier and code come with it.
+  virtual const ZipPrepared* Sealed() const { return nullptr; }
 };
 
 // Facts of an open source file, shared by both kinds of source.
@@ -374,6 +390,11 @@ struct ZipPrepared {
   SourceFacts facts;
   uint16_t gp_bits = 0;
   uint32_t crc = 0, bytes_read = 0, error = 0;
+  // Sealed with AES: the bytes kept are ciphered already.
+  bool aes = false;
+  std::string password;
+  std::unique_ptr<AesEntryCipher> cipher;  // while preparing
+  uint8_t salt[kAesSaltLen] = {}, verifier[kAesVerifierLen] = {}, mac[kAesMacLen] = {};
   uint8_t transfer[kTransferSize];
 };
 
@@ -391,8 +412,13 @@ int PreparedRead(void* ctx, uint8_t* dst, unsigned max) {
   return int(n);
 }
 
-// Keeps compressed bytes: in memory first, then in the spill file. False when the spill failed.
-bool PreparedKeep(ZipPrepared* p, const uint8_t* data, size_t n) {
+// Keeps compressed bytes (ciphered first when sealing; data is our own transfer buffer): in memory
+// first, then in the spill file. False when the spill or the cipher failed.
+bool PreparedKeep(ZipPrepared* p, uint8_t* data, size_t n) {
+  if (p->cipher && !p->cipher->Encrypt(data, n)) {
+    p->error = kZipNotInitialised;
+    return false;
+  }
   const size_t bound = g_prepared_memory.load(std::memory_order_relaxed);
   size_t room = p->memory.size() < bound ? bound - p->memory.size() : 0;
   size_t here = n < room ? n : room;
@@ -410,7 +436,8 @@ bool PreparedKeep(ZipPrepared* p, const uint8_t* data, size_t n) {
 
 void PreparedFlush(void* ctx, const uint8_t* buf, unsigned* count) {
   auto* p = static_cast<ZipPrepared*>(ctx);
-  if (PreparedKeep(p, buf, *count)) *count = 0;
+  // The compressor's output buffer is p->transfer, ours to cipher in place.
+  if (PreparedKeep(p, p->transfer + (buf - p->transfer), *count)) *count = 0;
 }
 
 class PreparedSource : public EntrySource {
@@ -440,6 +467,7 @@ class PreparedSource : public EntrySource {
     return kZipSuccess;
   }
   void Close(ZipWriter*) override {}
+  const ZipPrepared* Sealed() const override { return p_.aes ? &p_ : nullptr; }
 
  private:
   static bool Copy(ZipWriter* w, const uint8_t* data, size_t n) {
@@ -466,8 +494,14 @@ uint32_t CheckEntryName(const std::wstring& entry_name, std::wstring* name, std:
 uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, EntrySource& source) {
   if (w->error) return kZipPreviousError;
   if (w->directory_written) return kZipAdditionsEnded;
+  const ZipPrepared* sealed = source.Sealed();
   const bool encrypt = w->password != nullptr;
-  const uint32_t crypt_len = encrypt ? kCryptHeaderLen : 0;
+  const bool aes = encrypt && w->encryption == ZipEncryption::Aes256;
+  const bool traditional = encrypt && !aes;
+  // Sealed bytes are ciphered under their own password: only an archive meant for exactly that
+  // may take them, or it would hold data its own password cannot open.
+  if (sealed && (!aes || sealed->password != w->password)) return kZipBadArguments;
+  const uint32_t crypt_len = traditional ? kCryptHeaderLen : aes ? uint32_t(kAesOverhead) : 0;
 
   std::wstring name;
   std::string oem;
@@ -490,7 +524,7 @@ uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, EntrySource& sou
   }
   std::memset(r, 0, sizeof *r);
   r->version_made_by = kVersionMadeBy;
-  r->version_needed = kVersionNeeded;
+  r->version_needed = aes ? kAesVersionNeeded : kVersionNeeded;
   r->flags = encrypt ? kFlagDescriptor | kFlagEncrypted : kFlagDescriptor;
   // Where the system's names are UTF-8 (the POSIX build), say so in the flags; in a real OEM code
   // page the flag stays clear, as every reader assumes that code page anyway.
@@ -502,7 +536,7 @@ uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, EntrySource& sou
       }
   }
   r->local_flags = r->flags;
-  r->method = method;
+  r->method = aes ? kAesMethod : method;
   r->dos_stamp = w->dos_stamp;
   r->crc = 0;
   r->compressed_size = method == 0 ? uint32_t(w->expected_size) + crypt_len : 0;
@@ -525,20 +559,39 @@ uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, EntrySource& sou
   Put16(ce + 2, 5);
   ce[4] = 0x07;
   Put32(ce + 5, uint32_t(w->mtime));
+  if (aes) {
+    AesExtraField(le + kLocalExtraLen, method);
+    AesExtraField(ce + kCentralExtraLen, method);
+    r->local_extra_len += kAesExtraLen;
+    r->central_extra_len += kAesExtraLen;
+  }
 
   auto fail = [&](uint32_t code) {
     w->encrypting = false;
+    w->aes.reset();
     source.Close(w);
     ZipRelease(r);
     return code;
   };
 
-  uint8_t header[kLocalHeaderLen + kNameArea + kLocalExtraLen];
+  uint8_t header[kLocalHeaderLen + kNameArea + kLocalExtraMax];
   const uint32_t first_compressed_size = r->compressed_size;
   if (!Append(w, header, BuildLocalHeader(*r, header))) return fail(kZipWriteFailed);
   if (w->error) return fail(w->error);
 
-  if (encrypt) {
+  if (aes) {
+    uint8_t head[kAesSaltLen + kAesVerifierLen];
+    if (sealed) {
+      std::memcpy(head, sealed->salt, kAesSaltLen);
+      std::memcpy(head + kAesSaltLen, sealed->verifier, kAesVerifierLen);
+    } else {
+      w->aes.reset(new (std::nothrow) AesEntryCipher);
+      if (!w->aes) return fail(kZipNoMemory);
+      if (!platform::RandomBytes(head, kAesSaltLen) || !w->aes->Start(w->password, head, head + kAesSaltLen))
+        return fail(kZipNotInitialised);
+    }
+    if (!Append(w, head, sizeof head)) return fail(kZipWriteFailed);
+  } else if (traditional) {
     uint8_t crypt_header[kCryptHeaderLen];
     uint32_t seed = HeaderSeed();
     MakeEncryptionHeader(&w->keys, w->password, seed, uint16_t(w->dos_stamp & 0xFFFF), crypt_header);
@@ -548,7 +601,7 @@ uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, EntrySource& sou
   w->bytes_read = 0;
   w->crc = 0;
   w->compressed_size = 0;
-  w->encrypting = encrypt;
+  w->encrypting = traditional || (aes && !sealed);
   uint32_t data_result = source.Produce(w, method, &r->flags);
   if (data_result == kZipNoMemory) {
     w->written += w->compressed_size;
@@ -559,13 +612,26 @@ uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, EntrySource& sou
   w->written += w->compressed_size;
   w->expected_size = int32_t(w->bytes_read);
   if (uint32_t code = DataFailure(w, data_result)) return fail(code);
+  if (aes) {
+    uint8_t mac[kAesMacLen];
+    if (sealed) {
+      std::memcpy(mac, sealed->mac, kAesMacLen);
+    } else if (!w->aes->Finish(mac)) {
+      return fail(kZipNotInitialised);
+    }
+    w->aes.reset();
+    if (!Append(w, mac, sizeof mac)) return fail(kZipWriteFailed);
+  }
 
   r->compressed_size = w->compressed_size + crypt_len;
-  r->crc = w->crc;
+  // AE-2 stores no CRC: the plaintext's checksum would let anyone test a guess at the contents.
+  r->crc = aes ? 0 : w->crc;
   r->uncompressed_size = w->bytes_read;
   const bool size_as_announced = r->compressed_size == first_compressed_size;
 
-  if (!encrypt) {
+  if (!traditional) {
+    // Nothing in an AES entry's data depends on its sizes, so like a plain entry its local header
+    // gets them afterwards and no descriptor follows.
     r->flags &= uint16_t(~kFlagDescriptor);
     r->local_flags = r->flags;
     bool ok = w->out->SeekSet(r->local_offset);
@@ -692,6 +758,14 @@ uint32_t ZipAdd(ZipHandle h, const std::wstring& entry_name, const std::wstring&
   return Finish(AddEntry(h->writer, entry_name, source));
 }
 
+uint32_t ZipSetEncryption(ZipHandle h, ZipEncryption encryption) {
+  if (!h) return kZipBadArguments;
+  if (h->kind != kZipHandleKind) return kZipWrongKind;
+  if (encryption != ZipEncryption::Traditional && encryption != ZipEncryption::Aes256) return kZipBadArguments;
+  h->writer->encryption = encryption;
+  return kZipSuccess;
+}
+
 uint32_t ZipEndAdditions(ZipHandle h) {
   if (!h) return kZipBadArguments;
   if (h->kind != kZipHandleKind) return kZipWrongKind;
@@ -725,7 +799,14 @@ uint32_t ZipClose(ZipHandle h) {
 
 uint32_t ZipPrepare(const std::wstring& entry_name, const std::wstring& source_path, const std::wstring& spill_path,
                     ZipPrepared** out, platform::FileSystem& fs) {
+  return ZipPrepareEncrypted(entry_name, source_path, spill_path, ZipEncryption::Traditional, nullptr, out, fs);
+}
+
+uint32_t ZipPrepareEncrypted(const std::wstring& entry_name, const std::wstring& source_path,
+                             const std::wstring& spill_path, ZipEncryption encryption, const char* password,
+                             ZipPrepared** out, platform::FileSystem& fs) {
   *out = nullptr;
+  if (encryption != ZipEncryption::Traditional && encryption != ZipEncryption::Aes256) return kZipBadArguments;
   std::wstring name;
   std::string oem;
   if (uint32_t code = CheckEntryName(entry_name, &name, &oem)) return code;
@@ -750,6 +831,16 @@ uint32_t ZipPrepare(const std::wstring& entry_name, const std::wstring& source_p
     return p->src->SeekSet(0);
   });
   if (code) return fail(code);
+  if (encryption == ZipEncryption::Aes256 && password && *password) {
+    // One salt for every archive of this version: they hold identical bytes, so sharing the key
+    // stream shows nothing that one archive does not; a new version gets a new salt.
+    p->aes = true;
+    p->password = password;
+    p->cipher.reset(new (std::nothrow) AesEntryCipher);
+    if (!p->cipher) return fail(kZipNoMemory);
+    if (!platform::RandomBytes(p->salt, kAesSaltLen) || !p->cipher->Start(password, p->salt, p->verifier))
+      return fail(kZipNotInitialised);
+  }
 
   uint32_t data_result = kZipSuccess;
   if (!ZipIsArchiveName(name)) {
@@ -781,6 +872,10 @@ uint32_t ZipPrepare(const std::wstring& entry_name, const std::wstring& source_p
   // The same precedence as an add: a recorded failure first, then a failed data stream.
   if (p->error) return fail(p->error);
   if (data_result) return fail(kZipWriteFailed);
+  if (p->cipher) {
+    if (!p->cipher->Finish(p->mac)) return fail(kZipNotInitialised);
+    p->cipher.reset();
+  }
   *out = p;
   return kZipSuccess;
 }

@@ -1,6 +1,6 @@
 // The ZIP writer: write-only archives of deflated (or, for archive files, stored) entries, with
-// traditional encryption when a password is given. Every operation answers with a 32-bit result
-// code; 0 is success.
+// traditional encryption when a password is given, or AES-256 when the archive is set to it. Every operation answers
+// with a 32-bit result code; 0 is success.
 //
 // The backup pass uses one pattern per archive: ZipCreate, one ZipAdd, ZipClose.
 #pragma once
@@ -59,6 +59,13 @@ constexpr int32_t kZipHandleKind = 2;
 // archive and the sources of its entries, goes through fs.
 ZipHandle ZipCreate(const std::wstring& archive_path, const char* password,
                     platform::FileSystem& fs = platform::RealFileSystem());
+// How entries with a password are encrypted. Traditional is what every archive tool (Windows
+// Explorer too) opens, and what anybody with a dozen known bytes of an entry can break; AES-256
+// is real encryption, opened by 7-Zip and the usual archive tools but not by Explorer.
+enum class ZipEncryption : int { Traditional = 0, Aes256 = 1 };
+// Chooses the encryption of the entries added from now on (Traditional until set). A writer
+// without a password encrypts nothing either way.
+uint32_t ZipSetEncryption(ZipHandle h, ZipEncryption encryption);
 // Adds one entry named entry_name (backslashes become '/') with the bytes of source_path.
 uint32_t ZipAdd(ZipHandle h, const std::wstring& entry_name, const std::wstring& source_path);
 // Writes the central directory (unless already written), closes the file and frees the handle
@@ -78,8 +85,17 @@ struct ZipPrepared;
 // ZipPreparedFree).
 uint32_t ZipPrepare(const std::wstring& entry_name, const std::wstring& source_path, const std::wstring& spill_path,
                     ZipPrepared** out, platform::FileSystem& fs = platform::RealFileSystem());
+// The same, and with Aes256 and a non-empty password the compressed bytes are encrypted here,
+// once, under one fresh salt: every archive they go into holds the very same ciphered bytes,
+// salt and authentication code, and must be set to Aes256 with the same password (else
+// kZipBadArguments). With Traditional this is ZipPrepare: that cipher's header is made per
+// archive.
+uint32_t ZipPrepareEncrypted(const std::wstring& entry_name, const std::wstring& source_path,
+                             const std::wstring& spill_path, ZipEncryption encryption, const char* password,
+                             ZipPrepared** out, platform::FileSystem& fs = platform::RealFileSystem());
 // Adds the prepared entry: the archive is byte for byte what ZipAdd of the same source would
-// write (the random bytes of the encryption header aside).
+// write (the random bytes of the encryption header, or the salt, aside). A source prepared
+// without encryption goes into an AES archive too, ciphered on the way under a salt of its own.
 uint32_t ZipAddPrepared(ZipHandle h, const ZipPrepared* prepared);
 void ZipPreparedFree(ZipPrepared* prepared);
 

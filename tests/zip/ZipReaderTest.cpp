@@ -182,8 +182,8 @@ TEST(ZipReader, ForeignAndUnsupportedArchivesAreNamed) {
   z.entries = 1;
   z.method = 12;  // bzip2
   EXPECT_EQ(ReadMemory(BuildZip(z), nullptr, &back), ReadStatus::Unsupported);
-  z.method = 99;  // AES
-  EXPECT_EQ(ReadMemory(BuildZip(z), nullptr, &back), ReadStatus::Unsupported);
+  z.method = 99;  // AES without its field says nothing of how to read it
+  EXPECT_EQ(ReadMemory(BuildZip(z), nullptr, &back), ReadStatus::Damaged);
   // A directory of two headers under an end record that counts one.
   z.method = 8;
   const std::string one = BuildZip(z);
@@ -243,6 +243,149 @@ TEST_F(ZipReaderTest, SinkAndReadFailuresAreNotDamage) {
   faulty.readOkBytes = 100;
   EXPECT_EQ(ZipExtractFile(faulty, zip, "739", {}, nullptr), ReadStatus::OpenFailed);
   EXPECT_EQ(ZipExtractFile(faulty, dir_ + L"missing.zip", "739", {}, nullptr), ReadStatus::OpenFailed);
+}
+
+// ---- AES entries
+
+ZipSpec AesDeflated(const std::string& plain) {
+  ZipSpec z = Deflated(plain);
+  z.password = "739";
+  z.aes.on = true;
+  return z;
+}
+
+TEST(ZipReaderAes, AesEntriesOfBothKindsAndMethodsReadBack) {
+  for (const std::string& plain : {std::string(), std::string("x"), Mixed(200000)}) {
+    for (uint16_t vendor : {uint16_t(1), uint16_t(2)}) {
+      for (uint16_t method : {uint16_t(0), uint16_t(8)}) {
+        SCOPED_TRACE(testing::Message() << plain.size() << " AE-" << vendor << " method " << method);
+        ZipSpec z = AesDeflated(plain);
+        z.aes.vendor = vendor;
+        if (method == 0) {
+          z.method = 0;
+          z.compressed = plain;
+        }
+        std::string back;
+        ZipEntryInfo info;
+        ASSERT_EQ(ReadMemory(BuildZip(z), "739", &back, &info), ReadStatus::Sound);
+        EXPECT_EQ(back, plain);
+        EXPECT_TRUE(info.aes);
+        EXPECT_EQ(info.method, 99);
+        EXPECT_EQ(info.dataMethod, method);
+        EXPECT_EQ(info.aesVendor, vendor);
+      }
+    }
+  }
+  // AE-1 keeps the CRC, and it is checked: an authentic entry whose CRC disagrees is not sound.
+  ZipSpec z = AesDeflated(Mixed(3000));
+  z.aes.vendor = 1;
+  z.plain[7] ^= 1;
+  std::string back;
+  EXPECT_EQ(ReadMemory(BuildZip(z), "739", &back), ReadStatus::CrcMismatch);
+}
+
+TEST(ZipReaderAes, AWrongPasswordIsToldFromDamageByVerifierAndCode) {
+  const ZipSpec z = AesDeflated(Mixed(20000));
+  const std::string zip = BuildZip(z);
+  std::string back;
+  int sinkCalls = 0;
+  MemoryStream in(zip);
+  EXPECT_EQ(ZipExtract(
+                in, "738", [&](const uint8_t*, size_t) { return ++sinkCalls > 0; }, nullptr),
+            ReadStatus::WrongPassword);
+  EXPECT_EQ(sinkCalls, 0) << "nothing is handed out under a wrong password";
+  EXPECT_EQ(ReadMemory(zip, nullptr, &back), ReadStatus::WrongPassword);
+  MemoryStream opens(zip);
+  ZipEntryInfo info;
+  EXPECT_EQ(ZipCheckOpens(opens, "739", &info), ReadStatus::Sound);
+  MemoryStream wrong(zip);
+  EXPECT_EQ(ZipCheckOpens(wrong, "738", &info), ReadStatus::WrongPassword);
+  EXPECT_TRUE(info.aes);
+
+  // A forged verifier turns the right password away without reading the data.
+  ZipSpec forged = z;
+  forged.aes.verifierXor = 0x40;
+  EXPECT_EQ(ReadMemory(BuildZip(forged), "739", &back), ReadStatus::WrongPassword);
+
+  // Any changed byte of the ciphered data or of the code: never sound, and told as such even
+  // where the garbage happens to inflate.
+  const size_t dataStart = 30 + z.name.size() + 9 + kAesExtraLen + 18;
+  for (size_t at = dataStart; at < zip.size() - 22 - (46 + z.name.size() + 9 + kAesExtraLen); at += 97) {
+    std::string bad = zip;
+    bad[at] = char(bad[at] ^ 0x01);
+    EXPECT_EQ(ReadMemory(bad, "739", &back), ReadStatus::AuthFailed) << at;
+  }
+  ZipSpec badMac = z;
+  badMac.aes.macXor = 0x80;
+  EXPECT_EQ(ReadMemory(BuildZip(badMac), "739", &back), ReadStatus::AuthFailed);
+  // A salt changed after the fact gives other keys: the verifier no longer fits (or, one time in
+  // 65,536, the code does not).
+  std::string saltChanged = zip;
+  saltChanged[dataStart - 18] ^= 1;
+  ReadStatus s = ReadMemory(saltChanged, "739", &back);
+  EXPECT_TRUE(s == ReadStatus::WrongPassword || s == ReadStatus::AuthFailed) << ReadStatusText(s);
+}
+
+TEST(ZipReaderAes, HostileFieldsAndACutCodeAreNeverSound) {
+  std::string back;
+  // The code cut short: the sizes counting fewer bytes, or the file itself cut.
+  for (size_t kept : {0u, 1u, 9u}) {
+    ZipSpec z = AesDeflated(Mixed(5000));
+    z.aes.macKept = kept;
+    EXPECT_EQ(ReadMemory(BuildZip(z), "739", &back), ReadStatus::AuthFailed) << kept;
+  }
+  ZipSpec tiny = AesDeflated("");
+  tiny.compressed.clear();  // salt, verifier and a partial code: less than the format's minimum
+  tiny.aes.macKept = 9;
+  EXPECT_EQ(ReadMemory(BuildZip(tiny), "739", &back), ReadStatus::Damaged);
+  const std::string whole = BuildZip(AesDeflated(Mixed(5000)));
+  for (size_t cut = 4; cut < whole.size(); cut += 61)
+    EXPECT_EQ(ReadMemory(whole.substr(0, cut), "739", &back), ReadStatus::Damaged) << cut;
+
+  struct Case {
+    const char* what;
+    void (*change)(ZipSpec*);
+    ReadStatus expected;
+  };
+  const Case cases[] = {
+      {"AES-128 (an 8-byte salt)", [](ZipSpec* z) { z->aes.strength = z->aes.localStrength = 1; },
+       ReadStatus::Unsupported},
+      {"AES-192 (a 12-byte salt)", [](ZipSpec* z) { z->aes.strength = z->aes.localStrength = 2; },
+       ReadStatus::Unsupported},
+      {"no strength", [](ZipSpec* z) { z->aes.strength = z->aes.localStrength = 0; }, ReadStatus::Damaged},
+      {"strength 4", [](ZipSpec* z) { z->aes.strength = z->aes.localStrength = 4; }, ReadStatus::Damaged},
+      {"strength 0xFF", [](ZipSpec* z) { z->aes.strength = z->aes.localStrength = 0xFF; }, ReadStatus::Damaged},
+      {"local strength differs", [](ZipSpec* z) { z->aes.localStrength = 1; }, ReadStatus::Damaged},
+      {"no local field", [](ZipSpec* z) { z->aes.inLocal = false; }, ReadStatus::Damaged},
+      {"field of 6 bytes", [](ZipSpec* z) { z->aes.fieldLen = 6; }, ReadStatus::Damaged},
+      {"field of 8 bytes", [](ZipSpec* z) { z->aes.fieldLen = 8; }, ReadStatus::Damaged},
+      {"vendor version 3", [](ZipSpec* z) { z->aes.vendor = 3; }, ReadStatus::Damaged},
+      {"data method bzip2", [](ZipSpec* z) { z->method = 12; }, ReadStatus::Unsupported},
+  };
+  for (const Case& c : cases) {
+    ZipSpec z = AesDeflated(Mixed(5000));
+    c.change(&z);
+    EXPECT_EQ(ReadMemory(BuildZip(z), "739", &back), c.expected) << c.what;
+  }
+  // Method 99 without the encryption flag.
+  std::string noFlag = whole;
+  const size_t cd = whole.size() - 22 - (46 + 5 + 9 + kAesExtraLen);
+  noFlag[6] = 0;
+  noFlag[cd + 8] = 0;
+  EXPECT_EQ(ReadMemory(noFlag, "739", &back), ReadStatus::Damaged);
+}
+
+TEST(ZipReaderAes, ADecompressionBombStopsAtItsStatedSizeAndIsStillAuthenticated) {
+  const std::string huge(8 << 20, 'A');
+  ZipSpec z = AesDeflated(huge);
+  z.statedSize = 1000;
+  z.plain = huge.substr(0, 1000);
+  size_t handedOut = 0;
+  MemoryStream in(BuildZip(z));
+  EXPECT_EQ(ZipExtract(
+                in, "739", [&](const uint8_t*, size_t n) { return (handedOut += n) > 0; }, nullptr),
+            ReadStatus::TooLong);
+  EXPECT_EQ(handedOut, 1000u);
 }
 
 }  // namespace

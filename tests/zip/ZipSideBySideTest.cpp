@@ -37,8 +37,9 @@ std::string Lines(size_t n, uint32_t seed) {
   return s;
 }
 
-std::string Archive(const std::string& plain, uint16_t method, const char* password) {
+std::string Archive(const std::string& plain, uint16_t method, const char* password, bool aes = false) {
   ZipSpec z;
+  z.aes.on = aes;
   z.plain = plain;
   z.method = method;
   z.password = password;
@@ -72,6 +73,7 @@ std::vector<Case> Cases() {
   c.push_back({"cut short", cut});
   c.push_back({"not opened", ""});
   c.push_back({"short lines, encrypted", Archive(Lines(3000, 8), 8, "739")});
+  c.push_back({"lines, AES", Archive(Lines(100000, 9), 8, "739", true)});
   return c;
 }
 
@@ -92,6 +94,7 @@ TEST(ZipSideBySide, EveryBatchGivesWhatEachArchiveGivesAlone) {
   EXPECT_EQ(alone[4], ReadStatus::Sound);
   EXPECT_EQ(alone[6], ReadStatus::WrongPassword);
   EXPECT_NE(alone[7], ReadStatus::Sound);
+  EXPECT_EQ(alone[11], ReadStatus::Sound);
 
   // Every run of 1 to 4 consecutive cases (with wrap-around) as one batch.
   for (size_t n = 1; n <= kZipSideBySide; ++n) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The vqunzip tool on archives other writers made: one-entry archives from Python's zipfile
-(stored and deflated) and from 7-Zip (deflated, with traditional encryption) read back whole;
-what it cannot or must not read gets its exit code: several entries, bzip2, AES, a cut archive
+(stored and deflated) and from 7-Zip (deflated, with traditional encryption, and AES-256 deflated
+and stored) read back whole; what it cannot or must not read gets its exit code: several entries,
+bzip2, AES-128, an AES archive with a changed byte, a cut archive
 (1, broken), a wrong password (3), an existing output file (2, nothing overwritten).
 
 usage: unzip_oracles.py VQUNZIP_EXECUTABLE
@@ -71,10 +72,29 @@ if SEVEN_ZIP:
     check(rc == 0 and data == content, "7-Zip ZipCrypto: read back whole (rc %d)" % rc)
     rc, data = extract(crypto, vqtest.refused_password(crypto, ("738", "737", "736", "735", "734", "733")))
     check(rc == 3 and data is None, "7-Zip ZipCrypto, wrong password: 3 and no file (rc %d)" % rc)
-    aes = os.path.join(work, "7z-aes.zip")
-    subprocess.run([SEVEN_ZIP, "a", "-tzip", "-p739", "-mem=AES256", aes, source], capture_output=True)
-    r = vqunzip("-p", "739", tool_path(aes))
-    check(r.returncode == 1 and b"Unsupported" in r.stdout, "AES: unsupported (%r)" % r.stdout)
+    # AES-256 as 7-Zip writes it, deflated and stored, and a file too small to compress.
+    small = os.path.join(work, "small.txt")
+    with open(small, "wb") as f:
+        f.write(b"hi\n")
+    for label, src, extra in [("deflated", source, []), ("stored", source, ["-mm=Copy"]), ("small", small, [])]:
+        aes = os.path.join(work, "7z-aes-%s.zip" % label)
+        subprocess.run([SEVEN_ZIP, "a", "-tzip", "-p739", "-mem=AES256"] + extra + [aes, src], capture_output=True)
+        rc, data = extract(aes, "739")
+        check(rc == 0 and data == open(src, "rb").read(), "7-Zip AES-256 %s: read back whole (rc %d)" % (label, rc))
+        rc, data = extract(aes, "738")
+        check(rc == 3 and data is None, "7-Zip AES-256 %s, wrong password: 3 and no file (rc %d)" % (label, rc))
+        # A changed byte in the ciphered data: told by the authentication code, never written out.
+        damaged = aes + ".damaged.zip"
+        b = bytearray(open(aes, "rb").read())
+        b[len(b) // 2] ^= 0x01
+        with open(damaged, "wb") as f:
+            f.write(bytes(b))
+        rc, data = extract(damaged, "739")
+        check(rc == 1 and data is None, "7-Zip AES-256 %s, changed: broken and no file (rc %d)" % (label, rc))
+    aes128 = os.path.join(work, "7z-aes128.zip")
+    subprocess.run([SEVEN_ZIP, "a", "-tzip", "-p739", "-mem=AES128", aes128, source], capture_output=True)
+    r = vqunzip("-p", "739", tool_path(aes128))
+    check(r.returncode == 1 and b"Unsupported" in r.stdout, "AES-128: unsupported (%r)" % r.stdout)
     cut = os.path.join(work, "cut.zip")
     with open(cut, "wb") as f:
         f.write(open(crypto, "rb").read()[:-40])

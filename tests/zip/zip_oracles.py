@@ -140,6 +140,38 @@ def run(work):
         else:
             check(False, "7z is not installed")
 
+    # AES-256, written as the backup pass writes it (compressed and encrypted once): 7-Zip tests
+    # and extracts every kind with the password and refuses a wrong one.
+    aes_kinds = [("notes.txt", "text.txt", password), ("dir\\random.bin", "random.bin", password),
+                 ("empty.txt", "empty.txt", password), ("backup\\old.zip", "old.zip", password)]
+    if not WINDOWS:
+        aes_kinds.append(("密码.txt", "text.txt", "密码pw"))
+    for i, (entry, src, pw) in enumerate(aes_kinds):
+        what = "AES %s from %s" % (entry, src)
+        archive = os.path.join(work, "aes%d.zip" % i)
+        p = vqzip("--aes", archive, entry, os.path.join(work, src), pw)
+        check(p.returncode == 0 and p.stdout.startswith(b"0x00000000 Success"), what + ": vqzip %r" % p.stdout)
+        if p.returncode != 0:
+            continue
+        with zipfile.ZipFile(archive) as z:
+            info = z.infolist()[0]
+            check(info.compress_type == 99 and info.flag_bits & 0x0009 == 0x0001,
+                  what + ": method %d flags 0x%04x" % (info.compress_type, info.flag_bits))
+            check(info.file_size == len(sources[src]), what + ": size")
+        if not shutil.which("7z"):
+            check(False, "7z is not installed")
+            continue
+        t = subprocess.run(["7z", "t", "-p" + pw, archive], capture_output=True, timeout=120)
+        check(t.returncode == 0 and b"Everything is Ok" in t.stdout, what + ": 7z t\n" + t.stdout.decode("utf-8", "replace"))
+        out = os.path.join(work, "aes-out%d" % i)
+        x = subprocess.run(["7z", "x", "-p" + pw, "-o" + out, archive], capture_output=True, timeout=120)
+        got = os.path.join(out, entry.replace("\\", "/"))
+        check(x.returncode == 0 and os.path.exists(got) and open(got, "rb").read() == sources[src],
+              what + ": 7z x gives the source back")
+        bad = subprocess.run(["7z", "t", "-pwrong", archive], capture_output=True, timeout=120)
+        check(bad.returncode != 0 and b"Wrong password" in bad.stdout + bad.stderr,
+              what + ": 7z accepted a wrong password\n" + bad.stdout.decode("utf-8", "replace"))
+
     # A source that does not exist: the add fails, the archive is the bare end record.
     archive = os.path.join(work, "missing.zip")
     p = vqzip(archive, "a.txt", os.path.join(work, "no such file"))

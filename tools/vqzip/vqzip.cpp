@@ -1,6 +1,8 @@
 // vqzip: the ZIP writer from the command line, for tests and for checking archives by hand.
 //
 //   vqzip ARCHIVE ENTRY_NAME SOURCE [PASSWORD]   one-entry archive, as the backup pass writes it
+//   vqzip --aes ARCHIVE ENTRY_NAME SOURCE PASSWORD   the same with AES-256 (compressed and
+//                                                     encrypted once, as the pass does)
 //   vqzip --deflate LEVEL IN OUT                 raw DEFLATE stream of IN
 //
 // Prints the result code and its text; exits 0 only on success. The password reaches the
@@ -22,7 +24,7 @@ using vq::platform::File;
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: vqzip ARCHIVE ENTRY_NAME SOURCE [PASSWORD]\n"
+               "usage: vqzip [--aes] ARCHIVE ENTRY_NAME SOURCE [PASSWORD]\n"
                "       vqzip --deflate LEVEL IN OUT\n");
   return 2;
 }
@@ -86,21 +88,35 @@ int Deflate(const std::wstring& level_text, const std::wstring& in, const std::w
 }
 
 int Archive(const std::wstring& archive, const std::wstring& entry, const std::wstring& source,
-            const std::string& password) {
+            const std::string& password, bool aes) {
   using namespace vq::zip;
-  ZipHandle h = ZipCreate(archive, password.empty() ? nullptr : password.c_str());
+  const char* pw = password.empty() ? nullptr : password.c_str();
+  ZipPrepared* prepared = nullptr;
+  uint32_t prepare = kZipSuccess;
+  if (aes) {
+    prepare = ZipPrepareEncrypted(entry, source, archive + L".spill", ZipEncryption::Aes256, pw, &prepared);
+    if (prepare) {
+      std::printf("0x%08X %s\n", prepare, ZipResultText(prepare));
+      return 1;
+    }
+  }
+  ZipHandle h = ZipCreate(archive, pw);
   uint32_t create = h ? kZipSuccess : ZipLastResult();
+  if (h && aes) ZipSetEncryption(h, ZipEncryption::Aes256);
   // As the backup pass does: a failed create is passed on to add and close.
-  uint32_t add = ZipAdd(h, entry, source);
+  uint32_t add = aes ? ZipAddPrepared(h, prepared) : ZipAdd(h, entry, source);
   uint32_t close = ZipClose(h);
+  ZipPreparedFree(prepared);
   uint32_t result = create ? create : add ? add : close;
   std::printf("0x%08X %s\n", result, ZipResultText(result));
   return result == kZipSuccess ? 0 : 1;
 }
 
-int Run(const std::vector<std::wstring>& args, const std::string& password) {
-  if (args.size() == 4 && args[0] == L"--deflate") return Deflate(args[1], args[2], args[3]);
-  if (args.size() == 3 || args.size() == 4) return Archive(args[0], args[1], args[2], password);
+// args without a leading --aes; aes says whether there was one.
+int Run(const std::vector<std::wstring>& args, const std::string& password, bool aes) {
+  if (!aes && args.size() == 4 && args[0] == L"--deflate") return Deflate(args[1], args[2], args[3]);
+  if (aes && args.size() == 4) return Archive(args[0], args[1], args[2], password, true);
+  if (!aes && (args.size() == 3 || args.size() == 4)) return Archive(args[0], args[1], args[2], password, false);
   return Usage();
 }
 
@@ -109,14 +125,17 @@ int Run(const std::vector<std::wstring>& args, const std::string& password) {
 #ifdef _WIN32
 int wmain(int argc, wchar_t** argv) {
   std::vector<std::wstring> args(argv + 1, argv + argc);
+  const bool aes = !args.empty() && args[0] == L"--aes";
+  if (aes) args.erase(args.begin());
   std::string password = args.size() == 4 ? vq::platform::WideToAnsi(args[3]) : std::string();
-  return Run(args, password);
+  return Run(args, password, aes);
 }
 #else
 int main(int argc, char** argv) {
   std::vector<std::wstring> args;
-  for (int i = 1; i < argc; ++i) args.push_back(vq::Utf8ToWide(argv[i]));
-  std::string password = argc == 5 ? std::string(argv[4]) : std::string();
-  return Run(args, password);
+  const bool aes = argc > 1 && std::string(argv[1]) == "--aes";
+  for (int i = aes ? 2 : 1; i < argc; ++i) args.push_back(vq::Utf8ToWide(argv[i]));
+  std::string password = args.size() == 4 ? std::string(argv[argc - 1]) : std::string();
+  return Run(args, password, aes);
 }
 #endif

@@ -1,0 +1,94 @@
+#include "zip/ZipAes.h"
+
+#include <cstring>
+
+namespace vq::zip {
+
+void AesExtraField(uint8_t out[kAesExtraLen], uint16_t dataMethod) {
+  out[0] = uint8_t(kAesExtraId);
+  out[1] = uint8_t(kAesExtraId >> 8);
+  out[2] = uint8_t(kAesExtraDataLen);
+  out[3] = 0;
+  out[4] = uint8_t(kAesVendorAe2);
+  out[5] = 0;
+  out[6] = 'A';
+  out[7] = 'E';
+  out[8] = kAesStrength256;
+  out[9] = uint8_t(dataMethod);
+  out[10] = uint8_t(dataMethod >> 8);
+}
+
+bool AesEntryCipher::Start(const char* password, const uint8_t salt[kAesSaltLen], uint8_t verifier[kAesVerifierLen]) {
+  uint8_t keys[2 * platform::kAes256Key + kAesVerifierLen];
+  const size_t pwLen = password ? std::strlen(password) : 0;
+  bool ok = platform::Pbkdf2HmacSha1(reinterpret_cast<const uint8_t*>(password), pwLen, salt, kAesSaltLen,
+                                     kAesIterations, keys, sizeof keys);
+  if (ok) {
+    aes_ = platform::NewAes256Blocks(keys);
+    hmac_ = platform::NewHmacSha1(keys + platform::kAes256Key, platform::kAes256Key);
+    std::memcpy(verifier, keys + 2 * platform::kAes256Key, kAesVerifierLen);
+    ok = aes_ && hmac_;
+  }
+  // The keys stay in the objects made from them; the copy here is not left on the stack.
+  volatile uint8_t* wipe = keys;
+  for (size_t i = 0; i < sizeof keys; ++i) wipe[i] = 0;
+  counter_ = 0;
+  used_ = sizeof stream_;
+  return ok;
+}
+
+bool AesEntryCipher::Apply(uint8_t* data, size_t n) {
+  while (n > 0) {
+    if (used_ == sizeof stream_) {
+      // The key stream for the next blocks at once: the library pipelines many blocks well.
+      for (size_t b = 0; b < kStreamBlocks; ++b) {
+        uint64_t c = ++counter_;
+        uint8_t* block = stream_ + b * platform::kAesBlock;
+        for (int i = 0; i < 8; ++i) block[i] = uint8_t(c >> (8 * i));
+        std::memset(block + 8, 0, 8);
+      }
+      if (!aes_->Encrypt(stream_, stream_, kStreamBlocks)) return false;
+      used_ = 0;
+    }
+    size_t take = sizeof stream_ - used_;
+    if (take > n) take = n;
+    const uint8_t* s = stream_ + used_;
+    size_t i = 0;
+    for (; i + 8 <= take; i += 8) {
+      uint64_t a, b;
+      std::memcpy(&a, data + i, 8);
+      std::memcpy(&b, s + i, 8);
+      a ^= b;
+      std::memcpy(data + i, &a, 8);
+    }
+    for (; i < take; ++i) data[i] ^= s[i];
+    used_ += take;
+    data += take;
+    n -= take;
+  }
+  return true;
+}
+
+bool AesEntryCipher::Encrypt(uint8_t* data, size_t n) {
+  if (!aes_ || !hmac_) return false;
+  return Apply(data, n) && hmac_->Update(data, n);
+}
+
+bool AesEntryCipher::Decrypt(uint8_t* data, size_t n) {
+  if (!aes_ || !hmac_) return false;
+  return hmac_->Update(data, n) && Apply(data, n);
+}
+
+bool AesEntryCipher::Authenticate(const uint8_t* data, size_t n) { return hmac_ && hmac_->Update(data, n); }
+
+bool AesEntryCipher::Finish(uint8_t mac[kAesMacLen]) {
+  if (!hmac_) return false;
+  uint8_t full[platform::kSha1Digest];
+  const bool ok = hmac_->Final(full);
+  hmac_.reset();
+  aes_.reset();
+  std::memcpy(mac, full, kAesMacLen);
+  return ok;
+}
+
+}  // namespace vq::zip
