@@ -44,8 +44,17 @@ def history_count():
 
 
 def rows():
-    n = int(post("bdlg-lvcount", LIST)[1] or "0")
-    return [tuple(post("bdlg-lvtext", LIST, str(i), str(c))[1] for c in range(4)) for i in range(n)]
+    """The list's rows, read until two reads agree (the list may be filling while it is read)."""
+    def once():
+        n = int(post("bdlg-lvcount", LIST)[1] or "0")
+        return [tuple(post("bdlg-lvtext", LIST, str(i), str(c))[1] for c in range(4)) for i in range(n)]
+    last = once()
+    for _ in range(5):
+        again = once()
+        if again == last:
+            break
+        last = again
+    return last
 
 
 def row_index(name):
