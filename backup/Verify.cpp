@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "backup/RestoreInternal.h"
+#include "common/WFormat.h"
 #include "platform/Clock.h"
 #include "settings/Log.h"
 
@@ -14,24 +15,39 @@ namespace vq {
 using zip::ReadStatus;
 using namespace restore_detail;
 
-std::vector<std::wstring> ViewArchives(platform::FileSystem& fs, const WorkDirs& dirs) {
+std::vector<std::wstring> ViewArchives(platform::FileSystem& fs, const WorkDirs& dirs,
+                                       std::vector<std::wstring>* unreachable) {
   std::vector<std::wstring> out;
   std::vector<platform::DirEntry> entries;
+  // A link or junction is never an archive and never walked into: two links to "." would make
+  // the walk endless.
+  const uint32_t skip = platform::kAttrDirectory | platform::kAttrReparsePoint;
   for (const std::wstring* flat : {&dirs.list, &dirs.history}) {
     entries.clear();
-    if (flat->empty() || !fs.List(*flat, &entries)) continue;
+    if (flat->empty()) continue;
+    if (!fs.List(*flat, &entries)) {
+      if (unreachable) unreachable->push_back(*flat);
+      continue;
+    }
     for (const platform::DirEntry& e : entries)
-      if (!(e.attributes & platform::kAttrDirectory) && EndsWithZip(e.name)) out.push_back(*flat + e.name);
+      if (!(e.attributes & skip) && EndsWithZip(e.name)) out.push_back(*flat + e.name);
   }
   // The folder view mirrors the source tree; walked without recursion so depth costs no stack.
   std::vector<std::wstring> pending;
   if (!dirs.folder.empty()) pending.push_back(WithSeparator(dirs.folder));
+  bool top = true;
   while (!pending.empty()) {
     std::wstring dir = pending.back();
     pending.pop_back();
     entries.clear();
-    if (!fs.List(dir, &entries)) continue;
+    if (!fs.List(dir, &entries)) {
+      if (top && unreachable) unreachable->push_back(dir);
+      top = false;
+      continue;
+    }
+    top = false;
     for (const platform::DirEntry& e : entries) {
+      if (e.attributes & platform::kAttrReparsePoint) continue;
       if (e.attributes & platform::kAttrDirectory)
         pending.push_back(dir + e.name + platform::PathSeparator());
       else if (EndsWithZip(e.name))
@@ -45,9 +61,17 @@ VerifyReport RunVerify(platform::FileSystem& fs, const WorkDirs& dirs, const std
                        unsigned threads) {
   VerifyReport rep;
   const uint32_t start = platform::TickCount();
-  const std::vector<std::wstring> archives = ViewArchives(fs, dirs);
+  std::vector<std::wstring> unreachable;
+  const std::vector<std::wstring> archives = ViewArchives(fs, dirs, &unreachable);
+  // "Nothing there" and "cannot be reached" must not read alike.
+  for (const std::wstring& view : unreachable) WriteLog(L"校验备份:无法访问 %s\r\n", view);
+  const size_t views = size_t(!dirs.list.empty()) + size_t(!dirs.history.empty()) + size_t(!dirs.folder.empty());
+  if (unreachable.size() == views) {
+    rep.unreachable = true;
+    WriteLog(L"校验备份失败:备份目录无法访问\r\n");
+    return rep;
+  }
   WriteLog(L"校验备份开始:共 %d 个备份文件\r\n", int(archives.size()));
-  const char* pw = password.empty() ? nullptr : password.c_str();
   if (threads == 0) threads = std::min(4u, std::max(1u, std::thread::hardware_concurrency()));
   threads = unsigned(std::min<size_t>(threads, std::max<size_t>(archives.size(), 1)));
 
@@ -60,15 +84,14 @@ VerifyReport RunVerify(platform::FileSystem& fs, const WorkDirs& dirs, const std
       const std::wstring& a = archives[i];
       zip::ZipEntryInfo info;
       ReadStatus s;
-      {
-        std::shared_lock<std::shared_mutex> g(ArchiveReplaceLock(a));
-        s = zip::ZipExtractFile(fs, a, pw, {}, &info);
-      }
+      s = ExtractArchive(fs, a, password, {}, &info);
       // An archive the pass replaced or removed since the listing is not a broken one.
       const bool gone = s == ReadStatus::OpenFailed && !fs.Exists(a);
       std::lock_guard<std::mutex> g(lock);
       ++done;
-      if (!gone) {
+      if (gone) {
+        ++rep.vanished;
+      } else {
         ++rep.checked;
         switch (HealthOf(s)) {
           case ArchiveHealth::Sound:
@@ -99,8 +122,9 @@ VerifyReport RunVerify(platform::FileSystem& fs, const WorkDirs& dirs, const std
   work();
   for (std::thread& t : helpers) t.join();
   rep.seconds = (platform::TickCount() - start) / 1000.0;
-  WriteLog(L"校验备份结束:检查 %d 个, 完好 %d 个, 密码不符 %d 个, 损坏 %d 个, 用时 %.1f 秒\r\n", rep.checked, rep.sound,
-           rep.wrongPassword, rep.broken, rep.seconds);
+  const std::wstring vanished = rep.vanished ? WFormat(L", 校验期间消失 %d 个", rep.vanished) : std::wstring();
+  WriteLog(L"校验备份结束:检查 %d 个, 完好 %d 个, 密码不符 %d 个, 损坏 %d 个%s, 用时 %.1f 秒\r\n", rep.checked,
+           rep.sound, rep.wrongPassword, rep.broken, vanished, rep.seconds);
   return rep;
 }
 

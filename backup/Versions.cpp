@@ -31,11 +31,11 @@ UnixTime DosStampToUnix(uint32_t stamp, bool* ok) {
 
 ReadStatus LookAt(platform::FileSystem& fs, const std::wstring& archive, const std::string& password,
                   VersionCheck check, zip::ZipEntryInfo* info) {
+  if (check == VersionCheck::Full) return ExtractArchive(fs, archive, password, {}, info);
   std::shared_lock<std::shared_mutex> g(ArchiveReplaceLock(archive));
-  const char* pw = password.empty() ? nullptr : password.c_str();
-  if (check == VersionCheck::Full) return zip::ZipExtractFile(fs, archive, pw, {}, info);
-  std::unique_ptr<platform::FileStream> in = fs.OpenRead(archive);
+  std::unique_ptr<platform::FileStream> in = fs.OpenReadRegular(archive);
   if (!in) return ReadStatus::OpenFailed;
+  const char* pw = password.empty() ? nullptr : password.c_str();
   return check == VersionCheck::Opens ? zip::ZipCheckOpens(*in, pw, info) : zip::ZipReadInfo(*in, info);
 }
 
