@@ -72,6 +72,8 @@ FileVersion Look(platform::FileSystem& fs, FileVersion::View view, const std::ws
     } else if (info.dosStamp) {
       v.modified = DosStampToUnix(info.dosStamp, &v.timeKnown);
     }
+    v.evidence.timeKnown = v.timeKnown;
+    v.evidence.modified = v.modified;
   }
   return v;
 }
@@ -92,6 +94,8 @@ std::vector<FileVersion> ListVersions(platform::FileSystem& fs, const WorkDirs& 
         continue;
       FileVersion v = Look(fs, FileVersion::View::History, dirs.history + e.name, password, check);
       v.timeKnown = platform::FromLocalCalendar(local, &v.modified);
+      v.evidence.timeKnown = v.timeKnown;
+      v.evidence.modified = v.modified;
       out.push_back(v);
     }
   }
