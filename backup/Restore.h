@@ -50,9 +50,10 @@ struct VerifyReport {
 };
 // Every archive (".zip") of the three views: the list and history views flat, the folder view
 // with its subfolders. Partial archives of a running pass are not archives yet; links and
-// junctions are neither archives nor walked into. The views that could not be listed at all go to
-// unreachable.
+// junctions are neither archives nor walked into. sizes, if given, receives each archive's size as
+// listed; the views that could not be listed at all go to unreachable.
 std::vector<std::wstring> ViewArchives(platform::FileSystem& fs, const WorkDirs& dirs,
+                                       std::vector<uint64_t>* sizes = nullptr,
                                        std::vector<std::wstring>* unreachable = nullptr);
 // Opens, deciphers and inflates each archive and logs the result: a progress line whenever
 // progressMs went by since the last one, every broken archive by name with its reason, and the
