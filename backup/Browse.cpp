@@ -7,6 +7,7 @@
 #include <shared_mutex>
 
 #include "backup/RestoreInternal.h"
+#include "common/Text.h"
 #include "common/WFormat.h"
 #include "platform/Paths.h"
 #include "settings/Log.h"
@@ -47,6 +48,31 @@ bool NameBefore(const std::wstring& a, const std::wstring& b) {
     if (lower(a[i]) != lower(b[i])) return lower(a[i]) < lower(b[i]);
   if (a.size() != b.size()) return a.size() < b.size();
   return a < b;
+}
+
+// Every folder of rel below out is a real folder, not a link or junction that would lead the
+// restored files out of the chosen folder. Folders found sound are remembered in known.
+bool NoLinksBelow(platform::FileSystem& fs, const std::wstring& out, const std::wstring& rel,
+                  std::set<std::wstring>* known) {
+  size_t start = 0;
+  while (start < rel.size()) {
+    size_t end = start;
+    while (end < rel.size() && !platform::IsSeparator(rel[end])) ++end;
+    const std::wstring upTo = rel.substr(0, end);
+    if (!known->count(upTo)) {
+      std::vector<platform::DirEntry> entries;
+      if (!fs.List(out + rel.substr(0, start), &entries)) return false;
+      const std::wstring name = rel.substr(start, end - start);
+      bool plain = false;
+      for (const platform::DirEntry& e : entries)
+        if (platform::PathSeparator() == L'\\' ? EqualsIgnoreAsciiCase(e.name, name) : e.name == name)
+          plain = (e.attributes & platform::kAttrDirectory) && !(e.attributes & platform::kAttrReparsePoint);
+      if (!plain) return false;
+      known->insert(upTo);
+    }
+    start = end + 1;
+  }
+  return true;
 }
 
 }  // namespace
@@ -193,6 +219,7 @@ SelectionReport RestoreSelection(platform::FileSystem& fs, const BackupCatalog& 
   }
 
   SelectionReport rep;
+  std::set<std::wstring> plainFolders;  // folders below out already seen to be no links
   RestoreProgress p;
   p.total = jobs.size();
   for (size_t i = 0; i < jobs.size(); ++i) {
@@ -214,6 +241,11 @@ SelectionReport RestoreSelection(platform::FileSystem& fs, const BackupCatalog& 
     if (!j.folder.empty() && !fs.CreateDirectoryTree(j.folder)) {
       rep.failed.emplace_back(source, L"无法创建文件夹");
       WriteLog(L"恢复失败:%s [无法创建文件夹]\r\n", j.folder);
+      continue;
+    }
+    if (!j.folder.empty() && !NoLinksBelow(fs, out, j.folder.substr(out.size()), &plainFolders)) {
+      rep.failed.emplace_back(source, L"目标中的文件夹是链接");
+      WriteLog(L"恢复失败:%s [目标中的文件夹是链接]\r\n", j.folder);
       continue;
     }
     RestoreResult r = RestoreAndLog(fs, *v, source, j.folder, password, cancel);

@@ -18,6 +18,9 @@ FolderRestoreReport RestoreFolderAt(platform::FileSystem& fs, const WorkDirs& di
   WriteLog(L"恢复文件夹:%s (%s) -> %s\r\n", source, LocalTimeText(at), out);
   // The browser's model: the folder itself selected, so its contents go straight into target.
   const BackupCatalog catalog = BackupCatalog::Load(fs, dirs, source, password);
+  const std::wstring base = WithSeparator(dirs.folder) + DriveRelativePath(source, platform::RootLength());
+  if (catalog.Files().empty() && !fs.IsDirectory(base))
+    WriteLog(L"恢复文件夹:备份中没有此文件夹或无法访问 %s\r\n", base);
   const SelectionReport r = RestoreSelection(fs, catalog, {RestoreItem{L"", true}}, at, out, password);
   WriteLog(L"恢复文件夹结束:%s\r\n", SelectionSummary(r));
   FolderRestoreReport rep;
