@@ -81,6 +81,12 @@ void OrderedWork::Add(std::unique_ptr<Job> job) {
 
 void OrderedWork::LimitThreadStartsForTest(int startable) { g_startable.store(startable); }
 
+void OrderedWork::CheckHelperMayStartForTest(unsigned index) {
+  const int startable = g_startable.load(std::memory_order_relaxed);
+  if (startable >= 0 && index >= unsigned(startable))
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+}
+
 void OrderedWork::FinishAll() {
   while (!unfinished_.empty()) FinishOldest();
 }

@@ -57,6 +57,9 @@ class OrderedWork {
   // Tests: from now on only this many helper threads may start in each work, as under a
   // process's thread limit (the rest fail as std::thread does); -1 lifts the limit.
   static void LimitThreadStartsForTest(int startable);
+  // Throws as a failed std::thread start does when that limit forbids the index-th helper (other
+  // helper threads, such as verify's, obey the same limit).
+  static void CheckHelperMayStartForTest(unsigned index);
 
  private:
   void FinishOldest();

@@ -14,6 +14,7 @@
 
 #include "backup/BackUp.h"
 #include "backup/EngineState.h"
+#include "backup/OrderedWork.h"
 #include "backup/Restore.h"
 #include "backup/WorkDirs.h"
 #include "common/Text.h"
@@ -246,6 +247,15 @@ TEST_F(RestoreTest, VerifyCountsAndNamesEveryBrokenArchive) {
   EXPECT_EQ(rep.wrongPassword, 1);
   EXPECT_EQ(rep.broken, 2);
   EXPECT_EQ(rep.sourceBytes, 3u + 3u + 3u * 50000u);
+  // Helper threads that cannot start (none, or all but one): the verify ends, with the same counts.
+  for (int startable : {0, 1}) {
+    OrderedWork::LimitThreadStartsForTest(startable);
+    const VerifyReport limited = RunVerify(RealFileSystem(), dirs_, "739", 0, 4);
+    OrderedWork::LimitThreadStartsForTest(-1);
+    EXPECT_EQ(limited.checked, 8);
+    EXPECT_EQ(limited.sound, 5);
+    EXPECT_EQ(limited.broken, 2);
+  }
   const std::wstring log = Log();
   EXPECT_NE(log.find(L"损坏:" + v[1].archive + L" [文件被截断或改动]\r\n"), std::wstring::npos);
   EXPECT_NE(log.find(L"损坏:" + foreign + L" [不是ZIP文件]\r\n"), std::wstring::npos);
