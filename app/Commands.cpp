@@ -108,6 +108,7 @@ SettingsSubmit SubmitSettings(const SettingsForm& form, const SettingsRules& rul
   AppSettings.maxFSize.store(v.maxFSize);
   AppSettings.autoRunFlag.store(v.autoRunFlag);
   AppSettings.vqDebug.store(v.vqDebug);
+  AppSettings.zipEncryption.store(v.zipEncryption);
   ApplyAutoRun(v.autoRunFlag);
   WriteLog(L"设置结果:\r\n");
   WriteLog(L"fFilterSr:[%s]\r\n", v.filter);
@@ -115,6 +116,7 @@ SettingsSubmit SubmitSettings(const SettingsForm& form, const SettingsRules& rul
   WriteLog(L"Set vqDebug        [%d]\r\n", v.vqDebug);
   WriteLog(L"Set maxFSize       [%d]\r\n", v.maxFSize);
   WriteLog(L"Set S_ZIP_PSW      [%s]\r\n", std::wstring(v.password.size(), L'*'));
+  WriteLog(L"Set zipEncryption  [%s]\r\n", ZipEncryptionName(v.zipEncryption));
   WriteLog(L"Set S_DIR_SRCDATA  [%s]  \r\n", v.source);
   WriteLog(L"Set S_DIR_DESTDATA [%s]  \r\n", v.dest);
   // The working paths follow the new destination at once; a missing default destination is

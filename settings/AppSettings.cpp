@@ -104,6 +104,11 @@ bool LoadSettings() {
   ReadInt(key, L"vqDebug", AppSettings.vqDebug, 0);
   ReadInt(key, L"autoRunFlag", AppSettings.autoRunFlag, 0);
   ReadInt(key, L"maxFSize", AppSettings.maxFSize, kDefaultMaxFSize);
+  // Only a stored 1 asks for AES: anything else (missing, or a value this version does not know)
+  // keeps the encryption every archive tool opens.
+  ReadInt(key, L"zipEncryption", AppSettings.zipEncryption, kZipEncryptionTraditional);
+  if (AppSettings.zipEncryption.load() != kZipEncryptionAes256)
+    AppSettings.zipEncryption.store(kZipEncryptionTraditional);
   bool stored = false;
   ReadTime(key, L"timeLastBk", AppSettings.timeLastBk, &stored);
   return stored;
@@ -124,6 +129,7 @@ void SaveSettings() {
   key.SetString(L"S_DIR_SRCDATA", AppSettings.S_DIR_SRCDATA.Get());
   key.SetString(L"S_DIR_DESTDATA", AppSettings.S_DIR_DESTDATA.Get());
   key.SetString(L"fFilterSr", AppSettings.fFilterSr.Get());
+  key.SetDword(L"zipEncryption", static_cast<uint32_t>(AppSettings.zipEncryption.load()));
   key.Close();
 }
 

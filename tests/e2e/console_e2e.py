@@ -71,23 +71,24 @@ app.wait_shown("check updata..\n")
 src2 = os.path.join(root, "src2")
 os.makedirs(src2)
 app.type("settings",
-         "TXT doc", "x", "", "", "2000", "y", "ok",  # password too short: asked again, input kept
-         "", "xy", "", "", "", "", "ok",  # size 2000 still refused
-         "", "", "", "", "12abc", "", "ok")
+         "TXT doc", "x", "", "", "2000", "y", "", "ok",  # password too short: asked again, input kept
+         "", "xy", "", "", "", "", "", "ok",  # size 2000 still refused
+         "", "", "", "", "12abc", "", "2", "ok")  # and AES-256 from now on
 app.wait_shown("[vq.l] 密码太简单!请重新设置!")
 app.wait_shown("[vq.l] 文件大小设置超出范围[1~1024]MB!请重新设置!")
 app.wait_shown("Set S_DIR_DESTDATA [")
 shown = app.shown()
 for line in ["设置结果:\n", "fFilterSr:[.txtdoc.]\n", "Set autoRunFlag    [1]\n", "Set maxFSize       [12]\n",
-             "Set S_ZIP_PSW      [**]\n"]:
+             "Set S_ZIP_PSW      [**]\n", "Set zipEncryption  [AES-256]\n"]:
     check(line in shown, "settings result %r" % line)
 check(os.path.exists(os.path.join(home, ".config", "autostart", "vq.lumen.desktop")), "autostart entry written")
 # A changed directory during the first run does not restart.
-app.type("settings", "", "", src2, "", "", "n", "ok")
+check("Explorer" not in shown and "资源管理器打不开" in shown, "the encryption's note is shown")
+app.type("settings", "", "", src2, "", "", "n", "", "ok")
 app.wait_shown("Set S_DIR_SRCDATA  [%s/]  \n" % src2)
 check("目录有改变" not in app.shown(), "no restart during the first run")
 # Cancel stores nothing.
-app.type("settings", "", "zz", "", "", "", "", "cancel")
+app.type("settings", "", "zz", "", "", "", "", "1", "cancel")
 app.wait_shown("设置已取消")
 app.type("exit")
 try:
@@ -98,6 +99,7 @@ except subprocess.TimeoutExpired:
 check(app.p.returncode == 0, "exit code 0")
 store = open(os.path.join(home, ".config", "vq.lumen", "vq.l.reg"), encoding="utf-8").read()
 check('"S_ZIP_PSW"="xy"' in store, "cancel kept the stored password")
+check('"zipEncryption"=dword:00000001' in store, "cancel kept the stored encryption (%r)" % store)
 
 # ---- outside the first run a directory change restarts the program in the same terminal
 src3 = os.path.join(root, "src3")
@@ -106,7 +108,7 @@ app = Running(prog, env)
 wait_for(lambda: read_log(log_path)[1].count(LAST_DUMP_LINE) == 3, 20, "the second run's dump")
 # Everything in one write: the lines after the settings are already read from the pipe when the
 # program restarts, and the new image runs them.
-app.type("settings", "", "", src3, "", "", "n", "ok", "status", "exit")
+app.type("settings", "", "", src3, "", "", "n", "", "ok", "status", "exit")
 app.wait_shown("[vq.l] 目录有改变，将重启软件")
 app.wait_shown("[vq.l] 软件重启成功", seconds=20)
 check(read_log(log_path)[1].count("]:软件重启成功\r\n") == 1, "the restarted program logs the confirmation")
