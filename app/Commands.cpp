@@ -93,14 +93,8 @@ void OnMenuCommand(int id, CommandHost& host) {
   }
 }
 
-SettingsSubmit SubmitSettings(const SettingsForm& form, const SettingsRules& rules) {
-  SettingsSubmit r;
-  r.message = ValidateSettingsForm(form, rules);
-  if (!r.accepted()) return r;
-  SettingsValues v = NormaliseSettingsForm(form, platform::PathSeparator());
-  // From the first value set to the reload, so the worker's save cannot land in between.
-  SettingsStoreTransaction transaction;
-  const bool changed = DirectoriesChanged(v, AppSettings.S_DIR_SRCDATA.Get(), AppSettings.S_DIR_DESTDATA.Get());
+namespace {
+void StoreValues(const SettingsValues& v) {
   AppSettings.fFilterSr.Set(v.filter);
   AppSettings.S_DIR_SRCDATA.Set(v.source);
   AppSettings.S_DIR_DESTDATA.Set(v.dest);
@@ -109,6 +103,32 @@ SettingsSubmit SubmitSettings(const SettingsForm& form, const SettingsRules& rul
   AppSettings.autoRunFlag.store(v.autoRunFlag);
   AppSettings.vqDebug.store(v.vqDebug);
   AppSettings.zipEncryption.store(v.zipEncryption);
+}
+
+SettingsValues ValuesInUse() {
+  SettingsValues v;
+  v.filter = AppSettings.fFilterSr.Get();
+  v.source = AppSettings.S_DIR_SRCDATA.Get();
+  v.dest = AppSettings.S_DIR_DESTDATA.Get();
+  v.password = AppSettings.S_ZIP_PSW.Get();
+  v.maxFSize = AppSettings.maxFSize.load();
+  v.autoRunFlag = AppSettings.autoRunFlag.load();
+  v.vqDebug = AppSettings.vqDebug.load();
+  v.zipEncryption = AppSettings.zipEncryption.load();
+  return v;
+}
+}  // namespace
+
+SettingsSubmit SubmitSettings(const SettingsForm& form, const SettingsRules& rules) {
+  SettingsSubmit r;
+  r.message = ValidateSettingsForm(form, rules);
+  if (!r.accepted()) return r;
+  SettingsValues v = NormaliseSettingsForm(form, platform::PathSeparator());
+  // From the first value set to the reload, so the worker's save cannot land in between.
+  SettingsStoreTransaction transaction;
+  const SettingsValues before = ValuesInUse();
+  const bool changed = DirectoriesChanged(v, before.source, before.dest);
+  StoreValues(v);
   ApplyAutoRun(v.autoRunFlag);
   WriteLog(L"设置结果:\r\n");
   WriteLog(L"fFilterSr:[%s]\r\n", v.filter);
@@ -123,9 +143,19 @@ SettingsSubmit SubmitSettings(const SettingsForm& form, const SettingsRules& rul
   // created here.
   InitWorkDirs();
   CreateWorkDirs();
-  SaveSettings();
+  if (!SaveSettings()) {
+    // What is not in the store would be gone at the next start, and a restart would come back
+    // on the old folders: the values in use stay the old ones, the dialog stays open with the
+    // input, and nothing restarts.
+    StoreValues(before);
+    ApplyAutoRun(before.autoRunFlag);
+    InitWorkDirs();
+    WriteLog(L"设置保存失败,设置未改变\r\n");
+    r.message = kSaveFailedMessage;
+    return r;
+  }
   LoadSettings();
-  // During the first run nothing watches the old directories yet.
+  // During the first run's dialog nothing watches the old directories yet.
   if (firstRun.load() == 0 && changed) {
     WriteLog(L"目录有改变，将重启软件\r\n");
     r.restart = true;

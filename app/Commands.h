@@ -29,6 +29,8 @@ void OnMenuCommand(int id, CommandHost& host);
 // the run-at-startup entry and the working directories follow them, the result is logged and
 // the store written; restart tells that the directories changed outside the first run and the
 // program must start again to take them up (the line is logged, the front end asks the user).
+// A store that cannot be written is refused like a failed check (kSaveFailedMessage): the
+// values in use go back to what they were and nothing restarts.
 struct SettingsSubmit {
   std::wstring message;
   bool restart = false;
@@ -36,5 +38,7 @@ struct SettingsSubmit {
 };
 SettingsSubmit SubmitSettings(const SettingsForm& form, const SettingsRules& rules);
 inline constexpr wchar_t kRestartMessage[] = L"目录有改变，将重启软件";
+// A store that could not be written: the values in use stay as they were.
+inline constexpr wchar_t kSaveFailedMessage[] = L"设置保存失败!设置未改变!";
 
 }  // namespace vq

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "app/EngineHooks.h"
 #include "backup/Schedule.h"
@@ -31,6 +33,12 @@ std::wstring WithSeparator(std::wstring p, wchar_t sep) {
 void LogStoredTime(const wchar_t* fmt, int64_t t) {
   CalendarTime c = CalendarForLog(t);
   WriteLog(fmt, c.year, c.month, c.day, c.hour, c.minute, c.second);
+}
+
+std::wstring JoinNames(const std::vector<std::wstring>& names) {
+  std::wstring out;
+  for (const std::wstring& n : names) out += (out.empty() ? L"" : L" ") + n;
+  return out;
 }
 
 void WriteProductDescription() {
@@ -145,29 +153,28 @@ StartupResult RunStartup(StartupHost& host) {
   // Without the mark a second start cannot find this one; the program still does its work.
   if (mark == platform::InstanceMark::Failed) WriteLog(L"单实例标记失败,程序继续运行\r\n");
 
-  if (LoadSettings()) {
+  std::vector<std::wstring> missing;
+  const bool stored = LoadSettings(&missing);
+  // A store cut short or edited by hand: what it still holds is kept, and the log says what
+  // took its default.
+  if (!missing.empty() && missing.size() < kStoredValueCount) WriteLog(L"设置中缺少以下值:%s\r\n", JoinNames(missing));
+  if (stored) {
     LogStoredTime(L"秒:timeLastBk 读取到上一次同步的时间 %d年%d月%d日 %d:%d:%d \r\n", AppSettings.timeLastBk.load());
     LogStoredTime(L"日:timeLastBkDayly %d年%d月%d日 %d:%d:%d \r\n", AppSettings.timeLastBkDayly.load());
     LogStoredTime(L"周:timeLastBkWeekly %d年%d月%d日 %d:%d:%d \r\n", AppSettings.timeLastBkWeekly.load());
     LogStoredTime(L"月:timeLastBkMonthly %d年%d月%d日 %d:%d:%d \r\n", AppSettings.timeLastBkMonthly.load());
     LogStoredTime(L"年:timeLastBkYearly %d年%d月%d日 %d:%d:%d \r\n", AppSettings.timeLastBkYearly.load());
   } else {
+    // The first-run rule is about the times. Every other value LoadSettings found stays (a
+    // missing one already has its default), so the dialog shows the user's own settings.
     firstRun.store(1);
     ApplyFirstRunRule();
-    AppSettings.fFilterSr.Set(kDefaultFilter);
-    AppSettings.S_DIR_SRCDATA.Set(AppSettings.defaultSrcDir.Get());
-    AppSettings.S_DIR_DESTDATA.Set(AppSettings.defaultDestDir.Get());
-    AppSettings.S_ZIP_PSW.Set(kDefaultPassword);
-    AppSettings.vqDebug.store(0);
-    AppSettings.autoRunFlag.store(0);
-    AppSettings.maxFSize.store(kDefaultMaxFSize);
     WriteLog(L"第一次运行设置:\r\n");
     host.RunFirstRunSettingsDialog();
-    SaveSettings();
+    firstRun.store(0);
   }
   // Afterwards the store and the record agree and every value exists in the store.
-  LoadSettings();
-  SaveSettings();
+  if (!SaveSettings()) WriteLog(L"设置保存失败\r\n");
 
   InitWorkDirs();
   CreateWorkDirs();

@@ -10,7 +10,9 @@
 
 namespace vq {
 
-// 1 when no last-backup time was stored at start-up; lasts for the whole process.
+// 1 while the first run's settings dialog is open (no last-backup time was stored); cleared
+// before the engine threads start, so a later change of folders restarts the program as it
+// does in any other session.
 extern std::atomic<int> firstRun;
 
 class StartupHost {

@@ -187,7 +187,7 @@ void RemoveTempCopy(platform::FileSystem& fs, const std::wstring& path) {
 uint32_t WriteArchive(platform::FileSystem& fs, const std::wstring& archive, const std::wstring& partial,
                       const zip::ZipPrepared* entry, const std::string& password, zip::ZipEncryption encryption,
                       bool flushFolder) {
-  zip::ZipHandle h = zip::ZipCreate(partial, password.empty() ? nullptr : password.c_str(), fs);
+  zip::ZipHandle h = zip::ZipCreate(partial, password, fs);
   if (h) zip::ZipSetEncryption(h, encryption);
   uint32_t r = zip::ZipAddPrepared(h, entry);
   uint32_t closed = zip::ZipClose(h);
@@ -462,8 +462,7 @@ class FileJob : public OrderedWork::Job {
     // another, which tells nobody more than one of them. The data is in memory or in the spill
     // file now, so the copy can go at once.
     zip::ZipPrepared* raw = nullptr;
-    code_ = zip::ZipPrepareEncrypted(name_, a_.tempCopy, a_.tempCopy + L".z", encryption_,
-                                     password_.empty() ? nullptr : password_.c_str(), &raw, fs_);
+    code_ = zip::ZipPrepareEncrypted(name_, a_.tempCopy, a_.tempCopy + L".z", encryption_, password_, &raw, fs_);
     prepared_.reset(raw);
     RemoveTempCopy(fs_, a_.tempCopy);
   }
@@ -611,6 +610,9 @@ PassOutcome RunBackUpPass(platform::FileSystem& fs, unsigned compressors) {
   // passed its folder, raises the flag again and gets the next pass within seconds instead of
   // waiting out the five-hour idle.
   srcChanged.store(0);
+  // Each file is judged against the time as it is when the walk comes to it; only a move back
+  // while the walk runs needs anything more.
+  TakeLastBackupTimeMovedBack();
   const std::wstring dest = AppSettings.S_DIR_DESTDATA.Get();
   if (!DestinationReachable(fs, dest)) {
     // Every archive would fail: the pass waits for the destination instead, timeLastBk stays
@@ -641,10 +643,18 @@ PassOutcome RunBackUpPass(platform::FileSystem& fs, unsigned compressors) {
   // has a last-write time equal to the start and would never count as later. Ending one second
   // before the start takes it in the next pass, at the price of backing up again a file that
   // was written in that very second and already taken.
+  // A reset or the schedule that moved the time back during the walk came too late for the
+  // files already passed over: the earlier time stays and the next pass takes them.
+  bool again = false;
   {
     SettingsStoreTransaction transaction;
-    AppSettings.timeLastBk.store(start - 1);
+    again = TakeLastBackupTimeMovedBack();
+    if (!again) AppSettings.timeLastBk.store(start - 1);
     SaveSettings();
+  }
+  if (again) {
+    WriteLog(L"备份期间最后备份时间被重置,将再备份一次\r\n");
+    srcChanged.store(1);
   }
   int32_t count = backFileCount.load();
   int32_t failed = int32_t(memory.retry.size());

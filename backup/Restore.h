@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "backup/VersionOwner.h"
 #include "backup/WorkDirs.h"
 #include "common/Calendar.h"
 #include "platform/FileSystem.h"
@@ -85,21 +86,28 @@ std::shared_mutex& ArchiveReplaceLock(const std::wstring& archive);
 // ---- Versions of a file.
 
 struct FileVersion {
-  enum class View { History, List } view = View::History;
+  using View = VersionView;
+  View view = View::History;
   std::wstring archive;
-  UnixTime modified = 0;                            // history: the name's time; list: the entry's time
+  UnixTime modified = 0;                            // history: the name's time; list, folder: the entry's time
   bool timeKnown = false;                           // false when the time could not be read or converted
   uint64_t size = 0;                                // uncompressed, from the directory (0 when unreadable)
   zip::ReadStatus status = zip::ReadStatus::Sound;  // as far as the listing looked
+  VersionOwner owner = VersionOwner::Own;           // Own or Unsure (backup/VersionOwner.h); Other is never listed
+  VersionEvidence evidence;                         // what the headers said (entry name, CRC)
 };
 // How far a listing looks into each archive: its headers; also whether the password opens it
 // (quick whatever the size, for a dialog); or every byte (the terminal's answer to "does it open").
 enum class VersionCheck { Headers, Opens, Full };
-// Every history version of sourcePath and the list view's copy, newest first (a list copy goes
-// before history versions of the same time).
+// Every history version of sourcePath, the list view's copy and the folder view's copy that the
+// ownership rule (backup/VersionOwner.h) does not give to another file, newest first (the list
+// copy, then the folder copy, then history versions of the same time). The folder copy is left
+// out when the list copy is this file's and holds the same content. Links in the views are never
+// followed, and nothing but a regular file is opened.
 std::vector<FileVersion> ListVersions(platform::FileSystem& fs, const WorkDirs& dirs, const std::wstring& sourcePath,
                                       const std::string& password, VersionCheck check);
-// One version as the log and the restore dialog show it: "[n] 最新|历史 time size 字节 state".
+// One version as the log and the restore dialog show it: "[n] 最新|文件夹|历史 time size 字节 state",
+// followed by " 无法确定是否属于此文件" for an Unsure one.
 std::wstring VersionText(size_t number, const FileVersion& v);
 // Logs the list as the terminal and the window show it, numbered from 1.
 void LogVersions(const std::wstring& sourcePath, const std::vector<FileVersion>& versions);
@@ -122,8 +130,8 @@ RestoreResult RestoreAndLog(platform::FileSystem& fs, const FileVersion& version
                             const std::wstring& folder, const std::string& password);
 
 // A whole source folder as it was at a moment: every file the folder view holds below it gets its
-// newest version not later than at, restored into target under the same subfolders (by the rules
-// of RestoreVersion: nothing overwritten). Each file and the counts are logged.
+// newest version of its own (never an Unsure one) not later than at, restored into target under the same subfolders (by
+// the rules of RestoreVersion: nothing overwritten). Each file and the counts are logged.
 struct FolderRestoreReport {
   int restored = 0, failed = 0, noVersion = 0;
 };

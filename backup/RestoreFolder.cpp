@@ -17,7 +17,8 @@ FolderRestoreReport RestoreFolderAt(platform::FileSystem& fs, const WorkDirs& di
   const std::wstring out = WithSeparator(target);
   WriteLog(L"恢复文件夹:%s (%s) -> %s\r\n", source, LocalTimeText(at), out);
   // The folder view mirrors the source tree with real separators, deleted files included; the
-  // flat history names cannot tell a separator from a full stop, so they are found per file.
+  // flat history names cannot tell a separator from a full stop, so they are found per file, and
+  // a version that may be another file's is never taken.
   std::vector<std::wstring> pending{L""};
   const std::wstring base = WithSeparator(dirs.folder) + DriveRelativePath(source, platform::RootLength());
   while (!pending.empty()) {
@@ -35,7 +36,7 @@ FolderRestoreReport RestoreFolderAt(platform::FileSystem& fs, const WorkDirs& di
       const std::vector<FileVersion> versions = ListVersions(fs, dirs, file, password, VersionCheck::Headers);
       const FileVersion* chosen = nullptr;
       for (const FileVersion& v : versions)
-        if (v.timeKnown && v.modified <= at) {
+        if (v.owner == VersionOwner::Own && v.timeKnown && v.modified <= at) {
           chosen = &v;
           break;
         }

@@ -32,6 +32,17 @@ void ApplyFirstRunRule() {
   WriteLog(L"make timeLastBk %d年%d月%d日 %d:%d:%d \r\n", c.year, c.month, c.day, c.hour, c.minute, c.second);
 }
 
+namespace {
+std::atomic<bool> g_movedBack{false};
+}  // namespace
+
+void MoveLastBackupTime(UnixTime t) {
+  SettingsStoreTransaction transaction;
+  if (t < AppSettings.timeLastBk.exchange(t)) g_movedBack.store(true);
+}
+
+bool TakeLastBackupTimeMovedBack() { return g_movedBack.exchange(false); }
+
 UnixTime ResetTimeFor(ResetKind kind, UnixTime now) {
   switch (kind) {
     case ResetKind::Day:
@@ -61,7 +72,7 @@ void ApplyResetRule(ResetKind kind) {
       L"[重置最后备份时间为1980年1月1日]:make timeLastBk %d年%d月%d日 %d:%d:%d \r\n",
   };
   UnixTime t = ResetTimeFor(kind, platform::Now());
-  AppSettings.timeLastBk.store(t);
+  MoveLastBackupTime(t);
   CalendarTime c = CalendarForLog(t);
   WriteLog(kLines[static_cast<int>(kind)], c.year, c.month, c.day, c.hour, c.minute, c.second);
   srcChanged.store(1);
@@ -84,7 +95,7 @@ int ScheduleCheck() {
     UnixTime now = platform::Now();
     if (now - p.time->load() > p.seconds) {
       UnixTime t = now - p.seconds;
-      AppSettings.timeLastBk.store(t);
+      MoveLastBackupTime(t);
       p.time->store(platform::Now());
       CalendarTime c = CalendarForLog(t);
       WriteLog(p.line, c.year, c.month, c.day, c.hour, c.minute, c.second);

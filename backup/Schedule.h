@@ -29,10 +29,20 @@ void ApplyFirstRunRule();
 
 // The five reset commands of the menu.
 enum class ResetKind { Day, Week, Month, Year, To1980 };
+// Sets timeLastBk to t, noting a move back for the pass that runs (or comes next).
+void MoveLastBackupTime(UnixTime t);
+// True once after a move back since the previous call. The worker calls it as a pass starts
+// (moves before then are taken by that pass anyway) and as it ends, holding the store
+// transaction, which MoveLastBackupTime holds too: no move falls between its check and its save.
+bool TakeLastBackupTimeMovedBack();
 // The new last backup time of a reset made at now (1980-01-01 00:00:00 local time for To1980).
 UnixTime ResetTimeFor(ResetKind kind, UnixTime now);
 // Sets timeLastBk, logs the command's line and asks the worker for a pass. Saves nothing: the
 // worker stores the settings after that pass.
+// A reset or the schedule moving timeLastBk while a pass runs: a move forward cuts the pass
+// short (the files not yet visited are judged against the later time), and the pass then ends
+// as usual. A move back is remembered: the files the pass had already passed over were judged
+// against the later time, so the pass ends keeping the earlier one and asks for another pass.
 void ApplyResetRule(ResetKind kind);
 
 // One check of the schedule at the clock: each period (day, week, month, year, in this order)

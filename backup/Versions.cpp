@@ -41,6 +41,43 @@ ReadStatus LookAt(platform::FileSystem& fs, const std::wstring& archive, const s
 
 }  // namespace
 
+namespace {
+
+// The headers were found and read (whatever came after them): the entry's name and CRC are known.
+bool HeadersRead(ReadStatus s) {
+  return s != ReadStatus::OpenFailed && s != ReadStatus::NotZip && s != ReadStatus::EntryCount &&
+         s != ReadStatus::Unsupported && s != ReadStatus::Damaged;
+}
+
+FileVersion Look(platform::FileSystem& fs, FileVersion::View view, const std::wstring& archive,
+                 const std::string& password, VersionCheck check) {
+  FileVersion v;
+  v.view = view;
+  v.archive = archive;
+  zip::ZipEntryInfo info;
+  v.status = LookAt(fs, archive, password, check, &info);
+  v.size = info.size;
+  v.evidence.view = view;
+  v.evidence.entryKnown = HeadersRead(v.status);
+  if (v.evidence.entryKnown) {
+    v.evidence.entryName = info.rawName;
+    v.evidence.utf8Name = info.utf8Name;
+    v.evidence.crc = info.crc;
+    v.evidence.size = info.size;
+  }
+  if (view != FileVersion::View::History) {
+    if (info.hasModified) {
+      v.modified = info.modified;
+      v.timeKnown = true;
+    } else if (info.dosStamp) {
+      v.modified = DosStampToUnix(info.dosStamp, &v.timeKnown);
+    }
+  }
+  return v;
+}
+
+}  // namespace
+
 std::vector<FileVersion> ListVersions(platform::FileSystem& fs, const WorkDirs& dirs, const std::wstring& sourcePath,
                                       const std::string& password, VersionCheck check) {
   std::vector<FileVersion> out;
@@ -50,39 +87,57 @@ std::vector<FileVersion> ListVersions(platform::FileSystem& fs, const WorkDirs& 
   if (!dirs.history.empty() && fs.List(dirs.history, &entries)) {
     for (const platform::DirEntry& e : entries) {
       CalendarTime local;
-      if ((e.attributes & platform::kAttrDirectory) || !ParseHistoryName(e.name, flat, ignoreCase, &local)) continue;
-      FileVersion v;
-      v.view = FileVersion::View::History;
-      v.archive = dirs.history + e.name;
+      if ((e.attributes & (platform::kAttrDirectory | platform::kAttrReparsePoint)) ||
+          !ParseHistoryName(e.name, flat, ignoreCase, &local))
+        continue;
+      FileVersion v = Look(fs, FileVersion::View::History, dirs.history + e.name, password, check);
       v.timeKnown = platform::FromLocalCalendar(local, &v.modified);
-      zip::ZipEntryInfo info;
-      v.status = LookAt(fs, v.archive, password, check, &info);
-      v.size = info.size;
       out.push_back(v);
     }
   }
   const std::wstring list = dirs.list + flat + L".zip";
-  if (!dirs.list.empty() && fs.Exists(list)) {
-    FileVersion v;
-    v.view = FileVersion::View::List;
-    v.archive = list;
-    zip::ZipEntryInfo info;
-    v.status = LookAt(fs, list, password, check, &info);
-    v.size = info.size;
-    if (info.hasModified) {
-      v.modified = info.modified;
-      v.timeKnown = true;
-    } else if (info.dosStamp) {
-      v.modified = DosStampToUnix(info.dosStamp, &v.timeKnown);
-    }
-    out.push_back(v);
+  if (!dirs.list.empty() && fs.Exists(list)) out.push_back(Look(fs, FileVersion::View::List, list, password, check));
+
+  // The folder view's copy: its archive path is the source path itself.
+  FileVersion ownCopy;
+  bool haveOwnCopy = false;
+  const std::wstring rel = DriveRelativePath(sourcePath, platform::RootLength());
+  const std::wstring folderCopy = WithSeparator(dirs.folder) + rel + L".zip";
+  if (!dirs.folder.empty() && !rel.empty() && fs.Exists(folderCopy)) {
+    ownCopy = Look(fs, FileVersion::View::Folder, folderCopy, password, check);
+    haveOwnCopy = true;
   }
-  std::stable_sort(out.begin(), out.end(), [](const FileVersion& a, const FileVersion& b) {
+
+  std::vector<std::wstring> sharers;
+  if (!out.empty()) sharers = ArchiveSharers(fs, dirs, sourcePath, platform::RootLength(), ignoreCase);
+  const VersionEvidence* ownEvidence = haveOwnCopy && ownCopy.evidence.entryKnown ? &ownCopy.evidence : nullptr;
+  std::vector<FileVersion> kept;
+  const FileVersion* ownList = nullptr;
+  for (FileVersion& v : out) {
+    v.owner = OwnerOfVersion(sourcePath, v.evidence, sharers, ownEvidence, ignoreCase);
+    if (v.owner == VersionOwner::Other) continue;
+    kept.push_back(v);
+  }
+  for (const FileVersion& v : kept)
+    if (v.view == FileVersion::View::List && v.owner == VersionOwner::Own) ownList = &v;
+  if (haveOwnCopy) {
+    ownCopy.owner = OwnerOfVersion(sourcePath, ownCopy.evidence, sharers, ownEvidence, ignoreCase);
+    // The list copy of this very file with the same content says it already.
+    const bool same = ownList && ownList->evidence.entryKnown && ownCopy.evidence.entryKnown &&
+                      ownList->evidence.crc == ownCopy.evidence.crc && ownList->size == ownCopy.size &&
+                      ownList->timeKnown == ownCopy.timeKnown && ownList->modified == ownCopy.modified;
+    if (ownCopy.owner != VersionOwner::Other && !same) kept.push_back(ownCopy);
+  }
+  std::stable_sort(kept.begin(), kept.end(), [](const FileVersion& a, const FileVersion& b) {
     if (a.timeKnown != b.timeKnown) return a.timeKnown;
     if (a.modified != b.modified) return a.modified > b.modified;
-    return a.view == FileVersion::View::List && b.view != FileVersion::View::List;
+    return int(a.view == FileVersion::View::History  ? 2
+               : a.view == FileVersion::View::Folder ? 1
+                                                     : 0) < int(b.view == FileVersion::View::History  ? 2
+                                                                : b.view == FileVersion::View::Folder ? 1
+                                                                                                      : 0);
   });
-  return out;
+  return kept;
 }
 
 void LogVersions(const std::wstring& sourcePath, const std::vector<FileVersion>& versions) {
@@ -96,8 +151,12 @@ void LogVersions(const std::wstring& sourcePath, const std::vector<FileVersion>&
 
 std::wstring VersionText(size_t number, const FileVersion& v) {
   const std::wstring state = v.status == ReadStatus::Sound ? std::wstring(L"可打开") : ReadStatusReason(v.status);
-  return WFormat(L"[%d] %s %s %I64u 字节 %s", int(number), v.view == FileVersion::View::List ? L"最新" : L"历史",
-                 v.timeKnown ? LocalTimeText(v.modified) : std::wstring(L"?"), v.size, state);
+  const wchar_t* view = v.view == FileVersion::View::List     ? L"最新"
+                        : v.view == FileVersion::View::Folder ? L"文件夹"
+                                                              : L"历史";
+  return WFormat(L"[%d] %s %s %I64u 字节 %s%s", int(number), view,
+                 v.timeKnown ? LocalTimeText(v.modified) : std::wstring(L"?"), v.size, state,
+                 v.owner == VersionOwner::Unsure ? L" 无法确定是否属于此文件" : L"");
 }
 
 }  // namespace vq

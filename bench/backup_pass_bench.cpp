@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
       for (int32_t encryption : {vq::kZipEncryptionTraditional, vq::kZipEncryptionAes256}) {
         fs::remove_all(root / "dest");
         Configure(root, src);
+        vqbench::Settle();
         vq::AppSettings.zipEncryption.store(encryption);
         vq::AppSettings.timeLastBk.store(0);
         t0 = Clock::now();

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vq::platform {
 
@@ -22,6 +23,13 @@ bool StartProgram(const std::wstring& path, const std::wstring& commandLine);
 // starts next inherits, so the new one waits for exactly that process to end and never hands
 // over to it (the old window may outlive any fixed wait).
 void MarkRestartOrigin();
+// POSIX: replaces this process with the image it runs (/proc/self/exe: the program file may
+// have been replaced since, by an upgrade, or its path may not convert to text), with args after
+// the program's own name and the environment of now plus the restart origin mark (as
+// MarkRestartOrigin leaves it) plus extra ("NAME=value" each). The environment is built for the
+// new image alone: setenv here would race the engine threads' getenv. Returns only when the
+// image could not be started. Windows: returns at once (a restart there starts a new process).
+void ReplaceWithOwnImage(const std::vector<std::string>& args, const std::vector<std::string>& extra);
 // The id left by MarkRestartOrigin in the process that started this one; false when this
 // process was not started for a restart. The mark is removed, so nothing this process starts
 // later inherits it.

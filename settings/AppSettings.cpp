@@ -47,23 +47,32 @@ int64_t ReadDecimal(const std::wstring& s, int64_t lo, int64_t hi) {
   return static_cast<int64_t>(mag);
 }
 
-void ReadTime(const platform::SettingsKey& key, const wchar_t* name, std::atomic<int64_t>& field, bool* stored) {
+using Missing = std::vector<std::wstring>;
+
+bool Note(bool found, const wchar_t* name, Missing* missing) {
+  if (!found && missing) missing->push_back(name);
+  return found;
+}
+
+bool ReadTime(const platform::SettingsKey& key, const wchar_t* name, std::atomic<int64_t>& field, Missing* missing) {
   std::wstring text;
   int64_t v = 0;
   bool ok = key.GetString(name, &text) && ParseStoredTime(text, &v);
   if (ok) field.store(v);
-  if (stored) *stored = ok;
+  return Note(ok, name, missing);
 }
 
-void ReadString(const platform::SettingsKey& key, const wchar_t* name, SharedText& field, const std::wstring& def) {
+void ReadString(const platform::SettingsKey& key, const wchar_t* name, SharedText& field, const std::wstring& def,
+                Missing* missing) {
   std::wstring text;
   // A value that exists but is empty stays empty.
-  field.Set(key.GetString(name, &text) ? text : def);
+  field.Set(Note(key.GetString(name, &text), name, missing) ? text : def);
 }
 
-void ReadInt(const platform::SettingsKey& key, const wchar_t* name, std::atomic<int32_t>& field, int32_t def) {
+void ReadInt(const platform::SettingsKey& key, const wchar_t* name, std::atomic<int32_t>& field, int32_t def,
+             Missing* missing) {
   uint32_t v = 0;
-  field.store(key.GetDword(name, &v) ? static_cast<int32_t>(v) : def);
+  field.store(Note(key.GetDword(name, &v), name, missing) ? static_cast<int32_t>(v) : def);
 }
 }  // namespace
 
@@ -90,47 +99,49 @@ std::recursive_mutex& StoreLock() {
 
 SettingsStoreTransaction::SettingsStoreTransaction() : lock_(StoreLock()) {}
 
-bool LoadSettings() {
+bool LoadSettings(std::vector<std::wstring>* missing) {
   SettingsStoreTransaction transaction;
   platform::SettingsKey key;
-  ReadString(key, L"S_ZIP_PSW", AppSettings.S_ZIP_PSW, kDefaultPassword);
-  ReadString(key, L"S_DIR_SRCDATA", AppSettings.S_DIR_SRCDATA, AppSettings.defaultSrcDir.Get());
-  ReadString(key, L"S_DIR_DESTDATA", AppSettings.S_DIR_DESTDATA, AppSettings.defaultDestDir.Get());
-  ReadString(key, L"fFilterSr", AppSettings.fFilterSr, kDefaultFilter);
-  ReadTime(key, L"timeLastBkDayly", AppSettings.timeLastBkDayly, nullptr);
-  ReadTime(key, L"timeLastBkWeekly", AppSettings.timeLastBkWeekly, nullptr);
-  ReadTime(key, L"timeLastBkMonthly", AppSettings.timeLastBkMonthly, nullptr);
-  ReadTime(key, L"timeLastBkYearly", AppSettings.timeLastBkYearly, nullptr);
-  ReadInt(key, L"vqDebug", AppSettings.vqDebug, 0);
-  ReadInt(key, L"autoRunFlag", AppSettings.autoRunFlag, 0);
-  ReadInt(key, L"maxFSize", AppSettings.maxFSize, kDefaultMaxFSize);
-  // Only a stored 1 asks for AES: anything else (missing, or a value this version does not know)
-  // keeps the encryption every archive tool opens.
-  ReadInt(key, L"zipEncryption", AppSettings.zipEncryption, kZipEncryptionTraditional);
+  ReadString(key, L"S_ZIP_PSW", AppSettings.S_ZIP_PSW, kDefaultPassword, missing);
+  ReadString(key, L"S_DIR_SRCDATA", AppSettings.S_DIR_SRCDATA, AppSettings.defaultSrcDir.Get(), missing);
+  ReadString(key, L"S_DIR_DESTDATA", AppSettings.S_DIR_DESTDATA, AppSettings.defaultDestDir.Get(), missing);
+  ReadString(key, L"fFilterSr", AppSettings.fFilterSr, kDefaultFilter, missing);
+  ReadTime(key, L"timeLastBkDayly", AppSettings.timeLastBkDayly, missing);
+  ReadTime(key, L"timeLastBkWeekly", AppSettings.timeLastBkWeekly, missing);
+  ReadTime(key, L"timeLastBkMonthly", AppSettings.timeLastBkMonthly, missing);
+  ReadTime(key, L"timeLastBkYearly", AppSettings.timeLastBkYearly, missing);
+  ReadInt(key, L"vqDebug", AppSettings.vqDebug, 0, missing);
+  ReadInt(key, L"autoRunFlag", AppSettings.autoRunFlag, 0, missing);
+  ReadInt(key, L"maxFSize", AppSettings.maxFSize, kDefaultMaxFSize, missing);
+  // Only a stored 1 asks for AES: anything else (missing, as in every store from before the
+  // choice, or a value this version does not know) keeps the encryption every archive tool
+  // opens. Its absence is no damage of the store.
+  ReadInt(key, L"zipEncryption", AppSettings.zipEncryption, kZipEncryptionTraditional, nullptr);
   if (AppSettings.zipEncryption.load() != kZipEncryptionAes256)
     AppSettings.zipEncryption.store(kZipEncryptionTraditional);
-  bool stored = false;
-  ReadTime(key, L"timeLastBk", AppSettings.timeLastBk, &stored);
-  return stored;
+  return ReadTime(key, L"timeLastBk", AppSettings.timeLastBk, missing);
 }
 
-void SaveSettings() {
+bool SaveSettings() {
   SettingsStoreTransaction transaction;
   platform::SettingsKey key;
-  key.SetString(L"timeLastBk", FormatStoredTime(AppSettings.timeLastBk.load()));
-  key.SetString(L"timeLastBkDayly", FormatStoredTime(AppSettings.timeLastBkDayly.load()));
-  key.SetString(L"timeLastBkWeekly", FormatStoredTime(AppSettings.timeLastBkWeekly.load()));
-  key.SetString(L"timeLastBkMonthly", FormatStoredTime(AppSettings.timeLastBkMonthly.load()));
-  key.SetString(L"timeLastBkYearly", FormatStoredTime(AppSettings.timeLastBkYearly.load()));
-  key.SetDword(L"vqDebug", static_cast<uint32_t>(AppSettings.vqDebug.load()));
-  key.SetDword(L"autoRunFlag", static_cast<uint32_t>(AppSettings.autoRunFlag.load()));
-  key.SetDword(L"maxFSize", static_cast<uint32_t>(AppSettings.maxFSize.load()));
-  key.SetString(L"S_ZIP_PSW", AppSettings.S_ZIP_PSW.Get());
-  key.SetString(L"S_DIR_SRCDATA", AppSettings.S_DIR_SRCDATA.Get());
-  key.SetString(L"S_DIR_DESTDATA", AppSettings.S_DIR_DESTDATA.Get());
-  key.SetString(L"fFilterSr", AppSettings.fFilterSr.Get());
-  key.SetDword(L"zipEncryption", static_cast<uint32_t>(AppSettings.zipEncryption.load()));
-  key.Close();
+  // Every value is written even after one failed: the store keeps as much as it can take.
+  bool ok = key.IsOpen();
+  ok &= key.SetString(L"timeLastBk", FormatStoredTime(AppSettings.timeLastBk.load()));
+  ok &= key.SetString(L"timeLastBkDayly", FormatStoredTime(AppSettings.timeLastBkDayly.load()));
+  ok &= key.SetString(L"timeLastBkWeekly", FormatStoredTime(AppSettings.timeLastBkWeekly.load()));
+  ok &= key.SetString(L"timeLastBkMonthly", FormatStoredTime(AppSettings.timeLastBkMonthly.load()));
+  ok &= key.SetString(L"timeLastBkYearly", FormatStoredTime(AppSettings.timeLastBkYearly.load()));
+  ok &= key.SetDword(L"vqDebug", static_cast<uint32_t>(AppSettings.vqDebug.load()));
+  ok &= key.SetDword(L"autoRunFlag", static_cast<uint32_t>(AppSettings.autoRunFlag.load()));
+  ok &= key.SetDword(L"maxFSize", static_cast<uint32_t>(AppSettings.maxFSize.load()));
+  ok &= key.SetString(L"S_ZIP_PSW", AppSettings.S_ZIP_PSW.Get());
+  ok &= key.SetString(L"S_DIR_SRCDATA", AppSettings.S_DIR_SRCDATA.Get());
+  ok &= key.SetString(L"S_DIR_DESTDATA", AppSettings.S_DIR_DESTDATA.Get());
+  ok &= key.SetString(L"fFilterSr", AppSettings.fFilterSr.Get());
+  ok &= key.SetDword(L"zipEncryption", static_cast<uint32_t>(AppSettings.zipEncryption.load()));
+  ok &= key.Close();
+  return ok;
 }
 
 void ApplyAutoRun(int flag) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "common/Calendar.h"
 #include "common/Version.h"
@@ -72,10 +73,15 @@ class SettingsStoreTransaction {
   std::unique_lock<std::recursive_mutex> lock_;
 };
 
-// Reads every stored value; true when a last-backup time was stored.
-bool LoadSettings();
-// Writes every stored value.
-void SaveSettings();
+// Reads every stored value; true when a last-backup time was stored. missing, when given, gets
+// the names of the values the store did not hold (or, for a time, held too short to count), in
+// the order they are read: a store cut short or edited by hand keeps what it still has.
+bool LoadSettings(std::vector<std::wstring>* missing = nullptr);
+// How many values LoadSettings reads: missing holds all of them when there is no store at all.
+inline constexpr size_t kStoredValueCount = 12;
+// Writes every stored value; false when the store could not be written (the values in it are
+// then those of before, or none).
+bool SaveSettings();
 // Keeps the run-at-startup entry present (flag != 0) or absent (flag == 0).
 void ApplyAutoRun(int flag);
 

@@ -49,7 +49,21 @@ bool IsLocalSourcePath(const std::wstring& path, bool windowsPaths) {
   return !path.empty() && path[0] == L'/' && !(path.size() > 1 && path[1] == L'/');
 }
 
+bool HasControlCharacter(const std::wstring& text, bool lineBreaks) {
+  for (wchar_t c : text) {
+    if (lineBreaks && (c == L'\r' || c == L'\n')) continue;
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return true;
+  }
+  return false;
+}
+
 std::wstring ValidateSettingsForm(const SettingsForm& form, const SettingsRules& rules) {
+  // In the order of the dialog's fields.
+  if (HasControlCharacter(form.filter, true)) return L"扩展名含有控制字符!请重新设置!";
+  if (HasControlCharacter(form.password)) return L"密码含有控制字符!请重新设置!";
+  if (HasControlCharacter(form.source)) return L"源目录含有控制字符!!";
+  if (HasControlCharacter(form.dest)) return L"目标目录含有控制字符!!";
+  if (HasControlCharacter(form.size)) return L"文件大小含有控制字符!请重新设置!";
   if (!rules.exists(form.source)) return L"源目录不存在!!";
   if (!IsLocalSourcePath(form.source, rules.windowsPaths)) return L"源目录不是本地目录!!";
   // The default destination may be missing: OK creates it.

@@ -47,8 +47,14 @@ struct SettingsRules {
 // The rules of the platform the program runs on.
 SettingsRules PlatformSettingsRules();
 
-// "" when the form may be stored, else the message of the first failing check.
+// "" when the form may be stored, else the message of the first failing check. A control
+// character in any field is refused before anything else is looked at: a NUL ends the text
+// wherever it is handed on as a C string (a folder test, the archive password), so what was
+// checked would not be what gets stored and used.
 std::wstring ValidateSettingsForm(const SettingsForm& form, const SettingsRules& rules);
+// True when text holds a C0 or C1 control character or DEL; with lineBreaks, CR and LF pass
+// (the extension list is a multi-line edit, and normalisation removes them).
+bool HasControlCharacter(const std::wstring& text, bool lineBreaks = false);
 bool IsLocalSourcePath(const std::wstring& path, bool windowsPaths);
 
 // The stored form of an entered extension list: a dot at both ends, lower case, no blanks and

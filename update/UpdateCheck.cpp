@@ -234,6 +234,10 @@ bool Download2Mem(const std::wstring& url, char* buffer, size_t* length) {
   }
 }
 
+// Every text of the document is the server's, and the plain-HTTP mirrors go through any proxy
+// on the way: what it says reaches the log, the terminal and the prompt only with its control
+// characters escaped, so it can neither forge a line of its own nor steer the terminal. The
+// values themselves are kept as they came (the page's address is judged whole before opening).
 bool SerializeFromXml(XmlDocument& doc) {
   if (!doc.FindNext(L"ROOT")) {
     WriteInfoLog(L"SerializeFromXml:ROOT failed\r\n");
@@ -243,45 +247,45 @@ bool SerializeFromXml(XmlDocument& doc) {
   if (doc.FindNext(L"version")) {
     std::wstring v = CutToField(doc.ElementText(), kVersionFieldUnits);
     ProductInfo.serverVersion.Set(v);
-    WriteInfoLogLine(v);
+    WriteInfoLogLine(EscapeControlCharacters(v));
   }
   if (doc.FindNext(L"message")) {
     std::wstring m = CutToField(doc.ElementText(), kTextFieldUnits);
     ProductInfo.message.Set(m);
-    WriteInfoLogLine(m);
+    WriteInfoLogLine(EscapeControlCharacters(m));
     WriteInfoLogLine(L":p");
-    WriteLog(L"%s\r\n", m);
+    WriteLog(L"%s\r\n", EscapeControlCharacters(m));
   }
   if (doc.FindNext(L"softpage")) {
     std::wstring s = CutToField(doc.ElementText(), kTextFieldUnits);
     ProductInfo.softpage.Set(s);
-    WriteInfoLogLine(s);
+    WriteInfoLogLine(EscapeControlCharacters(s));
   }
   if (doc.FindNext(L"wopenflag")) {
     std::wstring f = CutToField(doc.ElementText(), kTextFieldUnits);
     ProductInfo.openFlag.Set(f);
-    WriteInfoLogLine(f);
+    WriteInfoLogLine(EscapeControlCharacters(f));
   }
   if (doc.FindNext(L"wopen") && doc.FindChild()) {
     doc.Descend();
     do {
       std::wstring url = CutToField(doc.ElementText(), kTextFieldUnits);
       ProductInfo.urls.Add(url);
-      WriteInfoLogLine(url);
+      WriteInfoLogLine(EscapeControlCharacters(url));
     } while (doc.FindNext());
     doc.Ascend();
     WriteInfoLogLine(L"成功连接至服务器，请阅读以上收到的最新提示消息。");
   }
   doc.Ascend();
   WriteInfoLog(L"c..\r\n");
-  WriteInfoLogLine(ProductInfo.message.Get());
+  WriteInfoLogLine(EscapeControlCharacters(ProductInfo.message.Get()));
   return true;
 }
 
 void PromptUpgrade() {
   const std::wstring page = ProductInfo.softpage.Get();
   // The prompt's buffer holds 1,024 units; a download page too long for it is cut in the text.
-  std::wstring text = CutToField(WFormat(kPromptFormat, page), kTextFieldUnits);
+  std::wstring text = CutToField(WFormat(kPromptFormat, EscapeControlCharacters(page)), kTextFieldUnits);
   OpenWebPage(page);
   ProductInfo.updata.store(1);
   void* window = ProductInfo.hWnd.load();

@@ -18,11 +18,11 @@ void AesExtraField(uint8_t out[kAesExtraLen], uint16_t dataMethod) {
   out[10] = uint8_t(dataMethod >> 8);
 }
 
-bool AesEntryCipher::Start(const char* password, const uint8_t salt[kAesSaltLen], uint8_t verifier[kAesVerifierLen]) {
+bool AesEntryCipher::Start(std::string_view password, const uint8_t salt[kAesSaltLen],
+                           uint8_t verifier[kAesVerifierLen]) {
   uint8_t keys[2 * platform::kAes256Key + kAesVerifierLen];
-  const size_t pwLen = password ? std::strlen(password) : 0;
-  bool ok = platform::Pbkdf2HmacSha1(reinterpret_cast<const uint8_t*>(password), pwLen, salt, kAesSaltLen,
-                                     kAesIterations, keys, sizeof keys);
+  bool ok = platform::Pbkdf2HmacSha1(reinterpret_cast<const uint8_t*>(password.data()), password.size(), salt,
+                                     kAesSaltLen, kAesIterations, keys, sizeof keys);
   if (ok) {
     aes_ = platform::NewAes256Blocks(keys);
     hmac_ = platform::NewHmacSha1(keys + platform::kAes256Key, platform::kAes256Key);

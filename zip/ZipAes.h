@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "platform/Crypto.h"
 
@@ -38,9 +39,9 @@ void AesExtraField(uint8_t out[kAesExtraLen], uint16_t dataMethod);
 // starts at 1, as the format has it.
 class AesEntryCipher {
  public:
-  // Derives the keys from the password's bytes (up to the terminating zero) and the salt, and
-  // gives the verifier. False when the platform's primitives failed.
-  bool Start(const char* password, const uint8_t salt[kAesSaltLen], uint8_t verifier[kAesVerifierLen]);
+  // Derives the keys from the password's bytes (all of them) and the salt, and gives the
+  // verifier. False when the platform's primitives failed.
+  bool Start(std::string_view password, const uint8_t salt[kAesSaltLen], uint8_t verifier[kAesVerifierLen]);
   // In place. Encrypt authenticates the ciphered bytes it makes, Decrypt those it is given.
   bool Encrypt(uint8_t* data, size_t n);
   bool Decrypt(uint8_t* data, size_t n);

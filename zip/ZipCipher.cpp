@@ -4,14 +4,11 @@
 
 namespace vq::zip {
 
-void CipherInitKeys(ZipCipherKeys* keys, const char* password) {
+void CipherInitKeys(ZipCipherKeys* keys, std::string_view password) {
   keys->k0 = 0x12345678u;
   keys->k1 = 0x23456789u;
   keys->k2 = 0x34567890u;
-  if (!password) return;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(password); *p; ++p) {
-    CipherUpdateKeys(keys, *p);
-  }
+  for (char c : password) CipherUpdateKeys(keys, static_cast<uint8_t>(c));
 }
 
 void CipherUpdateKeys(ZipCipherKeys* keys, uint8_t plain) {
@@ -26,7 +23,7 @@ void CipherEncrypt(ZipCipherKeys* keys, uint8_t* data, size_t n) {
   *keys = k;
 }
 
-void MakeEncryptionHeader(ZipCipherKeys* keys, const char* password, uint32_t seed, uint16_t dos_time,
+void MakeEncryptionHeader(ZipCipherKeys* keys, std::string_view password, uint32_t seed, uint16_t dos_time,
                           uint8_t out[12]) {
   CipherInitKeys(keys, password);
   CrtRand rng(seed);

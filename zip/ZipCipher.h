@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace vq::zip {
 
@@ -13,9 +14,9 @@ struct ZipCipherKeys {
   uint32_t k2 = 0;
 };
 
-// Keys for a new entry: the initial values, then one update per password byte up to the
-// terminating zero (a null password leaves the initial values).
-void CipherInitKeys(ZipCipherKeys* keys, const char* password);
+// Keys for a new entry: the initial values, then one update per password byte (no bytes leave
+// the initial values).
+void CipherInitKeys(ZipCipherKeys* keys, std::string_view password);
 void CipherUpdateKeys(ZipCipherKeys* keys, uint8_t plain);
 // The key-stream byte the current keys give.
 inline uint8_t CipherStreamByte(const ZipCipherKeys& keys) {
@@ -48,6 +49,7 @@ class CrtRand {
 // Sets up the keys from the password and fills out[12] with the enciphered header: eleven
 // generator bytes and, last, the check byte (high byte of the entry's DOS time), because the
 // CRC is not known when the header is written. The keys then run on into the entry data.
-void MakeEncryptionHeader(ZipCipherKeys* keys, const char* password, uint32_t seed, uint16_t dos_time, uint8_t out[12]);
+void MakeEncryptionHeader(ZipCipherKeys* keys, std::string_view password, uint32_t seed, uint16_t dos_time,
+                          uint8_t out[12]);
 
 }  // namespace vq::zip

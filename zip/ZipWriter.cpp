@@ -77,7 +77,8 @@ struct ZipEntryRecord {
 };
 
 struct ZipWriter {
-  char* password = nullptr;
+  char* password = nullptr;  // password_len bytes, null when there are none
+  size_t password_len = 0;
   platform::FileSystem* fs = nullptr;
   std::unique_ptr<platform::FileStream> out;
   uint32_t error = 0;
@@ -500,7 +501,8 @@ uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, EntrySource& sou
   const bool traditional = encrypt && !aes;
   // Sealed bytes are ciphered under their own password: only an archive meant for exactly that
   // may take them, or it would hold data its own password cannot open.
-  if (sealed && (!aes || sealed->password != w->password)) return kZipBadArguments;
+  const std::string_view password(w->password, w->password_len);
+  if (sealed && (!aes || sealed->password != password)) return kZipBadArguments;
   const uint32_t crypt_len = traditional ? kCryptHeaderLen : aes ? uint32_t(kAesOverhead) : 0;
 
   std::wstring name;
@@ -587,14 +589,14 @@ uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, EntrySource& sou
     } else {
       w->aes.reset(new (std::nothrow) AesEntryCipher);
       if (!w->aes) return fail(kZipNoMemory);
-      if (!platform::RandomBytes(head, kAesSaltLen) || !w->aes->Start(w->password, head, head + kAesSaltLen))
+      if (!platform::RandomBytes(head, kAesSaltLen) || !w->aes->Start(password, head, head + kAesSaltLen))
         return fail(kZipNotInitialised);
     }
     if (!Append(w, head, sizeof head)) return fail(kZipWriteFailed);
   } else if (traditional) {
     uint8_t crypt_header[kCryptHeaderLen];
     uint32_t seed = HeaderSeed();
-    MakeEncryptionHeader(&w->keys, w->password, seed, uint16_t(w->dos_stamp & 0xFFFF), crypt_header);
+    MakeEncryptionHeader(&w->keys, password, seed, uint16_t(w->dos_stamp & 0xFFFF), crypt_header);
     if (!Append(w, crypt_header, sizeof crypt_header)) return fail(kZipWriteFailed);
   }
 
@@ -714,7 +716,7 @@ const char* ZipResultText(uint32_t code) {
   }
 }
 
-ZipHandle ZipCreate(const std::wstring& archive_path, const char* password, platform::FileSystem& fs) {
+ZipHandle ZipCreate(const std::wstring& archive_path, std::string_view password, platform::FileSystem& fs) {
   void* mem = ZipAllocate(sizeof(ZipWriter));
   if (!mem) {
     Finish(kZipNoMemory);
@@ -722,15 +724,16 @@ ZipHandle ZipCreate(const std::wstring& archive_path, const char* password, plat
   }
   ZipWriter* w = new (mem) ZipWriter;
   w->fs = &fs;
-  if (password && *password) {
-    size_t n = std::strlen(password);
-    w->password = static_cast<char*>(ZipAllocate(n + 1));
+  if (!password.empty()) {
+    const size_t n = password.size();
+    w->password = static_cast<char*>(ZipAllocate(n));
     if (!w->password) {
       DestroyWriter(w);
       Finish(kZipNoMemory);
       return nullptr;
     }
-    std::memcpy(w->password, password, n + 1);
+    std::memcpy(w->password, password.data(), n);
+    w->password_len = n;
   }
   auto* h = static_cast<ZipHandleRecord*>(ZipAllocate(sizeof(ZipHandleRecord)));
   if (!h) {
@@ -799,11 +802,11 @@ uint32_t ZipClose(ZipHandle h) {
 
 uint32_t ZipPrepare(const std::wstring& entry_name, const std::wstring& source_path, const std::wstring& spill_path,
                     ZipPrepared** out, platform::FileSystem& fs) {
-  return ZipPrepareEncrypted(entry_name, source_path, spill_path, ZipEncryption::Traditional, nullptr, out, fs);
+  return ZipPrepareEncrypted(entry_name, source_path, spill_path, ZipEncryption::Traditional, {}, out, fs);
 }
 
 uint32_t ZipPrepareEncrypted(const std::wstring& entry_name, const std::wstring& source_path,
-                             const std::wstring& spill_path, ZipEncryption encryption, const char* password,
+                             const std::wstring& spill_path, ZipEncryption encryption, std::string_view password,
                              ZipPrepared** out, platform::FileSystem& fs) {
   *out = nullptr;
   if (encryption != ZipEncryption::Traditional && encryption != ZipEncryption::Aes256) return kZipBadArguments;
@@ -831,7 +834,7 @@ uint32_t ZipPrepareEncrypted(const std::wstring& entry_name, const std::wstring&
     return p->src->SeekSet(0);
   });
   if (code) return fail(code);
-  if (encryption == ZipEncryption::Aes256 && password && *password) {
+  if (encryption == ZipEncryption::Aes256 && !password.empty()) {
     // One salt for every archive of this version: they hold identical bytes, so sharing the key
     // stream shows nothing that one archive does not; a new version gets a new salt.
     p->aes = true;

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "common/Calendar.h"
 #include "platform/FileSystem.h"
@@ -54,11 +55,16 @@ struct ZipHandleRecord {
 using ZipHandle = ZipHandleRecord*;
 constexpr int32_t kZipHandleKind = 2;
 
-// Creates (or replaces) the archive file. A null or empty password means no encryption.
+// Creates (or replaces) the archive file. The password is its bytes, all of them: a zero byte
+// inside belongs to the password and never ends it, so a password that is set always encrypts.
+// No bytes means no encryption.
 // Returns null on failure; the reason is in ZipLastResult(). Every file the writer touches, the
 // archive and the sources of its entries, goes through fs.
-ZipHandle ZipCreate(const std::wstring& archive_path, const char* password,
+ZipHandle ZipCreate(const std::wstring& archive_path, std::string_view password,
                     platform::FileSystem& fs = platform::RealFileSystem());
+// No password is an empty one; a null pointer would not even be a string.
+ZipHandle ZipCreate(const std::wstring& archive_path, std::nullptr_t,
+                    platform::FileSystem& fs = platform::RealFileSystem()) = delete;
 // How entries with a password are encrypted. Traditional is what every archive tool (Windows
 // Explorer too) opens, and what anybody with a dozen known bytes of an entry can break; AES-256
 // is real encryption, opened by 7-Zip and the usual archive tools but not by Explorer.
@@ -91,7 +97,7 @@ uint32_t ZipPrepare(const std::wstring& entry_name, const std::wstring& source_p
 // kZipBadArguments). With Traditional this is ZipPrepare: that cipher's header is made per
 // archive.
 uint32_t ZipPrepareEncrypted(const std::wstring& entry_name, const std::wstring& source_path,
-                             const std::wstring& spill_path, ZipEncryption encryption, const char* password,
+                             const std::wstring& spill_path, ZipEncryption encryption, std::string_view password,
                              ZipPrepared** out, platform::FileSystem& fs = platform::RealFileSystem());
 // Adds the prepared entry: the archive is byte for byte what ZipAdd of the same source would
 // write (the random bytes of the encryption header, or the salt, aside). A source prepared

@@ -8,11 +8,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <clocale>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <iostream>
@@ -68,6 +70,7 @@ class TerminalLogView : public LogView {
 // be handed to the image a restart replaces us with.
 class InputLines {
  public:
+  static constexpr size_t kMaxLineBytes = 65536;
   // pendingFd: a file with input the previous image had read but not taken (-1: none); it comes
   // before standard input.
   void Start(int pendingFd) {
@@ -78,8 +81,7 @@ class InputLines {
       }
       ReadAll(STDIN_FILENO, true);
       std::lock_guard<std::mutex> g(lock_);
-      if (!partial_.empty()) lines_.push_back(std::move(partial_));
-      partial_.clear();
+      if (!partial_.empty()) EndLine();
       ended_ = true;
       ready_.notify_all();
     });
@@ -136,13 +138,33 @@ class InputLines {
       idle_.notify_all();
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return;
-      partial_.append(buf, static_cast<size_t>(n));
-      for (size_t nl; (nl = partial_.find('\n')) != std::string::npos;) {
-        lines_.push_back(partial_.substr(0, nl));
-        partial_.erase(0, nl + 1);
-      }
+      Take(buf, static_cast<size_t>(n));
       ready_.notify_all();
     }
+  }
+  // Each byte read is looked at once, and a line keeps at most kMaxLineBytes: a binary file piped
+  // in by mistake costs its reading and nothing more. A longer line is kept one byte over the
+  // bound, so that it is still too long when a restart hands it on unfinished.
+  void Take(const char* data, size_t n) {
+    while (n > 0) {
+      const char* nl = static_cast<const char*>(memchr(data, '\n', n));
+      const size_t len = nl ? static_cast<size_t>(nl - data) : n;
+      partial_.append(data, std::min(len, kMaxLineBytes + 1 - partial_.size()));
+      if (!nl) return;
+      EndLine();
+      data = nl + 1;
+      n -= len + 1;
+    }
+  }
+  // A line too long for any command or field counts as an empty one (in the settings dialog:
+  // the value stays), so the lines after it still answer what they were meant for.
+  void EndLine() {
+    if (partial_.size() > kMaxLineBytes) {
+      partial_.clear();
+      PrintUtf8(WFormat(L"输入的行超过 %d 字节,已忽略\n", static_cast<int>(kMaxLineBytes)));
+    }
+    lines_.push_back(std::move(partial_));
+    partial_.clear();
   }
   bool Pop(std::string* out) {
     if (lines_.empty()) return false;
@@ -365,22 +387,20 @@ void PrintHelp() {
   using namespace vq;
   fflush(stdout);
   EchoBack();
-  std::string path = WideToUtf8(platform::ProgramPath());
-  char restartWord[] = "restart";
-  char* argv[] = {path.data(), restartWord, nullptr};
-  platform::MarkRestartOrigin();
   // Lines already read from a pipe (the commands after the settings, say) are the new image's
-  // to run: they go to it in a memory file it reads before standard input.
+  // to run: they go to it in a memory file it reads before standard input. What is typed from
+  // now on waits in standard input for the new image.
+  std::vector<std::string> env;
   std::string rest = input.Freeze();
   if (!rest.empty()) {
     int fd = memfd_create("vq.lumen-input", 0);
     if (fd >= 0 && write(fd, rest.data(), rest.size()) == static_cast<ssize_t>(rest.size()) &&
         lseek(fd, 0, SEEK_SET) == 0)
-      setenv(kPendingInputVariable, std::to_string(fd).c_str(), 1);
+      env.push_back(std::string(kPendingInputVariable) + "=" + std::to_string(fd));
   }
-  execv(path.c_str(), argv);
+  platform::ReplaceWithOwnImage({"restart"}, env);
   // Could not start again: say so and end, as the window does when its restart fails.
-  WriteLog(L"重启失败:%S\r\n", path.c_str());
+  WriteLog(L"重启失败:%s\r\n", platform::ProgramPath());
   _exit(1);
 }
 

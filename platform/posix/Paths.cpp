@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 
 #include "common/Text.h"
@@ -21,6 +22,11 @@ std::wstring ProgramPath() {
   ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
   if (n <= 0) return L"";
   buf[n] = 0;
+  // The file this image was started from has been removed or replaced (an upgrade): the name it
+  // had is where the program is now, for the log's folder and the autostart entry.
+  static const char kDeleted[] = " (deleted)";
+  const size_t suffix = sizeof kDeleted - 1;
+  if (size_t(n) > suffix && std::strcmp(buf + n - suffix, kDeleted) == 0 && access(buf, F_OK) != 0) buf[n - suffix] = 0;
   return Utf8ToWide(buf);
 }
 

@@ -7,12 +7,14 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/Text.h"
 #include "platform/File.h"
+#include "platform/Paths.h"
 
 namespace vq::platform {
 
@@ -51,6 +53,28 @@ std::string ExeOf(const std::string& procEntry) {
 }  // namespace
 
 void MarkRestartOrigin() { setenv(kRestartOrigin, std::to_string(getpid()).c_str(), 1); }
+
+void ReplaceWithOwnImage(const std::vector<std::string>& args, const std::vector<std::string>& extra) {
+  // argv[0] is only a name to the new image; what runs is the file the kernel has open for us.
+  std::string self = "/proc/self/exe";
+  std::vector<std::string> words{WideToUtf8(ProgramPath())};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<std::string> env{std::string(kRestartOrigin) + "=" + std::to_string(getpid())};
+  env.insert(env.end(), extra.begin(), extra.end());
+  auto named = [&env](const char* entry) {
+    for (const std::string& e : env)
+      if (std::strncmp(entry, e.c_str(), e.find('=') + 1) == 0) return true;
+    return false;
+  };
+  for (char** e = ::environ; *e; ++e)
+    if (!named(*e)) env.push_back(*e);
+  std::vector<char*> argv, envp;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  execve(self.c_str(), argv.data(), envp.data());
+}
 
 bool TakeRestartOrigin(uint32_t* pid) {
   const char* v = getenv(kRestartOrigin);

@@ -59,6 +59,8 @@ HANDLE OpenOwnProgram(uint32_t pid) {
 }
 }  // namespace
 
+void ReplaceWithOwnImage(const std::vector<std::string>&, const std::vector<std::string>&) {}
+
 void MarkRestartOrigin() { SetEnvironmentVariableW(kRestartOrigin, std::to_wstring(GetCurrentProcessId()).c_str()); }
 
 bool TakeRestartOrigin(uint32_t* pid) {

@@ -8,9 +8,14 @@
 #include <string>
 #include <thread>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "app/Commands.h"
 #include "app/Startup.h"
 #include "backup/BackUp.h"
+#include "backup/WorkDirs.h"
 #include "platform/Clock.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
@@ -203,4 +208,48 @@ TEST_F(SubmitTest, ARegularFileIsNoSourceOrDestination) {
   f.dest = file;
   EXPECT_EQ(SubmitSettings(f, PlatformSettingsRules()).message, L"目标目录不存在!!");
   EXPECT_EQ(AppSettings.S_DIR_DESTDATA.Get(), dest_ + sep_);
+}
+
+#ifndef _WIN32
+// A store that cannot be written (here a folder stands where the store file goes, so the write's
+// final rename fails) is told, and nothing changes: the values in use stay the old ones, the
+// working folders stay on the old destination, and no restart comes back on the old store.
+TEST_F(SubmitTest, AFailedStoreWriteIsToldAndNeitherChangesNorRestarts) {
+  firstRun.store(0);
+  const std::wstring store = platform::ConfigDir() + L"vq.l.reg";
+  ASSERT_TRUE(platform::CreateDirectoryTree(store));
+  const std::wstring other = dir_ + L"dest2";
+  ASSERT_TRUE(platform::CreateDirectoryTree(other));
+  InitWorkDirs();
+  const std::wstring hist = AppSettings.S_DIR_ST_HIST.Get();
+  SettingsForm f = Form();
+  f.dest = other;
+  f.password = L"secret";
+  SettingsSubmit r = SubmitSettings(f, PlatformSettingsRules());
+  EXPECT_EQ(r.message, L"设置保存失败!设置未改变!");
+  EXPECT_FALSE(r.restart);
+  EXPECT_EQ(AppSettings.S_DIR_DESTDATA.Get(), dest_ + sep_);
+  EXPECT_EQ(AppSettings.S_ZIP_PSW.Get(), L"739");
+  EXPECT_EQ(AppSettings.S_DIR_ST_HIST.Get(), hist);
+  const std::wstring shown = view_.shown();
+  EXPECT_NE(shown.find(L"设置保存失败,设置未改变\r\n"), std::wstring::npos) << WideToUtf8(shown);
+  EXPECT_EQ(shown.find(L"目录有改变"), std::wstring::npos);
+
+  // Once the store can be written again, the same form goes through.
+  ASSERT_EQ(rmdir(WideToUtf8(store).c_str()), 0);
+  r = SubmitSettings(f, PlatformSettingsRules());
+  ASSERT_TRUE(r.accepted()) << WideToUtf8(r.message);
+  EXPECT_TRUE(r.restart);
+}
+#endif
+
+// A NUL typed before a password leaves nothing stored and nothing logged as set.
+TEST_F(SubmitTest, APasswordWithAControlCharacterIsNeitherStoredNorLogged) {
+  firstRun.store(0);
+  SettingsForm f = Form();
+  f.password = std::wstring(1, L'\0') + L"abc";
+  SettingsSubmit r = SubmitSettings(f, PlatformSettingsRules());
+  EXPECT_EQ(r.message, L"密码含有控制字符!请重新设置!");
+  EXPECT_EQ(AppSettings.S_ZIP_PSW.Get(), L"739");
+  EXPECT_EQ(view_.shown(), L"");
 }

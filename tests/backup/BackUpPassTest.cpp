@@ -240,6 +240,60 @@ TEST_F(BackUpPassTest, AFileSavedInThePasssFirstSecondIsTakenByTheNextPass) {
   ExpectArchived(g, "saved while the pass ran");
 }
 
+// A reset typed while a pass runs, between the walk's two folders. Moving the time back must
+// reach the folder already passed over: the pass keeps the earlier time and asks for another,
+// which takes it. Moving it forward cuts a full pass short: the rest is judged against the later
+// time and the pass ends with its own start, as the log's advice for a long pass promises.
+TEST_F(BackUpPassTest, AResetDuringAPassReachesEveryFileBackAndCutsItShortForward) {
+  const std::wstring one = Put(L"a" + std::wstring(1, sep_) + L"one.txt", "one");
+  const std::wstring two = Put(L"b" + std::wstring(1, sep_) + L"two.txt", "two");
+  platform::DirEntry e;
+  ASSERT_TRUE(RealFileSystem().Stat(one, &e));
+  const UnixTime modified = e.modified;
+  // Whichever folder the walk lists second, the reset comes just before it.
+  std::vector<std::wstring> listed;
+  vqtest::FaultyFileSystem faulty;
+  ResetKind kind = ResetKind::Day;
+  faulty.beforeListing = [&](const std::wstring& d) {
+    if (d == src_ || d.rfind(src_, 0) != 0) return;
+    listed.push_back(d);
+    if (listed.size() == 2) ApplyResetRule(kind);
+  };
+  auto fileIn = [&](const std::wstring& folder) { return folder == src_ + L"a" + sep_ ? one : two; };
+
+  // Back: the pass starts with nothing due (the time is after both files), a reset-day comes
+  // between the folders.
+  platform::SetNowForTest(modified + 1000);
+  AppSettings.timeLastBk.store(modified + 10);
+  RunBackUpPass(faulty);
+  ASSERT_EQ(listed.size(), 2u);
+  const std::wstring passedOver = fileIn(listed[0]);
+  EXPECT_EQ(backFileCount.load(), 1);
+  EXPECT_FALSE(RealFileSystem().Exists(Archives(passedOver).list)) << "passed over before the reset";
+  EXPECT_EQ(AppSettings.timeLastBk.load(), modified + 1000 - kSecondsPerDay) << "the earlier time stays";
+  EXPECT_EQ(srcChanged.load(), 1) << "another pass is asked for";
+  EXPECT_TRUE(Logged(L"备份期间最后备份时间被重置,将再备份一次\r\n"));
+  platform::SetNowForTest(modified + 1005);
+  RunBackUpPass(RealFileSystem());
+  ExpectArchived(passedOver, passedOver == one ? "one" : "two");
+  EXPECT_EQ(AppSettings.timeLastBk.load(), modified + 1004) << "an undisturbed pass ends with its start";
+  EXPECT_EQ(srcChanged.load(), 0);
+
+  // Forward: a full pass (time zero) meets a reset-day that lies after both files.
+  RealFileSystem().RemoveFile(Archives(one).list);
+  RealFileSystem().RemoveFile(Archives(two).list);
+  listed.clear();
+  platform::SetNowForTest(modified + 2 * kSecondsPerDay);
+  AppSettings.timeLastBk.store(0);
+  RunBackUpPass(faulty);
+  ASSERT_EQ(listed.size(), 2u);
+  const std::wstring cut = fileIn(listed[1]);
+  EXPECT_FALSE(RealFileSystem().Exists(Archives(cut).list)) << "the rest of the pass is cut short";
+  EXPECT_TRUE(RealFileSystem().Exists(Archives(fileIn(listed[0])).list));
+  EXPECT_EQ(AppSettings.timeLastBk.load(), modified + 2 * kSecondsPerDay - 1);
+  platform::ClearNowForTest();
+}
+
 TEST_F(BackUpPassTest, ADestinationInsideTheSourceIsNeverBackedUp) {
   dest_ = src_ + L"backup" + sep_;
   AppSettings.S_DIR_DESTDATA.Set(dest_);

@@ -330,6 +330,75 @@ TEST_F(RestoreTest, AFolderComesBackAsItWasAtAMoment) {
   EXPECT_NE(Log().find(L"恢复文件夹结束:恢复 3 个, 失败 0 个, 该时间之前没有版本 1 个\r\n"), std::wstring::npos);
 }
 
+TEST_F(RestoreTest, FilesWhoseFlatNamesCoincideNeverGetEachOthersContent) {
+  const std::wstring s(1, sep_);
+  // Entry names tell these two apart; they share the list archive and, at one second, a history name.
+  const std::wstring xy = Save(L"x.y" + s + L"z.txt", "z of x.y", kT1);
+  const std::wstring x = Save(L"x" + s + L"y.z.txt", "y.z of x", kT2);
+  Save(L"x" + s + L"y.z.txt", "y.z of x, later", kT3);
+  // These two store the same entry name.
+  const std::wstring ab = Save(L"a.b" + s + L"c" + s + L"d.txt", "d of a.b/c", kT1);
+  const std::wstring a = Save(L"a" + s + L"b.c" + s + L"d.txt", "d of a/b.c", kT2);
+
+  auto contents = [&](const std::wstring& path) {
+    std::vector<std::string> out;
+    for (const FileVersion& v : ListVersions(RealFileSystem(), dirs_, path, "739", VersionCheck::Full)) {
+      if (v.owner != VersionOwner::Own) {
+        out.push_back("unsure");
+        continue;
+      }
+      RestoreResult r = RestoreVersion(RealFileSystem(), v, path, root_ + L"out" + s, "739");
+      EXPECT_TRUE(r.ok) << WideToUtf8(r.reason);
+      out.push_back(vqtest::ReadAll(r.target));
+      RealFileSystem().RemoveFile(r.target);
+    }
+    return out;
+  };
+  ASSERT_TRUE(RealFileSystem().CreateDirectoryTree(root_ + L"out" + s));
+  // x.y/z.txt: its history version and its folder-view copy (the list copy is x/y.z.txt's now).
+  EXPECT_EQ(contents(xy), (std::vector<std::string>{"z of x.y", "z of x.y"}));
+  EXPECT_EQ(contents(x), (std::vector<std::string>{"y.z of x, later", "y.z of x, later", "y.z of x"}));
+  // a.b/c/d.txt, written last in walk order, keeps the list copy: the content of its own folder
+  // copy proves it (so the folder copy is not listed twice). a/b.c/d.txt's newer history version
+  // cannot be told apart and is marked so.
+  EXPECT_EQ(contents(ab), (std::vector<std::string>{"unsure", "d of a.b/c", "d of a.b/c"}));
+  std::vector<FileVersion> v = ListVersions(RealFileSystem(), dirs_, ab, "739", VersionCheck::Headers);
+  LogVersions(ab, v);
+  EXPECT_NE(Log().find(L"[1] 历史 " + LocalTimeText(kT2) + L" 10 字节 可打开 无法确定是否属于此文件\r\n"),
+            std::wstring::npos);
+  EXPECT_NE(Log().find(L"[2] 最新 " + LocalTimeText(kT1) + L" 10 字节 可打开\r\n"), std::wstring::npos);
+
+  // A folder restore gives every file its own content.
+  const std::wstring out = root_ + L"folder" + s;
+  ASSERT_TRUE(RealFileSystem().CreateDirectoryTree(out));
+  FolderRestoreReport rep = RestoreFolderAt(RealFileSystem(), dirs_, src_, kT3, out, "739");
+  EXPECT_EQ(rep.restored, 4);
+  EXPECT_EQ(rep.failed, 0);
+  EXPECT_EQ(vqtest::ReadAll(out + L"x.y" + s + L"z.txt"), "z of x.y");
+  EXPECT_EQ(vqtest::ReadAll(out + L"x" + s + L"y.z.txt"), "y.z of x, later");
+  EXPECT_EQ(vqtest::ReadAll(out + L"a.b" + s + L"c" + s + L"d.txt"), "d of a.b/c");
+  EXPECT_EQ(vqtest::ReadAll(out + L"a" + s + L"b.c" + s + L"d.txt"), "d of a/b.c");
+}
+
+TEST_F(RestoreTest, AFileWithOnlyItsFolderViewCopyHasAVersion) {
+  // Each folder name fits, but the flattened path is too long for one name in the flat views.
+  const std::wstring s(1, sep_);
+  const std::wstring rel = std::wstring(120, L'd') + s + std::wstring(120, L'e') + s + L"f.txt";
+  const std::wstring f = Save(rel, "deep", kT1);
+  ASSERT_FALSE(RealFileSystem().Exists(dirs_.list + FlattenedPath(f) + L".zip"));
+  std::vector<FileVersion> v = ListVersions(RealFileSystem(), dirs_, f, "739", VersionCheck::Full);
+  ASSERT_EQ(v.size(), 1u);
+  EXPECT_EQ(v[0].view, FileVersion::View::Folder);
+  EXPECT_EQ(v[0].modified, kT1);
+  const std::wstring out = root_ + L"out" + s;
+  ASSERT_TRUE(RealFileSystem().CreateDirectoryTree(out));
+  FolderRestoreReport rep = RestoreFolderAt(RealFileSystem(), dirs_, src_, kT1, out, "739");
+  EXPECT_EQ(rep.restored, 1);
+  EXPECT_EQ(rep.noVersion, 0);
+  EXPECT_EQ(vqtest::ReadAll(out + rel), "deep");
+  EXPECT_EQ(Modified(out + rel), kT1);
+}
+
 TEST(MaintenanceGate, VerifyAndCleaningNeverOverlap) {
   MaintenanceGate gate;
   ASSERT_TRUE(gate.BeginVerify());

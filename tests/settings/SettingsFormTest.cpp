@@ -140,3 +140,44 @@ TEST(SettingsValues, NormalisedAndChangeTestedExactly) {
   EXPECT_TRUE(DirectoriesChanged(v, L"D:\\data\\", L"e:\\backup\\")) << "case counts";
   EXPECT_TRUE(DirectoriesChanged(v, L"D:\\other\\", L"E:\\backup\\"));
 }
+
+// A control character in any field is refused with that field's message, before anything else
+// is tested: the folder test sees a path only up to a NUL (here, as in the store and the
+// watcher, "D:\data" + NUL + "x" would pass as D:\data), and a password handed on as a C string
+// would end at one.
+TEST(SettingsChecks, AControlCharacterInAnyFieldIsRefused) {
+  const SettingsRules prefixOnly =
+      Rules(true, {L"D:\\data", L"E:\\backup", std::wstring(L"D:\\data\0x", 9), std::wstring(L"E:\\backup\0x", 11)},
+            L"C:\\vq.l\\");
+  struct Field {
+    std::wstring SettingsForm::*member;
+    const wchar_t* message;
+  };
+  const Field fields[] = {
+      {&SettingsForm::filter, L"扩展名含有控制字符!请重新设置!"},
+      {&SettingsForm::password, L"密码含有控制字符!请重新设置!"},
+      {&SettingsForm::source, L"源目录含有控制字符!!"},
+      {&SettingsForm::dest, L"目标目录含有控制字符!!"},
+      {&SettingsForm::size, L"文件大小含有控制字符!请重新设置!"},
+  };
+  const std::wstring controls[] = {std::wstring(1, L'\0'), L"\x1b", L"\t", L"\x7f", L"\x85", L"\x9b"};
+  for (const Field& field : fields) {
+    for (const std::wstring& c : controls) {
+      SettingsForm f = Valid();
+      f.*(field.member) = f.*(field.member) + c + L"x";
+      if (field.member == &SettingsForm::password) f.password = c + L"abc";  // long enough
+      EXPECT_EQ(ValidateSettingsForm(f, prefixOnly), field.message) << int(c[0]);
+    }
+  }
+  // The extension list is a multi-line edit: its line breaks are removed, not refused.
+  SettingsForm f = Valid();
+  f.filter = L".txt\r\n.doc\n";
+  EXPECT_EQ(ValidateSettingsForm(f, kWin), L"");
+  // Text beyond the controls passes: Chinese, and the first characters after each range.
+  f = Valid();
+  f.password = L"密码 ~\xa0";
+  EXPECT_EQ(ValidateSettingsForm(f, kWin), L"");
+  EXPECT_FALSE(HasControlCharacter(L"a b~\xa0\x4e2d"));
+  EXPECT_TRUE(HasControlCharacter(L"\r", false));
+  EXPECT_FALSE(HasControlCharacter(L"\r\n", true));
+}

@@ -37,8 +37,12 @@ class FaultyFileSystem : public vq::platform::ForwardingFileSystem {
     return Hide(inner_.List(d, out), out);
   }
   bool ListWithTimes(const std::wstring& d, std::vector<vq::platform::DirEntry>* out) override {
+    if (beforeListing) beforeListing(d);
     return Hide(inner_.ListWithTimes(d, out), out);
   }
+  // Called with the folder just before the walk lists it: a test can act between two folders of
+  // one pass (a reset typed while the pass runs).
+  std::function<void(const std::wstring&)> beforeListing;
   bool Hide(bool listed, std::vector<vq::platform::DirEntry>* out) {
     if (!listed) return false;
     if (!hideFromList.empty())

@@ -126,6 +126,33 @@ TEST_F(UpdateCheckTest, DocumentFieldsListAndInfoLog) {
   EXPECT_EQ(ProductInfo.urls.Snapshot().size(), 4u);
 }
 
+// A page forged on its way (plain HTTP through a proxy): CR, LF and ESC in every text it
+// supplies reach the log, the product-information log and the upgrade prompt escaped, so it
+// cannot write a log line with a time of its own, retitle the terminal or clear it.
+TEST_F(UpdateCheckTest, ControlCharactersOfAPageAreEscapedWhereverTheyAreShown) {
+  InfoLogOn();
+  const std::wstring forged = L"\r\n[2026.01.01-00:00:00]:run!\x1b]0;owned\x07\x1b[2J";
+  const std::wstring escaped = L"\\x0D\\x0A[2026.01.01-00:00:00]:run!\\x1B]0;owned\\x07\\x1B[2J";
+  XmlDocument doc;
+  ASSERT_TRUE(doc.SetText(L"<ROOT><version>9" + forged + L"</version><message>new" + forged +
+                          L"</message><softpage>https://x.example/" + forged + L"</softpage><wopenflag>1" + forged +
+                          L"</wopenflag><wopen><a>http://a.example/" + forged + L"</a></wopen></ROOT>"));
+  EXPECT_TRUE(SerializeFromXml(doc));
+  EXPECT_EQ(ProductInfo.message.Get(), L"new" + forged) << "the value itself is kept";
+  EXPECT_EQ(Shown(), L"new" + escaped + L"\r\n");
+  const std::wstring info = vqtest::DecodeLog(vqtest::ReadAll(dir_ + L"vq.l.txt"));
+  EXPECT_EQ(info.find(L'\x1b'), std::wstring::npos);
+  EXPECT_EQ(info.find(L"\n[2026.01.01"), std::wstring::npos) << "no line of the page's own";
+  for (const std::wstring& text :
+       {L"]:9" + escaped + L"\r\n", L"]:new" + escaped + L"\r\n", L"]:https://x.example/" + escaped + L"\r\n",
+        L"]:1" + escaped + L"\r\n", L"]:http://a.example/" + escaped + L"\r\n"})
+    EXPECT_NE(info.find(text), std::wstring::npos) << WideToUtf8(text);
+  PromptUpgrade();
+  EXPECT_EQ(shell_.calls, (std::vector<std::wstring>{L"message", L"close"})) << "the forged page is not opened";
+  EXPECT_NE(shell_.text.find(L"https://x.example/" + escaped), std::wstring::npos) << WideToUtf8(shell_.text);
+  EXPECT_EQ(shell_.text.find(L'\x1b'), std::wstring::npos);
+}
+
 TEST_F(UpdateCheckTest, ElementsAreFoundOnlyAfterTheOneBefore) {
   ProductInfo.message.Set(L"old message");
   ProductInfo.softpage.Set(L"https://old.example/");

@@ -47,7 +47,7 @@ class ZipAesTest : public ::testing::Test {
   }
   // One archive of one prepared source.
   uint32_t WritePrepared(const std::wstring& zip, const ZipPrepared* p, const char* pw, ZipEncryption e) {
-    ZipHandle h = ZipCreate(zip, pw);
+    ZipHandle h = ZipCreate(zip, pw ? pw : "");
     EXPECT_NE(h, nullptr);
     EXPECT_EQ(ZipSetEncryption(h, e), kZipSuccess);
     uint32_t r = ZipAddPrepared(h, p);

@@ -66,7 +66,7 @@ class ZipReaderTest : public ::testing::Test {
     const std::wstring src = dir_ + L"src.bin";
     EXPECT_TRUE(vq::platform::WriteFileAtomically(src, data));
     const std::wstring zip = dir_ + L"out.zip";
-    ZipHandle h = ZipCreate(zip, password);
+    ZipHandle h = ZipCreate(zip, password ? password : "");
     EXPECT_EQ(ZipAdd(h, entry, src), kZipSuccess);
     EXPECT_EQ(ZipClose(h), kZipSuccess);
     return zip;

@@ -69,7 +69,7 @@ class ZipWriterTest : public ::testing::Test {
                        uint32_t* add_result = nullptr) {
     fs::path src = Source("src.bin", data);
     fs::path zip = dir_ / "out.zip";
-    ZipHandle h = ZipCreate(zip.wstring(), password);
+    ZipHandle h = ZipCreate(zip.wstring(), password ? password : "");
     EXPECT_NE(h, nullptr);
     uint32_t r = ZipAdd(h, entry, src.wstring());
     if (add_result) {
@@ -163,6 +163,31 @@ TEST_F(ZipWriterTest, EncryptedEntryLayoutAndCipher) {
   EXPECT_EQ(data.out, "hello");
 }
 
+// A password is all of its bytes: one that begins with a zero byte still encrypts, with every
+// byte in the keys (taken as a C string it would have been empty, and the archive plain).
+TEST_F(ZipWriterTest, APasswordWithAZeroByteEncryptsWithAllItsBytes) {
+  const std::string password("\0abc", 4);
+  fs::path src = Source("src.bin", "hello");
+  fs::path zip = dir_ / "zero.zip";
+  ZipHandle h = ZipCreate(zip.wstring(), password);
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(ZipAdd(h, L"a.txt", src.wstring()), kZipSuccess);
+  ASSERT_EQ(ZipClose(h), kZipSuccess);
+  const std::string bytes = ReadAll(zip);
+  EXPECT_EQ(U16(bytes, 6), 0x0009u);  // encrypted
+  const size_t c = U32(bytes, 18) - 12;
+  ZipCipherKeys k;
+  CipherInitKeys(&k, password);
+  const std::string header = Decipher(&k, bytes.substr(52, 12));
+  EXPECT_EQ(uint8_t(header[11]), U16(bytes, 10) >> 8);
+  vqtest::InflateResult data = vqtest::TestInflate(Decipher(&k, bytes.substr(64, c)));
+  ASSERT_TRUE(data.ok) << data.error;
+  EXPECT_EQ(data.out, "hello");
+  ZipCipherKeys without;
+  CipherInitKeys(&without, "abc");
+  EXPECT_NE(Decipher(&without, bytes.substr(52, 12)), header);
+}
+
 TEST_F(ZipWriterTest, ArchiveExtensionsAreStored) {
   EXPECT_TRUE(ZipIsArchiveName(L"backup/old.ZIP"));
   EXPECT_TRUE(ZipIsArchiveName(L"x.tgz"));
@@ -216,7 +241,7 @@ TEST_F(ZipWriterTest, MissingSourceLeavesAnEmptyArchive) {
 TEST_F(ZipWriterTest, LaterEntriesAfterAFailedOneKeepTrueOffsets) {
   fs::path a = Source("a", std::string(3000, 'a')), b = Source("b", "bee");
   fs::path zip = dir_ / "multi.zip";
-  ZipHandle h = ZipCreate(zip.wstring(), nullptr);
+  ZipHandle h = ZipCreate(zip.wstring(), "");
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(ZipAdd(h, L"a", a.wstring()), kZipSuccess);
   EXPECT_EQ(ZipAdd(h, L"gone", (dir_ / "gone").wstring()), kZipCouldNotOpen);
@@ -297,7 +322,7 @@ TEST_F(ZipWriterTest, AllocationFailuresReportNoMemory) {
   // Entry record, then the compressor state.
   for (int nth = 1; nth <= 2; ++nth) {
     ZipFailAllocationForTest(0);
-    ZipHandle h = ZipCreate(zip.wstring(), nullptr);
+    ZipHandle h = ZipCreate(zip.wstring(), "");
     ASSERT_NE(h, nullptr);
     ZipFailAllocationForTest(nth);
     EXPECT_EQ(ZipAdd(h, L"s.txt", src.wstring()), kZipNoMemory) << nth;
@@ -336,7 +361,7 @@ TEST_F(ZipWriterTest, WritesThatStopFailTheEntry) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.budget);
     vqtest::FaultyFileSystem disk;
-    ZipHandle h = ZipCreate(zip.wstring(), c.password, disk);
+    ZipHandle h = ZipCreate(zip.wstring(), c.password ? c.password : "", disk);
     ASSERT_NE(h, nullptr);
     disk.diskBytesLeft = c.budget;
     EXPECT_EQ(ZipAdd(h, c.name, src.wstring()), kZipWriteFailed);
@@ -359,7 +384,7 @@ TEST_F(ZipWriterTest, AReadErrorFailsTheEntryInsteadOfTruncatingIt) {
       vqtest::FaultyFileSystem disk;
       disk.failReadsOf = L"flaky.bin";
       disk.readOkBytes = 70000;
-      ZipHandle h = ZipCreate(zip.wstring(), password, disk);
+      ZipHandle h = ZipCreate(zip.wstring(), password ? password : "", disk);
       ASSERT_NE(h, nullptr);
       EXPECT_EQ(ZipAdd(h, name, src.wstring()), kZipReadFailed);
       EXPECT_EQ(ZipClose(h), kZipSuccess);
@@ -402,14 +427,14 @@ TEST_F(ZipWriterTest, PreparedEntriesAreByteForByteWhatZipAddWrites) {
     for (const char* password : {static_cast<const char*>(nullptr), "密码pw"}) {
       SCOPED_TRACE(std::string(c.file) + (password ? " encrypted" : " plain"));
       fs::path one = dir_ / "one.zip", other = dir_ / "other.zip", spill = dir_ / "spill.z";
-      ZipHandle h = ZipCreate(one.wstring(), password);
+      ZipHandle h = ZipCreate(one.wstring(), password ? password : "");
       ASSERT_EQ(ZipAdd(h, c.entry, src.wstring()), kZipSuccess);
       ASSERT_EQ(ZipClose(h), kZipSuccess);
 
       ZipPrepared* p = nullptr;
       ASSERT_EQ(ZipPrepare(c.entry, src.wstring(), spill.wstring(), &p), kZipSuccess);
       for (int i = 0; i < 3; ++i) {  // the same prepared source serves every archive
-        h = ZipCreate(other.wstring(), password);
+        h = ZipCreate(other.wstring(), password ? password : "");
         ASSERT_EQ(ZipAddPrepared(h, p), kZipSuccess);
         ASSERT_EQ(ZipClose(h), kZipSuccess);
         EXPECT_TRUE(WithoutAccessTime(ReadAll(one)) == WithoutAccessTime(ReadAll(other)))
@@ -496,7 +521,7 @@ TEST_F(ZipWriterTest, SourceThatChangedSizeWhileRead) {
   EXPECT_EQ(ZipAdd(h, L"status.txt", proc.wstring()), kZipSuccess);  // deflated: descriptor
   EXPECT_EQ(ZipClose(h), kZipSuccess);
   // Unencrypted: the rewritten local header carries the real size.
-  h = ZipCreate(zip.wstring(), nullptr);
+  h = ZipCreate(zip.wstring(), "");
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(ZipAdd(h, L"status.zip", proc.wstring()), kZipSuccess);
   EXPECT_EQ(ZipClose(h), kZipSuccess);

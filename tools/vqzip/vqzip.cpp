@@ -90,17 +90,16 @@ int Deflate(const std::wstring& level_text, const std::wstring& in, const std::w
 int Archive(const std::wstring& archive, const std::wstring& entry, const std::wstring& source,
             const std::string& password, bool aes) {
   using namespace vq::zip;
-  const char* pw = password.empty() ? nullptr : password.c_str();
   ZipPrepared* prepared = nullptr;
   uint32_t prepare = kZipSuccess;
   if (aes) {
-    prepare = ZipPrepareEncrypted(entry, source, archive + L".spill", ZipEncryption::Aes256, pw, &prepared);
+    prepare = ZipPrepareEncrypted(entry, source, archive + L".spill", ZipEncryption::Aes256, password, &prepared);
     if (prepare) {
       std::printf("0x%08X %s\n", prepare, ZipResultText(prepare));
       return 1;
     }
   }
-  ZipHandle h = ZipCreate(archive, pw);
+  ZipHandle h = ZipCreate(archive, password);
   uint32_t create = h ? kZipSuccess : ZipLastResult();
   if (h && aes) ZipSetEncryption(h, ZipEncryption::Aes256);
   // As the backup pass does: a failed create is passed on to add and close.
