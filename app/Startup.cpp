@@ -11,6 +11,7 @@
 #include "common/WFormat.h"
 #include "platform/Clock.h"
 #include "platform/Instance.h"
+#include "platform/NamedMutex.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "settings/AppSettings.h"
@@ -109,19 +110,24 @@ StartupResult RunStartup(StartupHost& host) {
   const bool restarted = IsRestartCommandLine(platform::CommandLine());
   uint32_t origin = 0;
   const bool startedForRestart = platform::TakeRestartOrigin(&origin);
-  if (startedForRestart) {
-    platform::WaitForProcessEnd(origin, kRestartWaitMs);
-  } else if (platform::HandOverToRunningInstance()) {
-    return StartupResult::HandedOver;
-  }
-  platform::InstanceMark mark = platform::MarkRunningInstance(host.MainWindowHandle());
-  if (mark == platform::InstanceMark::TakenByOther) {
-    // Another start won the race between our check and our mark.
-    if (!startedForRestart) {
-      platform::HandOverToRunningInstance();
-      return StartupResult::HandedOver;
+  if (startedForRestart) platform::WaitForProcessEnd(origin, kRestartWaitMs);
+  platform::InstanceMark mark = platform::InstanceMark::Failed;
+  {
+    // Two starts at one instant (a double click that counts twice) would each look, find no
+    // mark and set their own: the Windows window mark cannot tell them apart. The look and the
+    // mark are one step under this lock. Never destroyed: the process ends with it in place.
+    static platform::NamedMutex* const startLock = new platform::NamedMutex(L"vq.lumen.start");
+    platform::NamedMutexLock held(*startLock);
+    if (!startedForRestart && platform::HandOverToRunningInstance()) return StartupResult::HandedOver;
+    mark = platform::MarkRunningInstance(host.MainWindowHandle());
+    if (mark == platform::InstanceMark::TakenByOther) {
+      // Another start won the race between our check and our mark.
+      if (!startedForRestart) {
+        platform::HandOverToRunningInstance();
+        return StartupResult::HandedOver;
+      }
+      mark = platform::InstanceMark::Failed;
     }
-    mark = platform::InstanceMark::Failed;
   }
   platform::CreateRunningMarker();
   host.SetWindowIcons();

@@ -47,8 +47,10 @@ struct VerifyReport {
   double seconds = 0;
 };
 // Every archive (".zip") of the three views: the list and history views flat, the folder view
-// with its subfolders. Partial archives of a running pass are not archives yet.
-std::vector<std::wstring> ViewArchives(platform::FileSystem& fs, const WorkDirs& dirs);
+// with its subfolders. Partial archives of a running pass are not archives yet. sizes, if given,
+// receives each archive's size as listed.
+std::vector<std::wstring> ViewArchives(platform::FileSystem& fs, const WorkDirs& dirs,
+                                       std::vector<uint64_t>* sizes = nullptr);
 // Opens, deciphers and inflates each archive and logs the result: a progress line whenever
 // progressMs went by since the last one, every broken archive by name with its reason, and the
 // counts with the time taken. The traditional cipher is serial within an archive, so archives are

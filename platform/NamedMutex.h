@@ -25,6 +25,11 @@ class NamedMutex {
   std::unique_ptr<Impl> impl_;
 };
 
+// POSIX: the folder of the lock files, base/vq.lumen-<uid> (base: the runtime directory, else
+// /tmp), used only when it is a folder of this user that nobody else may write to; otherwise
+// fallback (the configuration directory's "locks"), made private; "" when neither will do.
+std::string ChooseLockDir(const std::string& base, const std::string& fallback);
+
 class NamedMutexLock {
  public:
   explicit NamedMutexLock(NamedMutex& m) : m_(m), held_(m.Lock()) {}

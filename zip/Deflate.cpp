@@ -152,8 +152,7 @@ struct DeflateState {
   uint8_t l_buf[kLitBufSize];
   uint16_t d_buf[kDistBufSize];
   uint8_t flag_buf[kLitBufSize / 8];
-  unsigned last_lit, last_dist, last_flags;
-  uint8_t flags, flag_bit;
+  unsigned last_lit, last_dist;
 
   // Block accounting, in bits.
   uint64_t opt_len, static_len, compressed_len, input_len;
@@ -356,9 +355,9 @@ void InitBlock(S* s) {
   for (int n = 0; n < kBlCodes; ++n) s->bl_tree[n].freq = 0;
   s->dyn_ltree[kEndBlock].freq = 1;
   s->opt_len = s->static_len = 0;
-  s->last_lit = s->last_dist = s->last_flags = 0;
-  s->flags = 0;
-  s->flag_bit = 1;
+  s->last_lit = s->last_dist = 0;
+  // A match sets its bit; a literal leaves it clear.
+  std::memset(s->flag_buf, 0, sizeof s->flag_buf);
 }
 
 void TreeSetup(S* s) {
@@ -622,8 +621,6 @@ void CompressBlock(S* s, const Node* ltree, const Node* dtree) {
 // Ends the current block: picks the cheapest of stored, fixed and dynamic codes. `buf` is the
 // block's input in the window, or nullptr once its start has slid out.
 void FlushBlock(S* s, const uint8_t* buf, uint64_t stored_len, bool eof) {
-  s->flag_buf[s->last_flags] = s->flags;
-
   BuildTree(s, &s->l_desc);
   BuildTree(s, &s->d_desc);
   int max_blindex = BuildBlTree(s);
@@ -674,27 +671,8 @@ inline void FlushCurrentBlock(S* s, bool eof) {
   s->block_start = long(s->strstart);
 }
 
-// Records a literal (dist 0) or a match; true when the block should end here.
-inline bool Tally(S* s, unsigned dist, unsigned lc) {
-  s->l_buf[s->last_lit++] = uint8_t(lc);
-  if (dist == 0) {
-    s->dyn_ltree[lc].freq++;
-  } else {
-    dist--;
-    if (dist > kMaxDist - 1 || lc > kMaxMatch - kMinMatch || DistCode(s, dist) >= unsigned(kDCodes)) {
-      Fail(s, "ct_tally: bad match");
-    }
-    s->dyn_ltree[s->length_code[lc & 0xFF] + kLiterals + 1].freq++;
-    s->dyn_dtree[DistCode(s, dist & 0x7FFF)].freq++;
-    s->d_buf[s->last_dist++] = uint16_t(dist);
-    s->flags |= s->flag_bit;
-  }
-  s->flag_bit = uint8_t(s->flag_bit << 1);
-  if ((s->last_lit & 7) == 0) {
-    s->flag_buf[s->last_flags++] = s->flags;
-    s->flags = 0;
-    s->flag_bit = 1;
-  }
+// Whether the block should end after its last_lit-th symbol.
+bool BlockEnds(const S* s) {
   if (s->level > 2 && (s->last_lit & 0xFFF) == 0) {
     // End early when the block compresses well and matches are rare: the statistics of what
     // follows are likely to differ.
@@ -707,6 +685,28 @@ inline bool Tally(S* s, unsigned dist, unsigned lc) {
     if (s->last_dist < s->last_lit / 2 && out_length < in_length / 2) return true;
   }
   return s->last_lit == kLitBufSize - 1 || s->last_dist == kDistBufSize;
+}
+
+// Records a literal (dist 0) or a match; true when the block should end here.
+inline bool Tally(S* s, unsigned dist, unsigned lc) {
+  const unsigned n = s->last_lit++;
+  s->l_buf[n] = uint8_t(lc);
+  if (dist == 0) {
+    s->dyn_ltree[lc].freq++;
+  } else {
+    dist--;
+    if (dist > kMaxDist - 1 || lc > kMaxMatch - kMinMatch || DistCode(s, dist) >= unsigned(kDCodes)) {
+      Fail(s, "ct_tally: bad match");
+    }
+    s->dyn_ltree[s->length_code[lc & 0xFF] + kLiterals + 1].freq++;
+    s->dyn_dtree[DistCode(s, dist & 0x7FFF)].freq++;
+    s->d_buf[s->last_dist++] = uint16_t(dist);
+    s->flag_buf[n >> 3] = uint8_t(s->flag_buf[n >> 3] | (1u << (n & 7)));
+  }
+  // A block ends only at a multiple of 4096 symbols (early) or when a buffer is full, which
+  // the symbol buffer always is first (32767 symbols): both counts leave 0 or 4095 over 4096.
+  if (((s->last_lit + 1) & 0xFFF) > 1) return false;
+  return BlockEnds(s);
 }
 
 // ---------------------------------------------------------------- matching
@@ -760,6 +760,25 @@ inline unsigned InsertString(S* s, unsigned pos) {
     s->lt.pending16.pos[s->lt.pending16.n++ & 15] = uint16_t(pos);
   }
   return prev_head;
+}
+
+// Inserts the strings at positions first..last (in order), as a match's strings go in. Without
+// the links the loop keeps the hash rolling, one new byte per string, and leaves the loads of
+// the heads to run ahead by themselves: most of the input of repetitive data passes here.
+inline void InsertRun(S* s, unsigned first, unsigned last) {
+  if (s->links_on) {
+    for (unsigned pos = first; pos <= last; ++pos) InsertString(s, pos);
+    return;
+  }
+  const uint8_t* const w = s->window;
+  uint16_t* const head = s->head;
+  uint16_t* const prev = s->prev;
+  unsigned h = ((unsigned(w[first]) << 5) ^ w[first + 1]) & kHashMask;
+  for (unsigned pos = first; pos <= last; ++pos) {
+    h = ((h << 5) ^ w[pos + 2]) & kHashMask;
+    prev[pos & kWMask] = head[h];
+    head[h] = uint16_t(pos);
+  }
 }
 
 // Links the waiting strings whose bytes have now been read, oldest first.
@@ -859,7 +878,58 @@ void Refill(S* s) {
   }
 }
 
-unsigned WalkChain(S* s, unsigned cur_match) {
+// The walk link by link, for stretches without prefix links (packed or random data, runs of
+// long matches): the candidates the linked walk would compare, in the same order, without its
+// set-up, which costs more than the walk itself where a search meets one candidate or none.
+inline unsigned WalkPlain(S* s, unsigned cur_match) {
+  unsigned chain = s->max_chain;
+  const uint8_t* const win = s->window;
+  const unsigned strstart = s->strstart;
+  const uint8_t* const scan = win + strstart;
+  unsigned best_len = s->prev_length;
+  const unsigned nice = s->nice_match;
+  const unsigned limit = strstart > kMaxDist ? strstart - kMaxDist : 0;
+  if (best_len >= s->good_match) chain >>= 2;
+  if (chain == 0) chain = 1;  // the head is compared whatever the budget
+  if (strstart > kWindowBytes - kMinLookahead) Fail(s, "insufficient lookahead");
+  uint32_t mask = best_len >= 3 ? 0xFFFFFFFFu : 0x00FFFFFFu;
+  unsigned end_off = best_len >= 3 ? best_len - 3 : 0;
+  const uint32_t scan_start = Load32(scan);
+  uint32_t scan_end = Load32(scan + end_off) & mask;
+  do {
+    if (cur_match >= strstart) {
+      Fail(s, "no future");
+      break;
+    }
+    const uint8_t* match = win + cur_match;
+    if ((Load32(match + end_off) & mask) == scan_end && ((Load32(match) ^ scan_start) & mask) == 0) {
+      unsigned len = 2;
+      for (;;) {
+        uint64_t x = Load64(scan + len) ^ Load64(match + len);
+        if (x != 0) {
+          len += EqualPrefixBytes(x);
+          break;
+        }
+        len += 8;
+        if (len >= kMaxMatch) break;
+      }
+      if (len > kMaxMatch) len = kMaxMatch;
+      if (len > best_len) {
+        if (strstart + len > kWindowBytes) Fail(s, "wild scan");
+        s->match_start = cur_match;
+        best_len = len;
+        if (len >= nice) break;
+        mask = 0xFFFFFFFFu;
+        end_off = best_len - 3;
+        scan_end = Load32(scan + end_off);
+      }
+    }
+    cur_match = s->prev[cur_match & kWMask];
+  } while (cur_match > limit && --chain != 0);
+  return best_len;
+}
+
+__attribute__((noinline)) unsigned WalkChain(S* s, unsigned cur_match) {
   unsigned chain = s->max_chain;
   const uint8_t* const win = s->window;
   const unsigned strstart = s->strstart;
@@ -992,8 +1062,10 @@ unsigned WalkChain(S* s, unsigned cur_match) {
   return best_len;
 }
 
-unsigned LongestMatch(S* s, unsigned cur_match) {
-  const unsigned len = WalkChain(s, cur_match);
+// The plain walk is short and taken at nearly every position of packed data: it goes inline, the
+// linked walk stays a call.
+inline __attribute__((always_inline)) unsigned LongestMatch(S* s, unsigned cur_match) {
+  const unsigned len = s->links_on ? WalkChain(s, cur_match) : WalkPlain(s, cur_match);
   s->matches_found += len >= kMinMatch;
   return len;
 }
@@ -1022,12 +1094,8 @@ uint64_t DeflateFast(S* s) {
       s->lookahead -= match_length;
       if (match_length <= s->max_lazy && s->lookahead >= kMinMatch) {
         // The string at strstart is already in the chains.
-        match_length--;
-        do {
-          s->strstart++;
-          InsertString(s, s->strstart);
-        } while (--match_length != 0);
-        s->strstart++;
+        InsertRun(s, s->strstart + 1, s->strstart + match_length - 1);
+        s->strstart += match_length;
       } else {
         s->strstart += match_length;
       }
@@ -1068,14 +1136,12 @@ uint64_t DeflateLazy(S* s) {
       unsigned max_insert = s->strstart + s->lookahead - kMinMatch;
       bool flush = Tally(s, s->strstart - 1 - prev_match, s->prev_length - kMinMatch);
       s->lookahead -= s->prev_length - 1;
-      unsigned left = s->prev_length - 2;
-      do {
-        s->strstart++;
-        if (s->strstart <= max_insert) InsertString(s, s->strstart);
-      } while (--left != 0);
+      // The match's strings after the current one, as far as three bytes of input remain.
+      const unsigned last = s->strstart + s->prev_length - 2;
+      if (s->strstart + 1 <= max_insert) InsertRun(s, s->strstart + 1, last < max_insert ? last : max_insert);
       match_available = false;
       match_length = kMinMatch - 1;
-      s->strstart++;
+      s->strstart = last + 1;
       if (flush) FlushCurrentBlock(s, false);
     } else if (match_available) {
       if (Tally(s, 0, s->window[s->strstart - 1])) FlushCurrentBlock(s, false);

@@ -473,6 +473,176 @@ ReadStatus ZipExtract(platform::FileStream& in, const char* password, const ZipS
   return r;
 }
 
+namespace {
+
+// A piece of an entry to decipher with its keys.
+struct CipherPiece {
+  ZipCipherKeys* keys;
+  uint8_t* data;
+  size_t n;
+};
+
+// Deciphers N pieces over their first n bytes, one byte of each in turn: the steps of different
+// entries do not wait on one another, so the processor runs them together.
+template <size_t N>
+void DecipherSideBySide(CipherPiece* p, size_t n) {
+  uint32_t k0[N], k1[N], k2[N];
+  uint8_t* d[N];
+  for (size_t j = 0; j < N; ++j) k0[j] = p[j].keys->k0, k1[j] = p[j].keys->k1, k2[j] = p[j].keys->k2, d[j] = p[j].data;
+  const uint32_t* t = kCrcTables.t[0];
+  for (size_t i = 0; i < n; ++i) {
+    for (size_t j = 0; j < N; ++j) {
+      const uint32_t s = (k2[j] | 2) & 0xFFFF;
+      const uint8_t b = uint8_t(d[j][i] ^ uint8_t((s * (s ^ 1)) >> 8));
+      d[j][i] = b;
+      k0[j] = t[(k0[j] ^ b) & 0xFF] ^ (k0[j] >> 8);
+      k1[j] = (k1[j] + (k0[j] & 0xFF)) * 134775813u + 1;
+      k2[j] = t[(k2[j] ^ (k1[j] >> 24)) & 0xFF] ^ (k2[j] >> 8);
+    }
+  }
+  for (size_t j = 0; j < N; ++j) {
+    p[j].keys->k0 = k0[j], p[j].keys->k1 = k1[j], p[j].keys->k2 = k2[j];
+    p[j].data += n;
+    p[j].n -= n;
+  }
+}
+
+// Deciphers up to kZipSideBySide pieces: side by side as far as the shortest goes, then the rest.
+void DecipherPieces(CipherPiece* p, size_t m) {
+  while (m > 1) {
+    size_t common = p[0].n;
+    for (size_t j = 1; j < m; ++j) common = std::min(common, p[j].n);
+    if (m == 2) DecipherSideBySide<2>(p, common);
+    if (m == 3) DecipherSideBySide<3>(p, common);
+    if (m >= 4) DecipherSideBySide<4>(p, common);
+    size_t kept = 0;
+    for (size_t j = 0; j < m; ++j)
+      if (p[j].n > 0) p[kept++] = p[j];
+    m = kept;
+  }
+  if (m == 1) Decipher(p[0].keys, p[0].data, p[0].n);
+}
+
+// One entry of ZipCheckSideBySide: what ZipExtract keeps in its locals.
+struct SideEntry {
+  platform::FileStream* in = nullptr;
+  ZipEntryInfo* info = nullptr;
+  ZipCipherKeys keys;
+  uint64_t left = 0;
+  std::unique_ptr<Output> out;
+  InflateGuard inf;
+  std::unique_ptr<uint8_t[]> inBuf, outBuf;
+  size_t got = 0;  // bytes of the piece in inBuf
+  bool ended = false;
+  bool live = false;
+  ReadStatus status = ReadStatus::Sound;
+
+  void Stop(ReadStatus s) {
+    status = s;
+    live = false;
+  }
+  // The directory, the password and the set-up; live afterwards unless the entry failed.
+  void Begin(const char* password) {
+    static const ZipSink kNoSink;
+    if (!in) return Stop(ReadStatus::OpenFailed);
+    *info = ZipEntryInfo();
+    Layout layout;
+    ReadStatus r = Locate(*in, info, &layout);
+    if (r != ReadStatus::Sound) return Stop(r);
+    // AES runs in blocks of its own, nothing to interleave: such an entry is read alone.
+    if (info->aes) return Stop(ZipExtract(*in, password, kNoSink, info));
+    uint64_t at = layout.dataStart;
+    left = info->compressedSize;
+    if (info->encrypted) {
+      r = CheckPassword(*in, *info, layout, password, &keys);
+      if (r != ReadStatus::Sound) return Stop(r);
+      at += 12;
+      left -= 12;
+    }
+    out = std::make_unique<Output>(kNoSink, info->size, true);
+    inBuf.reset(new uint8_t[kChunk]);
+    if (info->method == 8) {
+      outBuf.reset(new uint8_t[kChunk]);
+      if (inflateInit2(&inf.z, -MAX_WBITS) != Z_OK) return Stop(ReadStatus::BadData);
+      inf.live = true;
+    }
+    if (!in->SeekSet(at)) return Stop(ReadStatus::OpenFailed);
+    live = true;
+  }
+  // Reads the next piece; false when there is none (the entry is then finished) or it failed.
+  bool Read() {
+    got = 0;
+    if (left == 0 || ended) {
+      Stop(info->method == 8 && !ended ? ReadStatus::BadData : out->Finish(info->crc));
+      return false;
+    }
+    const size_t want = size_t(std::min<uint64_t>(left, kChunk));
+    while (got < want) {
+      int64_t k = in->Read(inBuf.get() + got, want - got);
+      if (k <= 0) {
+        got = 0;
+        Stop(k < 0 ? ReadStatus::OpenFailed : ReadStatus::Damaged);
+        return false;
+      }
+      got += size_t(k);
+    }
+    left -= got;
+    return true;
+  }
+  // Takes the deciphered piece, as ZipExtract's loop does.
+  void Consume() {
+    if (info->method == 0) {
+      if (!out->Put(inBuf.get(), got)) Stop(out->Finish(info->crc));
+      return;
+    }
+    inf.z.next_in = inBuf.get();
+    inf.z.avail_in = uInt(got);
+    do {
+      inf.z.next_out = outBuf.get();
+      inf.z.avail_out = uInt(kChunk);
+      const int zr = inflate(&inf.z, Z_NO_FLUSH);
+      if (zr != Z_OK && zr != Z_STREAM_END && zr != Z_BUF_ERROR) {
+        out->Put(outBuf.get(), kChunk - inf.z.avail_out);
+        return Stop(out->sinkFailed() ? ReadStatus::OutputFailed : ReadStatus::BadData);
+      }
+      if (!out->Put(outBuf.get(), kChunk - inf.z.avail_out)) return Stop(out->Finish(info->crc));
+      if (zr == Z_STREAM_END) {
+        ended = true;
+        break;
+      }
+      if (zr == Z_BUF_ERROR) break;
+    } while (inf.z.avail_in > 0 || inf.z.avail_out == 0);
+  }
+};
+
+}  // namespace
+
+void ZipCheckSideBySide(platform::FileStream* const* in, size_t n, const char* password, ReadStatus* status,
+                        ZipEntryInfo* info) {
+  n = std::min(n, kZipSideBySide);
+  SideEntry e[kZipSideBySide];
+  for (size_t i = 0; i < n; ++i) {
+    e[i].in = in[i];
+    e[i].info = &info[i];
+    e[i].Begin(password);
+  }
+  for (;;) {
+    CipherPiece pieces[kZipSideBySide];
+    size_t m = 0;
+    bool any = false;
+    for (size_t i = 0; i < n; ++i) {
+      if (!e[i].live || !e[i].Read()) continue;
+      any = true;
+      if (e[i].info->encrypted) pieces[m++] = {&e[i].keys, e[i].inBuf.get(), e[i].got};
+    }
+    if (!any) break;
+    DecipherPieces(pieces, m);
+    for (size_t i = 0; i < n; ++i)
+      if (e[i].live && e[i].got > 0) e[i].Consume();
+  }
+  for (size_t i = 0; i < n; ++i) status[i] = e[i].status;
+}
+
 ReadStatus ZipExtractFile(platform::FileSystem& fs, const std::wstring& archive, const char* password,
                           const ZipSink& sink, ZipEntryInfo* info) {
   if (info) *info = ZipEntryInfo();

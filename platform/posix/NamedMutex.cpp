@@ -10,6 +10,8 @@
 #include <mutex>
 
 #include "common/Text.h"
+#include "platform/File.h"
+#include "platform/Paths.h"
 
 namespace vq::platform {
 
@@ -23,12 +25,17 @@ std::mutex& ProcessMutexFor(const std::wstring& name) {
   return (*table)[name];
 }
 
+// Only a directory of this user that nobody else can write to: anybody may make the name in
+// /tmp first, and a stranger's folder would let them hold our locks for ever or put links where
+// our lock files go.
+bool IsPrivateDirectory(const std::string& dir) {
+  struct stat st;
+  return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() && (st.st_mode & 022) == 0;
+}
+
 std::string LockDir() {
   const char* r = getenv("XDG_RUNTIME_DIR");
-  std::string base = (r && *r == '/') ? r : "/tmp";
-  std::string dir = base + "/vq.lumen-" + std::to_string(getuid());
-  mkdir(dir.c_str(), 0700);
-  return dir;
+  return ChooseLockDir((r && *r == '/') ? r : "/tmp", WideToUtf8(ConfigDir()) + "locks");
 }
 
 std::string SafeName(const std::wstring& name) {
@@ -39,6 +46,18 @@ std::string SafeName(const std::wstring& name) {
 }
 }  // namespace
 
+std::string ChooseLockDir(const std::string& base, const std::string& fallback) {
+  const std::string dir = base + "/vq.lumen-" + std::to_string(getuid());
+  mkdir(dir.c_str(), 0700);
+  if (IsPrivateDirectory(dir)) return dir;
+  if (fallback.size() > 5) {  // more than "locks": a configuration directory is known
+    CreateDirectoryTree(Utf8ToWide(fallback));
+    chmod(fallback.c_str(), 0700);
+    if (IsPrivateDirectory(fallback)) return fallback;
+  }
+  return "";
+}
+
 struct NamedMutex::Impl {
   std::mutex* local = nullptr;
   std::string path;
@@ -47,7 +66,9 @@ struct NamedMutex::Impl {
 
 NamedMutex::NamedMutex(const std::wstring& name) : impl_(new Impl) {
   impl_->local = &ProcessMutexFor(name);
-  impl_->path = LockDir() + "/" + SafeName(name) + ".lock";
+  // Without a private folder the threads of this process are still serialised.
+  const std::string dir = LockDir();
+  if (!dir.empty()) impl_->path = dir + "/" + SafeName(name) + ".lock";
 }
 
 NamedMutex::~NamedMutex() {
@@ -56,7 +77,8 @@ NamedMutex::~NamedMutex() {
 
 bool NamedMutex::Lock() {
   impl_->local->lock();
-  if (impl_->fd < 0) impl_->fd = open(impl_->path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (impl_->fd < 0 && !impl_->path.empty())
+    impl_->fd = open(impl_->path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (impl_->fd >= 0) {
     while (flock(impl_->fd, LOCK_EX) != 0) {
     }

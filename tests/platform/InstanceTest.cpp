@@ -6,6 +6,7 @@
 
 #include "common/Text.h"
 #include "platform/Instance.h"
+#include "platform/NamedMutex.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "tests/support/TestSupport.h"
@@ -16,6 +17,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -139,5 +141,37 @@ TEST(InstanceMark, AFileSystemWithoutLocksIsNoRunningInstance) {
   g_flockFailure = 0;
   EXPECT_FALSE(handedOver) << "every start would leave silently";
   EXPECT_EQ(mark, InstanceMark::Failed) << "the program runs on and says so";
+}
+#endif
+
+#ifndef _WIN32
+// The lock folder in a place anybody can write to (/tmp without a runtime directory): a name
+// made first by someone else, a folder others may write to, or a link is never used; the
+// configuration directory's own folder is, made private.
+TEST(LockFolder, OnlyAPrivateFolderOfThisUserHoldsTheLocks) {
+  std::string base = vq::WideToUtf8(vqtest::MakeScratchDir(L"lockdir"));
+  if (base.back() == '/') base.pop_back();
+  const std::string fallback = base + "/config/vq.lumen/locks";
+  const std::string mine = base + "/vq.lumen-" + std::to_string(getuid());
+  EXPECT_EQ(vq::platform::ChooseLockDir(base, fallback), mine) << "made here, private";
+
+  ASSERT_EQ(chmod(mine.c_str(), 0777), 0);
+  EXPECT_EQ(vq::platform::ChooseLockDir(base, fallback), fallback) << "others may write to it";
+  struct stat st;
+  ASSERT_EQ(stat(fallback.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 077, 0u) << "the fallback is private";
+
+  ASSERT_EQ(rmdir(mine.c_str()), 0);
+  ASSERT_EQ(symlink(fallback.c_str(), mine.c_str()), 0);
+  EXPECT_EQ(vq::platform::ChooseLockDir(base, fallback), fallback) << "a link in its place";
+  ASSERT_EQ(unlink(mine.c_str()), 0);
+
+  if (getuid() == 0) {  // only root can give a folder to somebody else
+    ASSERT_EQ(mkdir(mine.c_str(), 0700), 0);
+    ASSERT_EQ(chown(mine.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(vq::platform::ChooseLockDir(base, fallback), fallback) << "somebody else's folder";
+    ASSERT_EQ(rmdir(mine.c_str()), 0);
+  }
+  EXPECT_EQ(vq::platform::ChooseLockDir(base + "/missing/deeper", ""), "") << "neither will do";
 }
 #endif
