@@ -258,8 +258,10 @@ void RemoveTempCopy(platform::FileSystem& fs, const std::wstring& path) {
 // and the close both succeeded, so a failure never costs the archive of an earlier backup.
 // With flushFolder false the move is left for the caller to flush with its folder.
 uint32_t WriteArchive(platform::FileSystem& fs, const std::wstring& archive, const std::wstring& partial,
-                      const zip::ZipPrepared* entry, const std::string& password, bool flushFolder) {
+                      const zip::ZipPrepared* entry, const std::string& password, zip::ZipEncryption encryption,
+                      bool flushFolder) {
   zip::ZipHandle h = zip::ZipCreate(partial, password, fs);
+  if (h) zip::ZipSetEncryption(h, encryption);
   uint32_t r = zip::ZipAddPrepared(h, entry);
   uint32_t closed = zip::ZipClose(h);
   if (!h) return r;  // nothing was created
@@ -598,6 +600,8 @@ class FileJob : public OrderedWork::Job {
                      AppSettings.S_DIR_ST_DIR.Get()};
     a_ = ArchivePathsFor(dirs_, path_, name_, local, platform::RootLength());
     password_ = platform::WideToAnsi(AppSettings.S_ZIP_PSW.Get());
+    encryption_ = AppSettings.zipEncryption.load() == kZipEncryptionAes256 ? zip::ZipEncryption::Aes256
+                                                                           : zip::ZipEncryption::Traditional;
     // A temporary copy and a spill file of this job's own: two files whose names the file system
     // takes for one (every letter folded on Windows, not only A-Z) can never share them. The name
     // is kept after the number where it fits, for whoever looks into the folder.
@@ -661,10 +665,12 @@ class FileJob : public OrderedWork::Job {
       code_ = zip::kZipCouldNotOpen;
       return;
     }
-    // The three archives hold the same deflated data: compress once, write three times. The
-    // data is in memory or in the spill file now, so the copy can go at once.
+    // The three archives hold the same deflated data: compress once, write three times. With
+    // AES it is encrypted once too, under one salt: the three archives are then copies of one
+    // another, which tells nobody more than one of them. The data is in memory or in the spill
+    // file now, so the copy can go at once.
     zip::ZipPrepared* raw = nullptr;
-    code_ = zip::ZipPrepare(name_, a_.tempCopy, a_.tempCopy + L".z", &raw, fs_);
+    code_ = zip::ZipPrepareEncrypted(name_, a_.tempCopy, a_.tempCopy + L".z", encryption_, password_, &raw, fs_);
     prepared_.reset(raw);
     RemoveTempCopy(fs_, a_.tempCopy);
   }
@@ -688,7 +694,7 @@ class FileJob : public OrderedWork::Job {
       // Noted before the move: should anything throw after it, the folder is flushed all the same.
       if (writing_.flushes) movedInto_.push_back(folders[view - 1]);
       const uint32_t r = WriteArchive(fs_, *archives[view - 1], PartialArchivePath(*views[view - 1], NextWriter()),
-                                      prepared_.get(), password_, !writing_.flushes);
+                                      prepared_.get(), password_, encryption_, !writing_.flushes);
       if (r != zip::kZipSuccess && writing_.flushes) movedInto_.pop_back();
       written_[view - 1] = r;
     }
@@ -702,6 +708,7 @@ class FileJob : public OrderedWork::Job {
   WorkDirs dirs_;
   ArchivePaths a_;
   std::string password_;
+  zip::ZipEncryption encryption_ = zip::ZipEncryption::Traditional;
   uint32_t code_ = zip::kZipSuccess;
   uint32_t written_[3] = {zip::kZipSuccess, zip::kZipSuccess, zip::kZipSuccess};
   std::vector<std::wstring> folded_;     // the three archives, as the file system compares names
