@@ -1,5 +1,8 @@
 #include "app/RestoreCommands.h"
 
+#include <map>
+#include <mutex>
+
 #include "app/CommandIds.h"
 #include "app/Commands.h"
 #include "platform/Clock.h"
@@ -17,19 +20,45 @@ class NoHost : public CommandHost {
  public:
   void QuitMessageLoop() override {}
 };
+
+// The last listing shown of each path: the numbers a user reads there are the numbers a restore
+// takes, whatever backups came since.
+std::mutex g_shownLock;
+std::map<std::wstring, std::vector<FileVersion>>& Shown() {
+  static auto* shown = new std::map<std::wstring, std::vector<FileVersion>>();
+  return *shown;
+}
 }  // namespace
 
 std::vector<FileVersion> FindVersions(const std::wstring& sourcePath, VersionCheck check, bool log) {
   std::vector<FileVersion> v =
       ListVersions(platform::RealFileSystem(), CurrentWorkDirs(), sourcePath, Password(), check);
-  if (log) LogVersions(sourcePath, v);
+  if (log) {
+    LogVersions(sourcePath, v);
+    std::lock_guard<std::mutex> g(g_shownLock);
+    Shown()[sourcePath] = v;
+  }
   return v;
 }
 
+void ForgetShownVersions() {
+  std::lock_guard<std::mutex> g(g_shownLock);
+  Shown().clear();
+}
+
 RestoreResult RestoreNumbered(const std::wstring& sourcePath, int n, const std::wstring& folder) {
-  // Headers only: the restore itself reads the chosen one through.
-  std::vector<FileVersion> v =
-      ListVersions(platform::RealFileSystem(), CurrentWorkDirs(), sourcePath, Password(), VersionCheck::Headers);
+  std::vector<FileVersion> v;
+  {
+    std::lock_guard<std::mutex> g(g_shownLock);
+    auto it = Shown().find(sourcePath);
+    if (it == Shown().end()) {
+      RestoreResult r;
+      r.reason = L"请先用 versions 列出版本";
+      WriteLog(L"恢复失败:%s [请先用 versions 列出版本]\r\n", sourcePath);
+      return r;
+    }
+    v = it->second;
+  }
   if (n < 1 || size_t(n) > v.size()) {
     RestoreResult r;
     r.reason = L"没有这个版本";
@@ -63,7 +92,11 @@ bool ParseRestoreTime(const std::wstring& text, CalendarTime* local) {
   }
   if (at != text.size() || (fields != 3 && fields != 5 && fields != 6)) return false;
   if (fields == 5) v[5] = 0;
-  if (v[1] < 1 || v[1] > 12 || v[2] < 1 || v[2] > 31 || v[3] > 23 || v[4] > 59 || v[5] > 59) return false;
+  if (v[1] < 1 || v[1] > 12 || v[3] > 23 || v[4] > 59 || v[5] > 59) return false;
+  // 2021-02-30 is no day at all, not March 2.
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (v[0] % 4 == 0 && v[0] % 100 != 0) || v[0] % 400 == 0;
+  if (v[2] < 1 || v[2] > kDays[v[1] - 1] + (v[1] == 2 && leap ? 1 : 0)) return false;
   *local = CalendarTime();
   local->year = v[0];
   local->month = v[1];
@@ -72,6 +105,14 @@ bool ParseRestoreTime(const std::wstring& text, CalendarTime* local) {
   local->minute = v[4];
   local->second = v[5];
   return true;
+}
+
+std::wstring CleanTypedPath(const std::wstring& text) {
+  size_t b = 0, e = text.size();
+  while (b < e && (text[b] == L' ' || text[b] == L'\t')) ++b;
+  while (e > b && (text[e - 1] == L' ' || text[e - 1] == L'\t' || text[e - 1] == L'\r' || text[e - 1] == L'\n')) --e;
+  if (e - b >= 2 && text[b] == L'"' && text[e - 1] == L'"') ++b, --e;
+  return text.substr(b, e - b);
 }
 
 std::vector<std::wstring> SplitCommandLine(const std::wstring& line) {
@@ -106,7 +147,7 @@ bool RunRestoreCommand(const std::wstring& line) {
     if (w.size() != 2)
       WriteLog(L"用法: versions PATH\r\n");
     else
-      FindVersions(w[1], VersionCheck::Full, true);
+      FindVersions(CleanTypedPath(w[1]), VersionCheck::Full, true);
     return true;
   }
   if (w[0] == L"restore-folder") {
@@ -115,7 +156,8 @@ bool RunRestoreCommand(const std::wstring& line) {
     if (w.size() != 4 || !ParseRestoreTime(w[2], &local) || !platform::FromLocalCalendar(local, &at))
       WriteLog(L"用法: restore-folder FOLDER \"YYYY-MM-DD[ HH:MM[:SS]]\" TARGET\r\n");
     else
-      RestoreFolderAt(platform::RealFileSystem(), CurrentWorkDirs(), w[1], at, w[3], Password());
+      RestoreFolderAt(platform::RealFileSystem(), CurrentWorkDirs(), CleanTypedPath(w[1]), at, CleanTypedPath(w[3]),
+                      Password());
     return true;
   }
   if (w[0] == L"restore") {
@@ -132,7 +174,7 @@ bool RunRestoreCommand(const std::wstring& line) {
     if (!number || w.size() > 4)
       WriteLog(L"用法: restore PATH N [FOLDER]\r\n");
     else
-      RestoreNumbered(w[1], n, w.size() == 4 ? w[3] : std::wstring());
+      RestoreNumbered(CleanTypedPath(w[1]), n, w.size() == 4 ? CleanTypedPath(w[3]) : std::wstring());
     return true;
   }
   return false;

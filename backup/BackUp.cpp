@@ -8,6 +8,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "backup/EngineState.h"
@@ -225,7 +226,7 @@ bool DestinationReachable(platform::FileSystem& fs, const std::wstring& destDir)
   return fs.CreateDirectoryTree(destDir) && fs.IsDirectory(destDir);
 }
 
-void RemoveStrayWorkFiles(platform::FileSystem& fs, UnixTime now) {
+void RemoveStrayWorkFiles(platform::FileSystem& fs, UnixTime now, std::vector<platform::DirEntry>* listView) {
   const std::wstring host = platform::HostName();
   const uint32_t pid = platform::ProcessId();
   auto running = [](uint32_t p) { return platform::ProcessRunning(p); };
@@ -243,6 +244,7 @@ void RemoveStrayWorkFiles(platform::FileSystem& fs, UnixTime now) {
     if (!fs.List(dir, &entries)) continue;
     for (const platform::DirEntry& e : entries)
       if (!(e.attributes & platform::kAttrDirectory) && stray(dir, e, kPartialSuffix)) fs.RemoveFile(dir + e.name);
+    if (listView && view == &AppSettings.S_DIR_ST_LIST) listView->swap(entries);
   }
   std::wstring temp = AppSettings.S_DIR_TEMP.Get();
   if (temp.empty() || !fs.List(temp, &entries)) return;
@@ -253,6 +255,14 @@ void RemoveStrayWorkFiles(platform::FileSystem& fs, UnixTime now) {
 }
 
 namespace {
+
+// The names of a view's listing, in the form the file system compares them in. A view that could
+// not be listed leaves the set empty: every file then lacks its archive, as it does.
+void ArchivedNames(const std::vector<platform::DirEntry>& entries, std::unordered_set<std::wstring>* out) {
+  out->reserve(entries.size());
+  for (const platform::DirEntry& e : entries)
+    if (!(e.attributes & platform::kAttrDirectory)) out->insert(platform::FoldNameCase(e.name));
+}
 
 // The settings the selection reads, taken once per folder: each is a whole value, old or new,
 // and a pass may use old values for some files and new ones for others. timeLastBk is not among
@@ -271,9 +281,25 @@ struct SelectionSettings {
   }
 };
 
-// Files whose archives failed in the last pass (taken whatever their time) and in this one.
+// Files whose archives failed in the last pass (taken whatever their time) and in this one, and
+// what else selects a file whatever its time in this pass.
 struct PassRetries {
   std::set<std::wstring> earlier, failed;
+  ReportedPaths::Taken reported;  // what the monitor saw made, written or moved in
+  bool lookForMissing = false;
+  std::unordered_set<std::wstring> listed;  // with lookForMissing: the list view's names, folded
+
+  bool Reported(const std::wstring& path) const {
+    return !reported.files.empty() && reported.files.count(platform::FoldNameCase(path)) != 0;
+  }
+  bool ReportedDir(const std::wstring& dir) const {
+    return !reported.dirs.empty() && reported.dirs.count(platform::FoldNameCase(dir)) != 0;
+  }
+  // Whether the file has no list archive: one was never written for this path (a file renamed,
+  // moved or copied in with an older time), or the view lost it.
+  bool LacksArchive(const std::wstring& path) const {
+    return lookForMissing && listed.count(platform::FoldNameCase(FlattenedPath(path) + L".zip")) == 0;
+  }
 };
 
 // The failure line of view 1 (list), 2 (history) or 3 (folder); the third has two blanks.
@@ -494,16 +520,23 @@ class FileJob : public OrderedWork::Job {
 // file is newer, and a second look at every file would cost as much as the walk itself. A file
 // they select is looked at again, because it may have changed or gone since.
 void OfferFile(platform::FileSystem& fs, const std::wstring& path, const platform::DirEntry& entry,
-               SelectionSettings& settings, PassRetries* retries, bool listed, OrderedWork& work,
+               SelectionSettings& settings, PassRetries* retries, bool listed, bool belowReported, OrderedWork& work,
                ArchiveWriting writing) {
   const SelectionInput& in = settings.base;
   // timeLastBk is read now, per file: a reset during a pass applies to the files not yet visited.
-  // A file that failed last time is taken again without waiting for its next change.
+  // A file that failed last time is taken again without waiting for its next change, and so is
+  // one the monitor reported: renamed, moved or copied in, it may be older than the last backup.
   UnixTime since = AppSettings.timeLastBk.load();
-  if (retries && !retries->earlier.empty() && retries->earlier.count(path)) since = 0;
-  if (listed &&
-      Decide(in, path, entry.name, entry.size, entry.modified, since, settings.filterLower) != Selection::Selected)
-    return;
+  if (retries &&
+      (belowReported || (!retries->earlier.empty() && retries->earlier.count(path)) || retries->Reported(path)))
+    since = 0;
+  if (listed) {
+    const Selection s = Decide(in, path, entry.name, entry.size, entry.modified, since, settings.filterLower);
+    if (s == Selection::NotNewer && retries && retries->LacksArchive(path))
+      since = 0;
+    else if (s != Selection::Selected)
+      return;
+  }
   // One fresh look serves the existence test and the size and time tests.
   platform::DirEntry fresh;
   if (!fs.Stat(path, &fresh)) {
@@ -537,8 +570,8 @@ unsigned Writers(unsigned compressors) { return compressors ? compressors + kExt
 using ListingPool = std::deque<std::vector<platform::DirEntry>>;
 
 // The walk of one directory within a pass.
-void WalkDir(platform::FileSystem& fs, const std::wstring& dir, int depth, PassRetries* retries, ListingPool& pool,
-             OrderedWork& work, ArchiveWriting writing) {
+void WalkDir(platform::FileSystem& fs, const std::wstring& dir, int depth, PassRetries* retries, bool belowReported,
+             ListingPool& pool, OrderedWork& work, ArchiveWriting writing) {
   std::wstring root = dir;
   if (root.empty() || !platform::IsSeparator(root.back())) root += platform::PathSeparator();
   if (IsRecycleBinPattern(root + L"*.*")) return;
@@ -551,11 +584,12 @@ void WalkDir(platform::FileSystem& fs, const std::wstring& dir, int depth, PassR
     if (WalkSkips(e)) continue;
     full.replace(root.size(), std::wstring::npos, e.name);
     if (e.attributes & platform::kAttrDirectory) {
-      WalkDir(fs, full, depth + 1, retries, pool, work, writing);
+      const bool reported = belowReported || (retries && retries->ReportedDir(full + platform::PathSeparator()));
+      WalkDir(fs, full, depth + 1, retries, reported, pool, work, writing);
       continue;
     }
     try {
-      OfferFile(fs, full, e, settings, retries, true, work, writing);
+      OfferFile(fs, full, e, settings, retries, true, belowReported, work, writing);
     } catch (...) {
       work.FinishAll();
       WriteLog(L"catch DoBackUp:...\r\n");
@@ -571,7 +605,7 @@ void WalkTree(platform::FileSystem& fs, const std::wstring& dir, int depth, Pass
   std::unique_ptr<FolderFlushes> flushes;
   if (retries) flushes = std::make_unique<FolderFlushes>(fs, *retries);
   OrderedWork work(Writers(compressors), InFlight(compressors));
-  WalkDir(fs, dir, depth, retries, pool, work, ArchiveWriting{&compressing, flushes.get()});
+  WalkDir(fs, dir, depth, retries, false, pool, work, ArchiveWriting{&compressing, flushes.get()});
   work.FinishAll();
   if (flushes) flushes->Flush();
 }
@@ -581,7 +615,7 @@ void WalkTree(platform::FileSystem& fs, const std::wstring& dir, int depth, Pass
 void DoBackUp(platform::FileSystem& fs, const std::wstring& path, const platform::DirEntry& entry) {
   SelectionSettings settings = SelectionSettings::Current();
   OrderedWork alone(0, 1);
-  OfferFile(fs, path, entry, settings, nullptr, false, alone, {});
+  OfferFile(fs, path, entry, settings, nullptr, false, false, alone, {});
 }
 
 void BackUpDir(platform::FileSystem& fs, const std::wstring& dir, int depth, unsigned compressors) {
@@ -615,7 +649,11 @@ PassOutcome RunBackUpPass(platform::FileSystem& fs, unsigned compressors) {
     ReportBackupHealth(BackupHealth::DestinationAway, 0);
     return PassOutcome::DestinationAway;
   }
-  if (memory.destinationAway) WriteLog(L"目标目录已恢复,继续备份 [%s]\r\n", dest);
+  if (memory.destinationAway) {
+    WriteLog(L"目标目录已恢复,继续备份 [%s]\r\n", dest);
+    // A disk that comes back may be another one, or one restored from an older copy.
+    memory.lookForMissing = true;
+  }
   memory.destinationAway = false;
   // The views are made at start-up; a disk that comes back empty (or a view the user deleted)
   // would otherwise fail every archive of that view until the next start.
@@ -624,14 +662,30 @@ PassOutcome RunBackUpPass(platform::FileSystem& fs, unsigned compressors) {
     if (!dir.empty() && !fs.IsDirectory(dir)) fs.CreateDirectoryTree(dir);
   }
   if (debug) WriteLog(L"DO S_DIR_SRCDATA back...\r\n");
-  RemoveStrayWorkFiles(fs, start);
   PassRetries retries;
-  retries.earlier.swap(memory.retry);
-  WalkTree(fs, AppSettings.S_DIR_SRCDATA.Get(), 0, &retries, compressors);
+  retries.reported = CurrentReports().Take();
+  retries.lookForMissing = memory.lookForMissing || retries.reported.lost;
+  {
+    // The list view is listed for stray work files anyway; the look for files without archives
+    // reads the same listing.
+    std::vector<platform::DirEntry> listView;
+    RemoveStrayWorkFiles(fs, start, retries.lookForMissing ? &listView : nullptr);
+    if (retries.lookForMissing) ArchivedNames(listView, &retries.listed);
+  }
+  retries.earlier = memory.retry;  // a copy: a pass left by an exception retries them again
+  try {
+    WalkTree(fs, AppSettings.S_DIR_SRCDATA.Get(), 0, &retries, compressors);
+  } catch (...) {
+    // The files this pass should have taken are taken by the next one.
+    CurrentReports().PutBack(std::move(retries.reported));
+    memory.lookForMissing = memory.lookForMissing || retries.lookForMissing;
+    throw;
+  }
   // This process's temporary folder goes when it is empty, so nothing is left between passes.
   std::wstring temp = AppSettings.S_DIR_TEMP.Get();
   if (!temp.empty()) fs.RemoveDir(OwnTempDir(temp));
   memory.retry.swap(retries.failed);
+  memory.lookForMissing = false;
   // Times have whole seconds: a file saved in the pass's first second, after the walk passed it,
   // has a last-write time equal to the start and would never count as later. Ending one second
   // before the start takes it in the next pass, at the price of backing up again a file that
@@ -689,6 +743,9 @@ void BackUpThreadStep(const EngineServices& services) {
   int counter = 0;
   while (!IdleStep(services.clock, &counter, limit)) {
   }
+  // The pass after the long idle looks for files without archives: what the monitor cannot see
+  // (a name it reported in a short form, a change it never delivered) is found within five hours.
+  if (counter > limit && limit == kIdleSeconds) CurrentPassMemory().lookForMissing = true;
   services.clock.SleepMs(1000);
 }
 

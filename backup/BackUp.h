@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <functional>
 #include <set>
@@ -70,10 +71,15 @@ bool IsStrayWorkFile(const std::wstring& name, const std::wstring& suffix, UnixT
                      const std::wstring& ownHost, uint32_t ownPid, const std::function<bool(uint32_t)>& running);
 
 // What a pass remembers for the next: the files whose archives failed (retried by the next pass
-// whatever their time) and whether the destination was away.
+// whatever their time), whether the destination was away, and whether the next pass looks for
+// files that have no archive of their own (a file renamed, moved or copied in keeps its old
+// last-write time). That look is one listing of the list view; it is made by the first pass of
+// the process, the pass after the long idle, after a destination outage and after the monitor
+// lost changes.
 struct PassMemory {
   std::set<std::wstring> retry;
   bool destinationAway = false;
+  bool lookForMissing = true;
 };
 PassMemory& CurrentPassMemory();
 
@@ -91,8 +97,8 @@ int IdleLimitAfter(PassOutcome outcome, bool filesFailed);
 // destination on a disk that is present). False for an unplugged disk or an offline share.
 bool DestinationReachable(platform::FileSystem& fs, const std::wstring& destDir);
 // Removes the stray partial archives of the three views and the stray temporary folders of
-// S_DIR_TEMP (see IsStrayWorkFile).
-void RemoveStrayWorkFiles(platform::FileSystem& fs, UnixTime now);
+// S_DIR_TEMP (see IsStrayWorkFile). With listView, the list view's listing is handed back.
+void RemoveStrayWorkFiles(platform::FileSystem& fs, UnixTime now, std::vector<platform::DirEntry>* listView = nullptr);
 
 // The walk of one directory (depth 0 for the top call), offering every file to DoBackUp.
 // compressors: files compressed at once, on helper threads (0: one at a time on the caller's).

@@ -4,6 +4,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <string>
+#include <unordered_set>
 
 namespace vq {
 
@@ -28,5 +31,37 @@ using BackupHealthListener = void (*)(BackupHealth health, int32_t failedFiles);
 void SetBackupHealthListener(BackupHealthListener listener);
 // Called by the worker; does nothing without a listener.
 void ReportBackupHealth(BackupHealth health, int32_t failedFiles);
+
+// What the change monitor saw made, written or moved in since the worker last took it: a file
+// renamed, moved or copied in keeps its old last-write time, and the last backup time alone
+// would never select it. The next pass takes these paths whatever their time. Paths are kept in
+// the form the file system compares them in (platform::FoldNameCase).
+class ReportedPaths {
+ public:
+  struct Taken {
+    std::unordered_set<std::wstring> files;  // a file at this path
+    std::unordered_set<std::wstring> dirs;   // everything below this folder (ending in a separator)
+    bool lost = false;                       // changes were lost: a pass must look for files without archives
+    bool empty() const { return files.empty() && dirs.empty(); }
+  };
+  // A path the monitor reported (full path; a folder's without its final separator).
+  void AddFile(const std::wstring& path);
+  void AddDir(const std::wstring& path);
+  // The watch lost changes (an overflow, a broken watch).
+  void MarkLost();
+  // Everything reported so far, leaving nothing behind.
+  Taken Take();
+  // A pass that did not get to the end gives back what it took.
+  void PutBack(Taken&& taken);
+
+  // More paths than this are not kept one by one: the pass then looks for files without archives.
+  static constexpr size_t kMostPaths = 100000;
+
+ private:
+  void Insert(std::unordered_set<std::wstring>& set, std::wstring key);
+  std::mutex lock_;
+  Taken now_;
+};
+ReportedPaths& CurrentReports();
 
 }  // namespace vq

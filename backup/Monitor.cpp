@@ -27,6 +27,11 @@ bool MonitExcludes(const std::wstring& relName, const std::wstring& changePath, 
 namespace {
 constexpr uint32_t kFirstBackoffMs = 2000;
 constexpr uint32_t kLastBackoffMs = 60000;
+// The action codes of a change record (the Windows numbers on both builds).
+constexpr uint32_t kActionAdded = 1;
+constexpr uint32_t kActionRemoved = 2;
+constexpr uint32_t kActionRenamedOld = 4;
+constexpr uint32_t kActionRenamedNew = 5;
 
 bool StartsWith(const std::wstring& s, const std::wstring& prefix) {
   return !prefix.empty() && s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
@@ -60,9 +65,20 @@ bool MonitNotification(platform::FileSystem& fs, const std::wstring& watchedDir,
   std::wstring path = watchedDir + change.name;
   if (AppSettings.vqDebug.load() != 0)
     WriteLog(L"ReadDirectoryChangesW:Action[%d] %s\r\n", static_cast<int>(change.action), path);
-  if (fs.IsDirectory(path)) return false;
+  const bool madeOrMovedIn = change.action == kActionAdded || change.action == kActionRenamedNew;
+  const bool directory = fs.IsDirectory(path);
+  if (directory && !madeOrMovedIn) return false;
   if (MonitExcludes(change.name, path, AppSettings.logFileName.Get())) return false;
   if (MonitIgnores(fs, watchedDir, change.name)) return false;
+  if (directory) {
+    // A folder renamed or moved in is one record on Windows, not one per file, and its files keep
+    // their times: the next pass takes everything below it. An empty new folder wants no pass.
+    CurrentReports().AddDir(path);
+    std::vector<platform::DirEntry> inside;
+    if (!fs.List(path, &inside) || inside.empty()) return false;
+  } else if (change.action != kActionRemoved && change.action != kActionRenamedOld) {
+    CurrentReports().AddFile(path);
+  }
   srcChanged.store(1);
   return true;
 }
@@ -88,6 +104,11 @@ void MonitorStep(const EngineServices& services, MonitorLoop* loop) {
   if (!loop->watcher) loop->watcher = OpenSourceWatcher(services, &loop->dir);
   switch (loop->watcher->Wait(&loop->changes)) {
     case platform::DirWatcher::Result::Changes:
+      if (loop->backoffMs != 0) {
+        // Back after an outage: what changed while nobody watched is lost.
+        CurrentReports().MarkLost();
+        srcChanged.store(1);
+      }
       loop->backoffMs = 0;
       // Every record counts: a file saved in the same burst as a new folder must not be lost
       // behind the folder's record.
@@ -95,7 +116,9 @@ void MonitorStep(const EngineServices& services, MonitorLoop* loop) {
       break;
     case platform::DirWatcher::Result::Overflow:
       loop->backoffMs = 0;
-      // Changes were lost; one extra pass finds them.
+      // Changes were lost; one extra pass finds them, and it looks for files without archives,
+      // since a file renamed or copied in among the lost ones has an old last-write time.
+      CurrentReports().MarkLost();
       srcChanged.store(1);
       break;
     case platform::DirWatcher::Result::Failed:
@@ -104,6 +127,7 @@ void MonitorStep(const EngineServices& services, MonitorLoop* loop) {
       if (loop->backoffMs == 0) {
         WriteLog(L"Monit 监控中断,稍后重新监控 %s\r\n", loop->dir);
         // One pass picks up whatever changed before the watch broke.
+        CurrentReports().MarkLost();
         srcChanged.store(1);
       }
       loop->backoffMs = WatchBackoffMs(loop->backoffMs);

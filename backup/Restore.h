@@ -41,20 +41,25 @@ std::wstring LocalTimeText(UnixTime t);
 
 struct VerifyReport {
   int checked = 0, sound = 0, wrongPassword = 0, broken = 0;
+  int vanished = 0;          // listed, then gone before they were read (replaced or deleted meanwhile)
+  bool unreachable = false;  // no view could be listed: nothing was checked
   std::vector<std::wstring> wrongPasswordArchives;
   std::vector<std::pair<std::wstring, zip::ReadStatus>> brokenArchives;
   uint64_t sourceBytes = 0;  // uncompressed bytes of the sound archives
   double seconds = 0;
 };
 // Every archive (".zip") of the three views: the list and history views flat, the folder view
-// with its subfolders. Partial archives of a running pass are not archives yet. sizes, if given,
-// receives each archive's size as listed.
+// with its subfolders. Partial archives of a running pass are not archives yet; links and
+// junctions are neither archives nor walked into. sizes, if given, receives each archive's size as
+// listed; the views that could not be listed at all go to unreachable.
 std::vector<std::wstring> ViewArchives(platform::FileSystem& fs, const WorkDirs& dirs,
-                                       std::vector<uint64_t>* sizes = nullptr);
+                                       std::vector<uint64_t>* sizes = nullptr,
+                                       std::vector<std::wstring>* unreachable = nullptr);
 // Opens, deciphers and inflates each archive and logs the result: a progress line whenever
 // progressMs went by since the last one, every broken archive by name with its reason, and the
-// counts with the time taken. The traditional cipher is serial within an archive, so archives are
-// read on several threads at once (threads 0: one per processor, at most 4).
+// counts with the time taken (archives gone before they were read counted apart). A view that
+// cannot be listed is named; when none can, the destination is unreachable and said to be so. The traditional cipher is
+// serial within an archive, so archives are read on several threads at once (threads 0: one per processor, at most 4).
 VerifyReport RunVerify(platform::FileSystem& fs, const WorkDirs& dirs, const std::string& password,
                        uint32_t progressMs = 5000, unsigned threads = 0);
 

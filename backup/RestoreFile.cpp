@@ -6,6 +6,7 @@
 #include "backup/RestoreInternal.h"
 #include "common/WFormat.h"
 #include "platform/Clock.h"
+#include "platform/Crypto.h"
 #include "platform/NewFile.h"
 #include "settings/Log.h"
 
@@ -13,6 +14,35 @@ namespace vq {
 
 using zip::ReadStatus;
 using namespace restore_detail;
+
+namespace {
+
+// "~NAME.<16 random hex digits>.vq.lumen.part", the name cut short so the whole fits in a file
+// name of 255 characters.
+std::wstring PartialName(const std::wstring& fileName) {
+  uint8_t bytes[8] = {};
+  if (!platform::RandomBytes(bytes, sizeof bytes)) {
+    // Not guessable is what matters, and the exclusive create guards the rest.
+    const uint64_t v = uint64_t(platform::TickCount()) * 0x9E3779B97F4A7C15ull ^ uint64_t(uintptr_t(&bytes));
+    for (int i = 0; i < 8; ++i) bytes[i] = uint8_t(v >> (8 * i));
+  }
+  std::wstring name = fileName.substr(0, 200);
+  // Never half of a UTF-16 pair.
+  if (!name.empty() && name.back() >= 0xD800 && name.back() <= 0xDBFF) name.pop_back();
+  name = L"~" + name + L".";
+  for (uint8_t b : bytes) name += WFormat(L"%02x", int(b));
+  return name + L".vq.lumen.part";
+}
+
+// The archive still holds the version that was listed.
+bool SameVersion(const FileVersion& v, const zip::ZipEntryInfo& now) {
+  if (v.evidence.entryKnown && (now.crc != v.evidence.crc || now.size != v.evidence.size)) return false;
+  if (v.view != FileVersion::View::History && v.timeKnown && now.hasModified && now.modified != v.modified)
+    return false;
+  return true;
+}
+
+}  // namespace
 
 RestoreResult RestoreVersion(platform::FileSystem& fs, const FileVersion& version, const std::wstring& sourcePath,
                              const std::wstring& folder, const std::string& password) {
@@ -39,31 +69,39 @@ RestoreResult RestoreVersion(platform::FileSystem& fs, const FileVersion& versio
     }
   }
 
-  // The bytes go to a partial file first, so no name a user sees ever holds half a file.
-  std::wstring partial = dir + L"~" + fileName + L".vq.lumen.part";
-  for (int n = 2; fs.Exists(partial) && n < 1000; ++n) partial = dir + WFormat(L"~%s.%d.vq.lumen.part", fileName, n);
-  std::unique_ptr<platform::FileStream> out = fs.CreateAlways(partial);
+  // The bytes go to a partial file first, so no name a user sees ever holds half a file. Its name
+  // cannot be guessed and it is made only where nothing is, so nothing planted in the folder
+  // beforehand (a link above all) can receive the bytes or be truncated.
+  std::wstring partial;
+  std::unique_ptr<platform::FileStream> out;
+  for (int attempt = 0; attempt < 4 && !out; ++attempt) {
+    partial = dir + PartialName(fileName);
+    out = fs.CreateNew(partial);
+  }
   if (!out) {
     r.reason = WFormat(L"目标文件夹不可写[%d]", fs.LastError());
     return r;
   }
   zip::ZipEntryInfo info;
-  ReadStatus s;
-  {
-    std::shared_lock<std::shared_mutex> g(ArchiveReplaceLock(version.archive));
-    s = zip::ZipExtractFile(
-        fs, version.archive, password.empty() ? nullptr : password.c_str(),
-        [&](const uint8_t* p, size_t n) { return out->Write(p, n) == n; }, &info);
-  }
+  ReadStatus s = ExtractArchive(
+      fs, version.archive, password, [&](const uint8_t* p, size_t n) { return out->Write(p, n) == n; }, &info);
+  // A restored file must be on the disk before it gets its name; a delayed write may fail only
+  // at the flush or the close.
+  const bool written = s == ReadStatus::Sound && out->Flush() && out->Close();
   out.reset();
-  if (s != ReadStatus::Sound) {
+  auto fail = [&](const std::wstring& reason) {
     fs.RemoveFile(partial);
-    r.reason = ReadStatusReason(s);
+    r.reason = reason;
     return r;
-  }
+  };
+  if (s != ReadStatus::Sound) return fail(ReadStatusReason(s));
+  if (!written) return fail(WFormat(L"写入失败[%d]", fs.LastError()));
+  // The version the user was shown, not whatever the archive holds now: the list and folder copies
+  // are replaced by every backup of the file.
+  if (!SameVersion(version, info)) return fail(L"该版本已被新的备份取代,请重新列出版本");
   // The entry's own time is exact; the history name only knows the local second.
   const UnixTime modified = info.hasModified ? info.modified : version.modified;
-  platform::SetLastWriteTime(partial, modified);
+  if (!fs.SetLastWriteTime(partial, modified)) return fail(WFormat(L"无法设置修改时间[%d]", fs.LastError()));
   CalendarTime local;
   if (!platform::ToLocalCalendar(modified, &local)) local = CalendarTime();
 
@@ -71,16 +109,19 @@ RestoreResult RestoreVersion(platform::FileSystem& fs, const FileVersion& versio
     const std::wstring target = dir + (attempt == 0 ? fileName : RestoredName(fileName, local, attempt));
     if (fs.Exists(target)) continue;
     bool exists = false;
-    if (platform::MoveNoReplace(partial, target, &exists)) {
-      r.ok = true;
+    if (fs.MoveNoReplace(partial, target, &exists)) {
       r.target = target;
+      // The new name is an entry of the folder: on the disk only once the folder is.
+      if (!fs.FlushFolder(dir)) {
+        r.reason = WFormat(L"文件夹无法写入磁盘[%d]", fs.LastError());
+        return r;
+      }
+      r.ok = true;
       return r;
     }
     if (!exists) break;  // taken meanwhile: try the next name; anything else ends the restore
   }
-  fs.RemoveFile(partial);
-  r.reason = L"无法以新名字保存";
-  return r;
+  return fail(L"无法以新名字保存");
 }
 
 RestoreResult RestoreAndLog(platform::FileSystem& fs, const FileVersion& version, const std::wstring& sourcePath,

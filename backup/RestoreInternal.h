@@ -2,9 +2,12 @@
 // not part of the engine's interface.
 #pragma once
 
+#include <memory>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 
+#include "backup/Restore.h"
 #include "common/Text.h"
 #include "platform/Paths.h"
 
@@ -38,6 +41,17 @@ inline void SplitPath(const std::wstring& path, std::wstring* folder, std::wstri
   while (at > 0 && !platform::IsSeparator(path[at - 1])) --at;
   *folder = path.substr(0, at);
   *name = path.substr(at);
+}
+
+// Reads an archive of the destination through, holding its replace lock: only a regular file,
+// never through a link (the destination's contents may be planted; a FIFO would block).
+inline zip::ReadStatus ExtractArchive(platform::FileSystem& fs, const std::wstring& archive,
+                                      const std::string& password, const zip::ZipSink& sink, zip::ZipEntryInfo* info) {
+  if (info) *info = zip::ZipEntryInfo();
+  std::shared_lock<std::shared_mutex> g(ArchiveReplaceLock(archive));
+  std::unique_ptr<platform::FileStream> in = fs.OpenReadRegular(archive);
+  if (!in) return zip::ReadStatus::OpenFailed;
+  return zip::ZipExtract(*in, password.empty() ? nullptr : password.c_str(), sink, info);
 }
 
 }  // namespace restore_detail

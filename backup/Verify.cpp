@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "backup/RestoreInternal.h"
+#include "common/WFormat.h"
 #include "platform/Clock.h"
 #include "settings/Log.h"
 
@@ -17,7 +18,8 @@ namespace vq {
 using zip::ReadStatus;
 using namespace restore_detail;
 
-std::vector<std::wstring> ViewArchives(platform::FileSystem& fs, const WorkDirs& dirs, std::vector<uint64_t>* sizes) {
+std::vector<std::wstring> ViewArchives(platform::FileSystem& fs, const WorkDirs& dirs, std::vector<uint64_t>* sizes,
+                                       std::vector<std::wstring>* unreachable) {
   std::vector<std::wstring> out;
   if (sizes) sizes->clear();
   // Plain listings give no sizes on POSIX; the ones with times do, for one look per file.
@@ -25,11 +27,18 @@ std::vector<std::wstring> ViewArchives(platform::FileSystem& fs, const WorkDirs&
     return sizes ? fs.ListWithTimes(dir, entries) : fs.List(dir, entries);
   };
   std::vector<platform::DirEntry> entries;
+  // A link or junction is never an archive and never walked into: two links to "." would make
+  // the walk endless.
+  const uint32_t skip = platform::kAttrDirectory | platform::kAttrReparsePoint;
   for (const std::wstring* flat : {&dirs.list, &dirs.history}) {
     entries.clear();
-    if (flat->empty() || !list(*flat, &entries)) continue;
+    if (flat->empty()) continue;
+    if (!list(*flat, &entries)) {
+      if (unreachable) unreachable->push_back(*flat);
+      continue;
+    }
     for (const platform::DirEntry& e : entries)
-      if (!(e.attributes & platform::kAttrDirectory) && EndsWithZip(e.name)) {
+      if (!(e.attributes & skip) && EndsWithZip(e.name)) {
         out.push_back(*flat + e.name);
         if (sizes) sizes->push_back(e.size);
       }
@@ -37,12 +46,19 @@ std::vector<std::wstring> ViewArchives(platform::FileSystem& fs, const WorkDirs&
   // The folder view mirrors the source tree; walked without recursion so depth costs no stack.
   std::vector<std::wstring> pending;
   if (!dirs.folder.empty()) pending.push_back(WithSeparator(dirs.folder));
+  bool top = true;
   while (!pending.empty()) {
     std::wstring dir = pending.back();
     pending.pop_back();
     entries.clear();
-    if (!list(dir, &entries)) continue;
+    if (!list(dir, &entries)) {
+      if (top && unreachable) unreachable->push_back(dir);
+      top = false;
+      continue;
+    }
+    top = false;
     for (const platform::DirEntry& e : entries) {
+      if (e.attributes & platform::kAttrReparsePoint) continue;
       if (e.attributes & platform::kAttrDirectory)
         pending.push_back(dir + e.name + platform::PathSeparator());
       else if (EndsWithZip(e.name)) {
@@ -59,7 +75,16 @@ VerifyReport RunVerify(platform::FileSystem& fs, const WorkDirs& dirs, const std
   VerifyReport rep;
   const uint32_t start = platform::TickCount();
   std::vector<uint64_t> sizes;
-  std::vector<std::wstring> archives = ViewArchives(fs, dirs, &sizes);
+  std::vector<std::wstring> unreachable;
+  std::vector<std::wstring> archives = ViewArchives(fs, dirs, &sizes, &unreachable);
+  // "Nothing there" and "cannot be reached" must not read alike.
+  for (const std::wstring& view : unreachable) WriteLog(L"校验备份:无法访问 %s\r\n", view);
+  const size_t views = size_t(!dirs.list.empty()) + size_t(!dirs.history.empty()) + size_t(!dirs.folder.empty());
+  if (unreachable.size() == views) {
+    rep.unreachable = true;
+    WriteLog(L"校验备份失败:备份目录无法访问\r\n");
+    return rep;
+  }
   {
     // Largest first, so archives of about one size are checked side by side (the pieces of a
     // batch are deciphered together only as far as the shortest reaches) and the longest jobs
@@ -101,7 +126,7 @@ VerifyReport RunVerify(platform::FileSystem& fs, const WorkDirs& dirs, const std
         for (std::shared_mutex* m : locks) held.emplace_back(*m);
         std::unique_ptr<platform::FileStream> files[zip::kZipSideBySide];
         platform::FileStream* in[zip::kZipSideBySide] = {};
-        for (size_t j = 0; j < n; ++j) in[j] = (files[j] = fs.OpenRead(archives[first + j])).get();
+        for (size_t j = 0; j < n; ++j) in[j] = (files[j] = fs.OpenReadRegular(archives[first + j])).get();
         zip::ZipCheckSideBySide(in, n, pw, status, info);
       }
       for (size_t j = 0; j < n; ++j) {
@@ -111,7 +136,9 @@ VerifyReport RunVerify(platform::FileSystem& fs, const WorkDirs& dirs, const std
         const bool gone = s == ReadStatus::OpenFailed && !fs.Exists(a);
         std::lock_guard<std::mutex> g(lock);
         ++done;
-        if (!gone) {
+        if (gone) {
+          ++rep.vanished;
+        } else {
           ++rep.checked;
           switch (HealthOf(s)) {
             case ArchiveHealth::Sound:
@@ -143,8 +170,9 @@ VerifyReport RunVerify(platform::FileSystem& fs, const WorkDirs& dirs, const std
   work();
   for (std::thread& t : helpers) t.join();
   rep.seconds = (platform::TickCount() - start) / 1000.0;
-  WriteLog(L"校验备份结束:检查 %d 个, 完好 %d 个, 密码不符 %d 个, 损坏 %d 个, 用时 %.1f 秒\r\n", rep.checked, rep.sound,
-           rep.wrongPassword, rep.broken, rep.seconds);
+  const std::wstring vanished = rep.vanished ? WFormat(L", 校验期间消失 %d 个", rep.vanished) : std::wstring();
+  WriteLog(L"校验备份结束:检查 %d 个, 完好 %d 个, 密码不符 %d 个, 损坏 %d 个%s, 用时 %.1f 秒\r\n", rep.checked,
+           rep.sound, rep.wrongPassword, rep.broken, vanished, rep.seconds);
   return rep;
 }
 

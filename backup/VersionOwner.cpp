@@ -45,9 +45,11 @@ VersionOwner OwnerOfVersion(const std::wstring& sourcePath, const VersionEvidenc
   for (const std::wstring& other : sharers)
     if (!version.entryKnown || SameName(FileNameOf(other), name, ignoreCase)) confusable = true;
   if (!confusable) return VersionOwner::Own;
-  // The same bytes as this path's own copy: whoever wrote it, it is this file's content.
+  // The same bytes at the same time as this path's own copy: whoever wrote it, it is this file as
+  // it was then. The same bytes alone prove nothing: the other file may have held them at another
+  // time (an empty file, a copy).
   if (version.entryKnown && ownCopy && ownCopy->entryKnown && ownCopy->crc == version.crc &&
-      ownCopy->size == version.size)
+      ownCopy->size == version.size && version.timeKnown && ownCopy->timeKnown && version.modified == ownCopy->modified)
     return VersionOwner::Own;
   return VersionOwner::Unsure;
 }

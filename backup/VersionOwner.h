@@ -11,7 +11,8 @@
 //  - it is the folder-view copy of this very path;
 //  - its entry name is this file's name and no other path the folder view knows shares its
 //    archive name with the same file name;
-//  - its content (CRC and size) is the content of this path's own folder-view copy.
+//  - its time, CRC and size are those of this path's own folder-view copy (the path had exactly
+//    this content at exactly this time, whoever wrote the archive).
 // Other: it provably belongs to another file (its entry name is another's). Unsure: neither can
 // be shown. Listings show Own and Unsure versions, Unsure ones marked so; nothing ever picks an
 // Unsure version without the user choosing it, and a folder restore never does.
@@ -38,6 +39,8 @@ struct VersionEvidence {
   bool utf8Name = false;    // stored as UTF-8 rather than in the OEM code page
   uint32_t crc = 0;
   uint64_t size = 0;
+  bool timeKnown = false;  // the version's last-write time (history: its name's; else the entry's)
+  UnixTime modified = 0;
 };
 
 // The rule above. sourcePath: the full path asked about. sharers: the other source paths that the

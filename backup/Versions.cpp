@@ -31,11 +31,11 @@ UnixTime DosStampToUnix(uint32_t stamp, bool* ok) {
 
 ReadStatus LookAt(platform::FileSystem& fs, const std::wstring& archive, const std::string& password,
                   VersionCheck check, zip::ZipEntryInfo* info) {
+  if (check == VersionCheck::Full) return ExtractArchive(fs, archive, password, {}, info);
   std::shared_lock<std::shared_mutex> g(ArchiveReplaceLock(archive));
-  const char* pw = password.empty() ? nullptr : password.c_str();
-  if (check == VersionCheck::Full) return zip::ZipExtractFile(fs, archive, pw, {}, info);
-  std::unique_ptr<platform::FileStream> in = fs.OpenRead(archive);
+  std::unique_ptr<platform::FileStream> in = fs.OpenReadRegular(archive);
   if (!in) return ReadStatus::OpenFailed;
+  const char* pw = password.empty() ? nullptr : password.c_str();
   return check == VersionCheck::Opens ? zip::ZipCheckOpens(*in, pw, info) : zip::ZipReadInfo(*in, info);
 }
 
@@ -72,6 +72,8 @@ FileVersion Look(platform::FileSystem& fs, FileVersion::View view, const std::ws
     } else if (info.dosStamp) {
       v.modified = DosStampToUnix(info.dosStamp, &v.timeKnown);
     }
+    v.evidence.timeKnown = v.timeKnown;
+    v.evidence.modified = v.modified;
   }
   return v;
 }
@@ -92,6 +94,8 @@ std::vector<FileVersion> ListVersions(platform::FileSystem& fs, const WorkDirs& 
         continue;
       FileVersion v = Look(fs, FileVersion::View::History, dirs.history + e.name, password, check);
       v.timeKnown = platform::FromLocalCalendar(local, &v.modified);
+      v.evidence.timeKnown = v.timeKnown;
+      v.evidence.modified = v.modified;
       out.push_back(v);
     }
   }

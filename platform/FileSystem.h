@@ -52,6 +52,13 @@ class FileSystem {
   virtual std::unique_ptr<FileStream> OpenRead(const std::wstring& path) = 0;
   // Write access, no sharing; an existing file is truncated and replaced.
   virtual std::unique_ptr<FileStream> CreateAlways(const std::wstring& path) = 0;
+  // A file that did not exist: fails when anything has the name already, a link (dangling or
+  // not) included, so a name planted before the call never receives the bytes. Null on failure.
+  virtual std::unique_ptr<FileStream> CreateNew(const std::wstring& path) = 0;
+  // Read access to a regular file only, and not through a link or junction at the last step of
+  // the path: what the destination holds may be planted, and a FIFO or a device there would
+  // block the reader or never end. Null on failure.
+  virtual std::unique_ptr<FileStream> OpenReadRegular(const std::wstring& path) = 0;
 
   // The entries of a directory in the order the platform lists them. False when the directory
   // cannot be listed (missing, not a directory, path too long).
@@ -82,6 +89,12 @@ class FileSystem {
     (void)dir;
     return true;
   }
+  // Moves a file under a name nothing holds, failing (exists = true) when the name is taken
+  // meanwhile: never replaces a file. As with RenameUnflushed, the move is sure to be on the disk
+  // only once FlushFolder of the target's folder has returned true (Windows writes it through).
+  virtual bool MoveNoReplace(const std::wstring& from, const std::wstring& to, bool* exists) = 0;
+  // Sets a file's last-write time; the other times stay as they are.
+  virtual bool SetLastWriteTime(const std::wstring& path, UnixTime t) = 0;
   // Removes a file, or a link to a file (never what it points to).
   virtual bool RemoveFile(const std::wstring& path) = 0;
   // Removes an empty directory, or a link to a directory (a junction or a symbolic link) without
@@ -108,6 +121,8 @@ class ForwardingFileSystem : public FileSystem {
   explicit ForwardingFileSystem(FileSystem& inner) : inner_(inner) {}
   std::unique_ptr<FileStream> OpenRead(const std::wstring& p) override { return inner_.OpenRead(p); }
   std::unique_ptr<FileStream> CreateAlways(const std::wstring& p) override { return inner_.CreateAlways(p); }
+  std::unique_ptr<FileStream> CreateNew(const std::wstring& p) override { return inner_.CreateNew(p); }
+  std::unique_ptr<FileStream> OpenReadRegular(const std::wstring& p) override { return inner_.OpenReadRegular(p); }
   bool List(const std::wstring& d, std::vector<DirEntry>* out) override { return inner_.List(d, out); }
   bool ListWithTimes(const std::wstring& d, std::vector<DirEntry>* out) override {
     return inner_.ListWithTimes(d, out);
@@ -120,6 +135,10 @@ class ForwardingFileSystem : public FileSystem {
   // RenameUnflushed is left to the base, which calls Rename: a decorator that breaks Rename
   // breaks both. The folder it does not flush is flushed by the inner file system.
   bool FlushFolder(const std::wstring& d) override { return inner_.FlushFolder(d); }
+  bool MoveNoReplace(const std::wstring& f, const std::wstring& t, bool* exists) override {
+    return inner_.MoveNoReplace(f, t, exists);
+  }
+  bool SetLastWriteTime(const std::wstring& p, UnixTime t) override { return inner_.SetLastWriteTime(p, t); }
   bool RemoveFile(const std::wstring& p) override { return inner_.RemoveFile(p); }
   bool RemoveDir(const std::wstring& p) override { return inner_.RemoveDir(p); }
   bool CreateDirectoryTree(const std::wstring& p) override { return inner_.CreateDirectoryTree(p); }

@@ -15,6 +15,12 @@ bool IsSeparator(wchar_t c);
 // an attribute).
 bool NameIsHidden(const std::wstring& name);
 
+// A name in the one form that every spelling the file system takes for the same file shares:
+// Windows compares names with every letter folded (É/é, Cyrillic, full-width, not only A-Z), so
+// they are put in upper case as its file systems do; POSIX file systems compare names as they
+// are, and the name is returned unchanged.
+std::wstring FoldNameCase(const std::wstring& name);
+
 // Full path of the running program file.
 std::wstring ProgramPath();
 // Directory of the program, ending in a separator.

@@ -159,6 +159,9 @@ ReadStatus Locate(platform::FileStream& in, ZipEntryInfo* info, Layout* out) {
   if (disk != 0 || cdDisk != 0 || onDisk != total) return ReadStatus::Unsupported;                        // spanned
   if (total != 1) return ReadStatus::EntryCount;
   if (uint64_t(cdOffset) + cdSize > endPos || cdSize < kCentralSize) return ReadStatus::Damaged;
+  // One header with its three variable fields of at most 64 KiB each: a directory stated larger
+  // (say 1 GiB in a sparse file of a few kilobytes) is refused before anything is allocated.
+  if (cdSize > kCentralSize + 3 * 0xFFFF) return ReadStatus::Damaged;
 
   std::vector<uint8_t> cd(cdSize);
   r = ReadAt(in, cdOffset, cd.data(), cdSize);

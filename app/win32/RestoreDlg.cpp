@@ -69,7 +69,7 @@ void CRestoreDlg::OnPickFile() {
 void CRestoreDlg::OnListVersions() {
   HWND list = Item(IDC_RESTORE_VERSIONS);
   SendMessageW(list, LB_RESETCONTENT, 0, 0);
-  listedPath_ = Text(IDC_RESTORE_PATH);
+  listedPath_ = CleanTypedPath(Text(IDC_RESTORE_PATH));
   versions_.clear();
   if (listedPath_.empty()) {
     Status(L"请输入或选择源文件");
@@ -82,7 +82,7 @@ void CRestoreDlg::OnListVersions() {
   SetCursor(old);
   for (size_t i = 0; i < versions_.size(); ++i)
     SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(VersionText(i + 1, versions_[i]).c_str()));
-  if (!versions_.empty()) SendMessageW(list, LB_SETCURSEL, 0, 0);
+  // Nothing is chosen for the user: Enter or the restore button needs a version picked.
   Status(versions_.empty() ? L"没有找到备份版本" : L"选择一个版本，然后恢复");
 }
 
@@ -101,10 +101,11 @@ void CRestoreDlg::OnBrowseFolder() {
 }
 
 void CRestoreDlg::OnRestore() {
-  // A path edited after the listing has versions of its own.
-  if (Text(IDC_RESTORE_PATH) != listedPath_ || versions_.empty()) {
+  // A path edited after the listing has versions of its own: Enter lists them, and a restore
+  // waits for the user to pick one of them.
+  if (CleanTypedPath(Text(IDC_RESTORE_PATH)) != listedPath_ || versions_.empty()) {
     OnListVersions();
-    if (versions_.empty()) return;
+    return;
   }
   const LRESULT sel = SendMessageW(Item(IDC_RESTORE_VERSIONS), LB_GETCURSEL, 0, 0);
   if (sel == LB_ERR || static_cast<size_t>(sel) >= versions_.size()) {

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "common/Text.h"
+#include "platform/NewFile.h"
 
 namespace vq::platform {
 
@@ -143,6 +144,35 @@ class PosixFileSystem : public FileSystem {
       g_error = EISDIR;
       return nullptr;
     }
+    return std::make_unique<PosixStream>(fd);
+  }
+
+  std::unique_ptr<FileStream> CreateNew(const std::wstring& path) override {
+    // O_EXCL refuses any existing name, a link included, and never follows one.
+    int fd = ::open(Native(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      Fail();
+      return nullptr;
+    }
+    return std::make_unique<PosixStream>(fd);
+  }
+
+  std::unique_ptr<FileStream> OpenReadRegular(const std::wstring& path) override {
+    // Non-blocking, so that opening a FIFO returns at once; the mode is then checked on the
+    // descriptor itself, and reads block again as usual.
+    int fd = ::open(Native(path).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      Fail();
+      return nullptr;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      g_error = errno && !S_ISREG(st.st_mode) ? EINVAL : errno;
+      ::close(fd);
+      return nullptr;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     return std::make_unique<PosixStream>(fd);
   }
 
@@ -311,6 +341,16 @@ class PosixFileSystem : public FileSystem {
     std::string p = Native(dir);
     while (p.size() > 1 && p.back() == '/') p.pop_back();
     return FlushNativeFolder(p.empty() ? "." : p);
+  }
+
+  bool MoveNoReplace(const std::wstring& from, const std::wstring& to, bool* exists) override {
+    // The folder is flushed by the caller (FlushFolder), which can then tell a move that did not
+    // happen from one that may not survive a power cut.
+    return platform::MoveNoReplace(from, to, exists) || Fail();
+  }
+
+  bool SetLastWriteTime(const std::wstring& path, UnixTime t) override {
+    return platform::SetLastWriteTime(path, t) || Fail();
   }
 
   bool RemoveFile(const std::wstring& path) override {

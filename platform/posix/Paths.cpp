@@ -124,4 +124,5 @@ std::wstring ConfigDir() {
 
 namespace vq::platform {
 bool NameIsHidden(const std::wstring& name) { return !name.empty() && name[0] == L'.'; }
+std::wstring FoldNameCase(const std::wstring& name) { return name; }
 }  // namespace vq::platform

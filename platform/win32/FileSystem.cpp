@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/LongPath.h"
+#include "platform/NewFile.h"
 
 namespace vq::platform {
 
@@ -118,6 +119,36 @@ class Win32FileSystem : public FileSystem {
     return std::make_unique<Win32Stream>(h);
   }
 
+  std::unique_ptr<FileStream> CreateNew(const std::wstring& path) override {
+    // CREATE_NEW fails on any existing name, a link or junction included.
+    HANDLE h = CreateFileW(LongPathForm(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      Fail();
+      return nullptr;
+    }
+    return std::make_unique<Win32Stream>(h);
+  }
+
+  std::unique_ptr<FileStream> OpenReadRegular(const std::wstring& path) override {
+    // The link itself is opened, never its target, and then refused along with anything that
+    // is not a plain disk file (a directory, a device, a pipe).
+    HANDLE h = CreateFileW(LongPathForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      Fail();
+      return nullptr;
+    }
+    BY_HANDLE_FILE_INFORMATION bi;
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &bi) ||
+        (bi.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+      CloseHandle(h);
+      g_error = ERROR_ACCESS_DENIED;
+      return nullptr;
+    }
+    return std::make_unique<Win32Stream>(h);
+  }
+
   std::unique_ptr<FileStream> CreateAlways(const std::wstring& path) override {
     HANDLE h = CreateFileW(LongPathForm(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
@@ -176,6 +207,14 @@ class Win32FileSystem : public FileSystem {
     return MoveFileExW(LongPathForm(from).c_str(), LongPathForm(to).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0 ||
            Fail();
+  }
+
+  bool MoveNoReplace(const std::wstring& from, const std::wstring& to, bool* exists) override {
+    return platform::MoveNoReplace(from, to, exists) || Fail();
+  }
+
+  bool SetLastWriteTime(const std::wstring& path, UnixTime t) override {
+    return platform::SetLastWriteTime(path, t) || Fail();
   }
 
   bool RemoveFile(const std::wstring& path) override { return DeleteFileW(LongPathForm(path).c_str()) != 0 || Fail(); }

@@ -58,4 +58,15 @@ std::wstring ConfigDir() { return L""; }
 
 namespace vq::platform {
 bool NameIsHidden(const std::wstring&) { return false; }
+
+std::wstring FoldNameCase(const std::wstring& name) {
+  if (name.empty()) return name;
+  // The invariant upper case maps one character to one, as the file system's own table does (it
+  // fails only on arguments it cannot take; the name then stays as it is).
+  std::wstring out(name.size(), L'\0');
+  const int n = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, name.data(), int(name.size()), &out[0],
+                              int(out.size()), nullptr, nullptr, 0);
+  if (n != int(name.size())) return name;
+  return out;
+}
 }  // namespace vq::platform

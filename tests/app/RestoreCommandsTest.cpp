@@ -5,10 +5,13 @@
 #include <tuple>
 
 #include "app/RestoreCommands.h"
+#include "backup/BackUp.h"
 #include "common/Text.h"
+#include "platform/NewFile.h"
 #include "platform/Paths.h"
 #include "settings/AppSettings.h"
 #include "settings/Log.h"
+#include "tests/backup/BackupWorld.h"
 #include "tests/support/SettingsGuard.h"
 #include "tests/support/TestSupport.h"
 
@@ -44,6 +47,19 @@ TEST(RestoreCommands, MomentsAreADayOrATimeOfDay) {
   for (const wchar_t* bad : {L"", L"2021", L"2021-01", L"2021-13-01", L"2021-01-07 24:00", L"2021-01-07 10",
                              L"2021-01-07 10:08:04:01", L"2021/01/07", L"2021-01-07 10:08:60", L"20210-01-07"})
     EXPECT_FALSE(ParseRestoreTime(bad, &c)) << WideToUtf8(bad);
+  // Days a month does not have are refused, not carried into the next month.
+  for (const wchar_t* bad : {L"2021-02-30", L"2021-02-29", L"1900-02-29", L"2021-04-31", L"2021-11-31 10:00"})
+    EXPECT_FALSE(ParseRestoreTime(bad, &c)) << WideToUtf8(bad);
+  for (const wchar_t* good : {L"2020-02-29", L"2000-02-29", L"2021-01-31", L"2021-12-31 23:59:59"})
+    EXPECT_TRUE(ParseRestoreTime(good, &c)) << WideToUtf8(good);
+}
+
+TEST(RestoreCommands, PastedPathsLoseTheirQuotesAndBlanks) {
+  EXPECT_EQ(CleanTypedPath(L"\"C:\\Users\\u\\My Docs\\a.txt\""), L"C:\\Users\\u\\My Docs\\a.txt");
+  EXPECT_EQ(CleanTypedPath(L"  \"/home/u/a b.txt\"  \r\n"), L"/home/u/a b.txt");
+  EXPECT_EQ(CleanTypedPath(L" /home/u/a.txt "), L"/home/u/a.txt");
+  EXPECT_EQ(CleanTypedPath(L"\""), L"\"");
+  EXPECT_EQ(CleanTypedPath(L"a\"b\""), L"a\"b\"");
 }
 
 class RestoreCommandLines : public ::testing::Test {
@@ -77,6 +93,38 @@ TEST_F(RestoreCommandLines, OnlyTheirOwnLinesAndUsageForMisfits) {
   EXPECT_NE(Log().find(L"没有找到备份版本:/no such/a.txt\r\n"), std::wstring::npos);
   EXPECT_TRUE(RunRestoreCommand(L"restore \"/no such/a.txt\" 1"));
   EXPECT_NE(Log().find(L"恢复失败:/no such/a.txt [没有第 1 个版本, 共 0 个]\r\n"), std::wstring::npos);
+  // A restore takes a number from a listing the user saw; without one there is nothing to take.
+  ForgetShownVersions();
+  EXPECT_TRUE(RunRestoreCommand(L"restore \"/no such/a.txt\" 1"));
+  EXPECT_NE(Log().find(L"恢复失败:/no such/a.txt [请先用 versions 列出版本]\r\n"), std::wstring::npos);
+}
+
+TEST(RestoreNumbers, ARestoreTakesTheNumberAsTheUserReadIt) {
+  vqtest::SettingsGuard guard;
+  vqtest::BackupWorld w = vqtest::MakeBackupWorld(L"numbers", L".txt.", 8);
+  const std::wstring f = w.src + L"a.txt";
+  auto save = [&](const char* data, UnixTime t) {
+    ASSERT_TRUE(platform::WriteFileAtomically(f, data));
+    ASSERT_TRUE(platform::SetLastWriteTime(f, t));
+    AppSettings.timeLastBk.store(0);
+    RunBackUpPass(platform::RealFileSystem());
+  };
+  save("first", 1600000000);
+  save("second", 1600100000);
+  ForgetShownVersions();
+  ASSERT_TRUE(RunRestoreCommand(L"versions \"" + f + L"\""));  // [1] list copy, [2] second, [3] first
+  save("third", 1600200000);                                   // a new listing would put "second" at 3
+  const std::wstring out = w.root + L"out" + w.sep;
+  ASSERT_TRUE(platform::RealFileSystem().CreateDirectoryTree(out));
+  ASSERT_TRUE(RunRestoreCommand(L"restore \"" + f + L"\" 2 \"" + out + L"\""));
+  EXPECT_EQ(vqtest::ReadAll(out + L"a.txt"), "second");
+  // The list copy read as [1] is no longer in its archive: refused, never another version.
+  ASSERT_TRUE(RunRestoreCommand(L"restore \"" + f + L"\" 1 \"" + out + L"\""));
+  const std::wstring log = vqtest::DecodeLog(vqtest::ReadAll(w.root + L"vq.lumen.log.txt"));
+  EXPECT_NE(log.find(L"[该版本已被新的备份取代,请重新列出版本]"), std::wstring::npos);
+  EXPECT_EQ(CountOf(log, L"]:恢复文件:"), 1);
+  SetLogDirectoryForTest(L"");
+  ForgetShownVersions();
 }
 
 }  // namespace

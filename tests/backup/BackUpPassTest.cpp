@@ -16,12 +16,14 @@
 #include "backup/BackUp.h"
 #include "backup/Clean.h"
 #include "backup/EngineState.h"
+#include "backup/Monitor.h"
 #include "backup/Schedule.h"
 #include "backup/WorkDirs.h"
 #include "common/Text.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
+#include "platform/NewFile.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "settings/AppSettings.h"
@@ -90,6 +92,7 @@ class BackUpPassTest : public ::testing::Test {
     AppSettings.timeLastBk.store(0);
     srcChanged.store(0);
     CurrentPassMemory() = PassMemory();
+    CurrentReports().Take();
   }
   void TearDown() override {
     SetLogDirectoryForTest(L"");
@@ -260,6 +263,9 @@ TEST_F(BackUpPassTest, AResetDuringAPassReachesEveryFileBackAndCutsItShortForwar
     if (listed.size() == 2) ApplyResetRule(kind);
   };
   auto fileIn = [&](const std::wstring& folder) { return folder == src_ + L"a" + sep_ ? one : two; };
+  // Passes of a process that has run a while: only the times decide, no look for files without
+  // archives.
+  CurrentPassMemory().lookForMissing = false;
 
   // Back: the pass starts with nothing due (the time is after both files), a reset-day comes
   // between the folders.
@@ -832,6 +838,131 @@ TEST_F(BackUpPassTest, TheWorkerOutlivesAnExceptionAndRetriesAnAwayDestinationEa
   while (!IdleStep(clock, &counter, 18000)) {
   }
   EXPECT_EQ(clock.sleptMs, 18001000u) << "the long idle, counted without waiting";
+}
+
+// A file system that counts the listings of one folder and the fresh looks below another.
+class CountingFileSystem : public vqtest::FaultyFileSystem {
+ public:
+  std::wstring listedDir, lookedBelow;
+  std::atomic<int> listings{0}, looks{0};
+  bool List(const std::wstring& d, std::vector<platform::DirEntry>* out) override {
+    if (d == listedDir) ++listings;
+    return FaultyFileSystem::List(d, out);
+  }
+  bool Stat(const std::wstring& p, platform::DirEntry* out) override {
+    if (p.rfind(lookedBelow, 0) == 0) ++looks;
+    return FaultyFileSystem::Stat(p, out);
+  }
+};
+
+// Renaming, moving or copying a file in keeps its last-write time: the change monitor's report
+// selects it whatever that time is, while the filter and the size limit still apply. A folder
+// moved in is one report on Windows; everything below it is taken.
+TEST_F(BackUpPassTest, FilesRenamedMovedOrCopiedInAreTakenByTheMonitorsReport) {
+  platform::FileSystem& fs = RealFileSystem();
+  const std::wstring a = Put(L"a.txt", "renamed later");
+  const std::wstring c = Put(std::wstring(L"b") + sep_ + L"c.txt", "moved with its folder");
+  const std::wstring stay = Put(L"stay.txt", "untouched");
+  RunBackUpPass(fs);
+  ASSERT_EQ(backFileCount.load(), 3);
+  AppSettings.timeLastBk.store(platform::Now() + 100);  // nothing is newer than the last backup now
+
+  const std::wstring renamed = src_ + L"renamed.txt";
+  ASSERT_TRUE(fs.Rename(a, renamed));
+  fs.CreateDirectoryTree(src_ + L"into");
+  ASSERT_TRUE(fs.Rename(src_ + L"b", src_ + L"into" + sep_ + L"b"));
+  const std::wstring copied = Put(L"copied.txt", "last month's document");
+  ASSERT_TRUE(platform::SetLastWriteTime(copied, platform::Now() - 30 * 86400));
+  const std::wstring exe = Put(L"tool.exe", "not in the filter");
+  const std::wstring big = Put(L"big.txt", std::string(1048577, 'b'));
+  ASSERT_TRUE(platform::SetLastWriteTime(big, platform::Now() - 86400));
+  auto report = [&](uint32_t action, const std::wstring& rel) {
+    platform::DirWatcher::Change ch;
+    ch.action = action;
+    ch.name = rel;
+    return MonitNotification(fs, src_, ch);
+  };
+  EXPECT_TRUE(report(4, L"a.txt")) << "the old name asks for a pass";
+  EXPECT_TRUE(report(5, L"renamed.txt"));
+  EXPECT_TRUE(report(5, L"into" + std::wstring(1, sep_) + L"b")) << "a folder moved in, with files";
+  EXPECT_TRUE(report(1, L"copied.txt"));
+  EXPECT_TRUE(report(3, L"tool.exe"));
+  EXPECT_TRUE(report(1, L"big.txt"));
+  CurrentPassMemory().lookForMissing = false;  // the report alone selects them
+  AppSettings.timeLastBk.store(platform::Now() + 100);
+  const size_t logged = Log().size();
+  RunBackUpPass(fs);
+  const std::wstring lines = Log().substr(logged);
+  EXPECT_EQ(backFileCount.load(), 3);
+  ExpectArchived(renamed, "renamed later");
+  ExpectArchived(src_ + L"into" + sep_ + L"b" + sep_ + L"c.txt", "moved with its folder");
+  ExpectArchived(copied, "last month's document");
+  for (const std::wstring& p : {exe, big, stay})
+    EXPECT_EQ(lines.find(L"DoBackUp[1]:" + p + L"\r\n"), std::wstring::npos) << WideToUtf8(p);
+
+  // The reports are used once.
+  AppSettings.timeLastBk.store(platform::Now() + 100);
+  RunBackUpPass(fs);
+  EXPECT_EQ(backFileCount.load(), 0);
+}
+
+// A file that no report names (copied in while the program was not running, or among changes
+// the monitor lost) is found by its missing list archive: one listing of the list view on the
+// passes that look, no look at any file that has its archive.
+TEST_F(BackUpPassTest, FilesWithoutAnArchiveAreFoundByOneListingWhenChangesMayHaveBeenLost) {
+  for (int i = 0; i < 10; ++i) Put(L"d" + std::to_wstring(i % 3) + sep_ + L"f" + std::to_wstring(i) + L".txt", "x");
+  RunBackUpPass(RealFileSystem());
+  AppSettings.timeLastBk.store(platform::Now() + 100);
+  auto putOld = [&](const std::wstring& rel) {
+    const std::wstring p = Put(rel, "old " + WideToUtf8(rel));
+    EXPECT_TRUE(platform::SetLastWriteTime(p, platform::Now() - 40 * 86400));
+    return p;
+  };
+  CountingFileSystem fs;
+  fs.listedDir = AppSettings.S_DIR_ST_LIST.Get();
+  fs.lookedBelow = src_;
+  // Nothing is newer than the last backup: only a missing archive selects a file.
+  auto pass = [&] {
+    AppSettings.timeLastBk.store(platform::Now() + 100);
+    RunBackUpPass(fs);
+  };
+
+  const std::wstring first = putOld(L"d1" + std::wstring(1, sep_) + L"first.txt");
+  pass();
+  EXPECT_EQ(backFileCount.load(), 0) << "an ordinary pass does not look";
+  EXPECT_EQ(fs.listings.load(), 1) << "the views are listed for stray work files anyway";
+
+  CurrentReports().MarkLost();  // the monitor's queue overflowed
+  pass();
+  EXPECT_EQ(backFileCount.load(), 1);
+  ExpectArchived(first, "old d1" + std::string(1, char(sep_)) + "first.txt");
+  EXPECT_EQ(fs.listings.load(), 2) << "the same one listing of the list view serves the look";
+  EXPECT_EQ(fs.looks.load(), 1) << "no look at a file that has its archive";
+
+  const std::wstring second = putOld(L"second.txt");
+  CurrentPassMemory() = PassMemory();  // a new process: its first pass looks
+  pass();
+  EXPECT_EQ(backFileCount.load(), 1);
+  ExpectArchived(second, "old second.txt");
+
+  const std::wstring third = putOld(L"third.txt");
+  CurrentPassMemory().destinationAway = true;  // the destination comes back
+  pass();
+  EXPECT_EQ(backFileCount.load(), 1);
+  ExpectArchived(third, "old third.txt");
+
+  // The pass after the long idle looks too.
+  const std::wstring fourth = putOld(L"fourth.txt");
+  CountingClock clock;
+  EngineServices services{fs, clock, platform::RealDirWatchers()};
+  AppSettings.timeLastBk.store(platform::Now() + 100);
+  BackUpThreadStep(services);
+  EXPECT_EQ(backFileCount.load(), 0);
+  EXPECT_TRUE(CurrentPassMemory().lookForMissing);
+  pass();
+  EXPECT_EQ(backFileCount.load(), 1);
+  ExpectArchived(fourth, "old fourth.txt");
+  EXPECT_EQ(fs.listings.load(), 6) << "one per pass";
 }
 
 }  // namespace

@@ -178,6 +178,26 @@ TEST_F(EngineLogTest, MonitorNotificationSetsTheFlagForFilesOnly) {
   c.name = L"emptydir";
   EXPECT_FALSE(MonitNotification(platform::RealFileSystem(), src, c)) << "a new empty folder";
   EXPECT_EQ(srcChanged.load(), 0);
+  EXPECT_EQ(CurrentReports().Take().dirs.size(), 1u) << "kept for the files that may follow";
+  // A folder moved in with files: they keep their old times, the next pass takes them all.
+  platform::RealFileSystem().CreateDirectoryTree(src + L"moved");
+  ASSERT_TRUE(platform::RealFileSystem().CreateAlways(src + L"moved" + platform::PathSeparator() + L"f.txt"));
+  c.action = 5;
+  c.name = L"moved";
+  EXPECT_TRUE(MonitNotification(platform::RealFileSystem(), src, c));
+  EXPECT_EQ(srcChanged.exchange(0), 1);
+  c.action = 3;  // a folder's own time changes with every file saved in it: no pass, no report
+  EXPECT_FALSE(MonitNotification(platform::RealFileSystem(), src, c));
+  c.action = 2;
+  c.name = L"gone.txt";
+  EXPECT_TRUE(MonitNotification(platform::RealFileSystem(), src, c)) << "a deletion asks for a pass";
+  srcChanged.store(0);
+  ReportedPaths::Taken taken = CurrentReports().Take();
+  // Kept in the form the file system compares names in (upper case on Windows).
+  EXPECT_EQ(taken.dirs,
+            std::unordered_set<std::wstring>{platform::FoldNameCase(src + L"moved") + platform::PathSeparator()});
+  EXPECT_TRUE(taken.files.empty()) << "a deleted file is not looked for";
+  c.action = 1;
   c.name = L"Groups.xlsx";
   EXPECT_TRUE(MonitNotification(platform::RealFileSystem(), src, c)) << "a file, even gone (deleted)";
   EXPECT_EQ(srcChanged.load(), 1);
@@ -186,6 +206,8 @@ TEST_F(EngineLogTest, MonitorNotificationSetsTheFlagForFilesOnly) {
   EXPECT_FALSE(MonitNotification(platform::RealFileSystem(), src, c));
   EXPECT_EQ(srcChanged.load(), 0);
   // With vqDebug every notification is logged, excluded or not.
+  EXPECT_EQ(CurrentReports().Take().files,
+            std::unordered_set<std::wstring>{platform::FoldNameCase(src + L"Groups.xlsx")});
   EXPECT_EQ(Count(L"ReadDirectoryChangesW:Action[1] "), 3u);
   EXPECT_NE(Log().find(L"ReadDirectoryChangesW:Action[1] " + src + L"Groups.xlsx\r\n"), std::wstring::npos);
 }
@@ -379,8 +401,10 @@ TEST_F(EngineLogTest, AFailingWatchBacksOffAndIsToldOncePerOutage) {
   MonitorStep(services, &loop);  // a new outage starts over at 2 s with a line of its own
   EXPECT_EQ(clock.sleeps.back(), 2000u);
   EXPECT_EQ(Count(L"Monit 监控中断"), 2u);
+  CurrentReports().Take();
   MonitorStep(services, &loop);
   EXPECT_EQ(srcChanged.load(), 1) << "lost changes after an overflow ask for a pass";
+  EXPECT_TRUE(CurrentReports().Take().lost) << "and a look for files without archives";
   EXPECT_EQ(watchers.opened, 9) << "the first open and one after each failed wait";
 }
 

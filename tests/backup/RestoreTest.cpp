@@ -3,7 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <thread>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "backup/BackUp.h"
 #include "backup/EngineState.h"
@@ -345,6 +352,208 @@ TEST_F(RestoreTest, AFileWithOnlyItsFolderViewCopyHasAVersion) {
   EXPECT_EQ(vqtest::ReadAll(out + rel), "deep");
   EXPECT_EQ(Modified(out + rel), kT1);
 }
+
+TEST_F(RestoreTest, NothingPlantedInTheTargetFolderReceivesTheBytes) {
+  const std::wstring a = Save(L"a.txt", "restored bytes", kT1);
+  const std::wstring out = root_ + L"out" + sep_;
+  ASSERT_TRUE(RealFileSystem().CreateDirectoryTree(out));
+  std::vector<FileVersion> v = ListVersions(RealFileSystem(), dirs_, a, "739", VersionCheck::Headers);
+  ASSERT_EQ(v.size(), 2u);
+  // The partial file's name is nobody's guess: not the file's name with a fixed ending, and new
+  // each time.
+  vqtest::FaultyFileSystem fs;
+  std::vector<std::wstring> partials;
+  fs.beforeCreate = [&](const std::wstring& p) { partials.push_back(p); };
+  ASSERT_TRUE(RestoreVersion(fs, v[1], a, out, "739").ok);
+  ASSERT_TRUE(RestoreVersion(fs, v[1], a, out, "739").ok);
+  ASSERT_EQ(partials.size(), 2u);
+  EXPECT_NE(partials[0], partials[1]);
+  EXPECT_NE(partials[0], out + L"~a.txt.vq.lumen.part");
+
+  // Whatever appears under the partial's name between choosing it and making it is left alone:
+  // a file there is not truncated, and the restore tries another name.
+  const std::wstring out2 = root_ + L"out2" + sep_;
+  ASSERT_TRUE(RealFileSystem().CreateDirectoryTree(out2));
+  int planted = 0;
+  fs.beforeCreate = [&](const std::wstring& p) {
+    if (planted++ == 0) {
+      ASSERT_TRUE(platform::WriteFileAtomically(p, "someone else's"));
+    }
+  };
+  RestoreResult r = RestoreVersion(fs, v[1], a, out2, "739");
+  ASSERT_TRUE(r.ok) << WideToUtf8(r.reason);
+  EXPECT_EQ(vqtest::ReadAll(r.target), "restored bytes");
+  EXPECT_EQ(Names(out2).size(), 2u);
+  for (const std::wstring& n : Names(out2))
+    if (n != L"a.txt") {
+      EXPECT_EQ(vqtest::ReadAll(out2 + n), "someone else's");
+    }
+#ifndef _WIN32
+  // A link planted at every name the restore picks: the bytes never leave the chosen folder.
+  const std::wstring outside = root_ + L"outside.txt";
+  ASSERT_TRUE(platform::WriteFileAtomically(outside, "keep me"));
+  const std::wstring out3 = root_ + L"out3" + sep_;
+  ASSERT_TRUE(RealFileSystem().CreateDirectoryTree(out3));
+  fs.beforeCreate = [&](const std::wstring& p) {
+    ASSERT_EQ(symlink(WideToUtf8(outside).c_str(), WideToUtf8(p).c_str()), 0);
+  };
+  r = RestoreVersion(fs, v[1], a, out3, "739");
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.reason.find(L"目标文件夹不可写"), 0u) << WideToUtf8(r.reason);
+  EXPECT_EQ(vqtest::ReadAll(outside), "keep me");
+#endif
+}
+
+TEST_F(RestoreTest, EveryStepAfterTheWriteIsCheckedAndNothingHalfGetsTheName) {
+  const std::wstring a = Save(L"a.txt", "content", kT1);
+  std::vector<FileVersion> v = ListVersions(RealFileSystem(), dirs_, a, "739", VersionCheck::Headers);
+  ASSERT_EQ(v.size(), 2u);
+  struct Case {
+    const char* what;
+    std::function<void(vqtest::FaultyFileSystem&)> fault;
+    const wchar_t* reason;
+  };
+  const std::vector<Case> cases = {
+      {"flush", [](vqtest::FaultyFileSystem& f) { f.failFlush = true; }, L"写入失败"},
+      {"close", [](vqtest::FaultyFileSystem& f) { f.failClose = true; }, L"写入失败"},
+      {"time", [](vqtest::FaultyFileSystem& f) { f.failSetTime = true; }, L"无法设置修改时间"},
+      {"move", [](vqtest::FaultyFileSystem& f) { f.refuseMoveTo.insert(L"a.txt"); }, L"无法以新名字保存"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::wstring out = root_ + L"out" + std::to_wstring(n++) + sep_;
+    ASSERT_TRUE(RealFileSystem().CreateDirectoryTree(out));
+    vqtest::FaultyFileSystem fs;
+    c.fault(fs);
+    RestoreResult r = RestoreVersion(fs, v[1], a, out, "739");
+    EXPECT_FALSE(r.ok) << c.what;
+    EXPECT_EQ(r.reason.find(c.reason), 0u) << c.what << ": " << WideToUtf8(r.reason);
+    EXPECT_TRUE(Names(out).empty()) << c.what << ": nothing left, neither partial nor final";
+  }
+  // The folder cannot be flushed after the move: the file is whole, but not said to be safe.
+  const std::wstring out = root_ + L"flush-folder" + sep_;
+  ASSERT_TRUE(RealFileSystem().CreateDirectoryTree(out));
+  vqtest::FaultyFileSystem fs;
+  fs.failFolderFlushOf.insert(L"flush-folder");
+  RestoreResult r = RestoreVersion(fs, v[1], a, out, "739");
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.reason.find(L"文件夹无法写入磁盘"), 0u);
+  EXPECT_EQ(vqtest::ReadAll(out + L"a.txt"), "content");
+}
+
+TEST_F(RestoreTest, ARestoreTakesTheVersionThatWasListedOrNone) {
+  const std::wstring a = Save(L"a.txt", "as listed", kT1);
+  std::vector<FileVersion> v = ListVersions(RealFileSystem(), dirs_, a, "739", VersionCheck::Headers);
+  ASSERT_EQ(v.size(), 2u);
+  ASSERT_EQ(v[0].view, FileVersion::View::List);
+  Save(L"a.txt", "backed up since", kT2);  // replaces the list copy
+  const std::wstring out = root_ + L"out" + sep_;
+  ASSERT_TRUE(RealFileSystem().CreateDirectoryTree(out));
+  RestoreResult r = RestoreVersion(RealFileSystem(), v[0], a, out, "739");
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.reason, L"该版本已被新的备份取代,请重新列出版本");
+  EXPECT_TRUE(Names(out).empty());
+  // The history version listed then is still that version.
+  r = RestoreVersion(RealFileSystem(), v[1], a, out, "739");
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(vqtest::ReadAll(r.target), "as listed");
+}
+
+TEST_F(RestoreTest, VerifyTellsAnUnreachableDestinationAndArchivesThatVanish) {
+  Save(L"a.txt", "one", kT1);
+  Save(L"b.txt", "two", kT1);
+  vqtest::FaultyFileSystem fs;
+  const std::wstring gone = dirs_.history;
+  fs.beforeLookup = [&](const std::wstring& p) {
+    if (p.find(L"b.txt") != std::wstring::npos && p.compare(0, gone.size(), gone) == 0) RealFileSystem().RemoveFile(p);
+  };
+  VerifyReport rep = RunVerify(fs, dirs_, "739", 0, 1);
+  EXPECT_EQ(rep.checked, 5);
+  EXPECT_EQ(rep.sound, 5);
+  EXPECT_EQ(rep.vanished, 1);
+  EXPECT_NE(Log().find(L"校验备份结束:检查 5 个, 完好 5 个, 密码不符 0 个, 损坏 0 个, 校验期间消失 1 个, 用时 "),
+            std::wstring::npos);
+
+  // The destination away: a plain file where its folder was.
+  ASSERT_TRUE(vqtest::RemoveTree(dest_));
+  ASSERT_TRUE(platform::WriteFileAtomically(dest_.substr(0, dest_.size() - 1), "unplugged"));
+  rep = RunVerify(RealFileSystem(), dirs_, "739", 0);
+  EXPECT_TRUE(rep.unreachable);
+  EXPECT_EQ(rep.checked, 0);
+  EXPECT_NE(Log().find(L"校验备份:无法访问 " + dirs_.list + L"\r\n"), std::wstring::npos);
+  EXPECT_NE(Log().find(L"校验备份失败:备份目录无法访问\r\n"), std::wstring::npos);
+}
+
+TEST_F(RestoreTest, ADeepTargetFolderIsRestoredInto) {
+  const std::wstring a = Save(L"a.txt", "deep restore", kT1);
+  std::wstring out = root_ + L"out" + sep_;
+  while (out.size() < 300) out += std::wstring(40, L'o') + sep_;
+  ASSERT_TRUE(RealFileSystem().CreateDirectoryTree(out));
+  std::vector<FileVersion> v = ListVersions(RealFileSystem(), dirs_, a, "739", VersionCheck::Headers);
+  ASSERT_EQ(v.size(), 2u);
+  RestoreResult r = RestoreVersion(RealFileSystem(), v[1], a, out, "739");
+  ASSERT_TRUE(r.ok) << WideToUtf8(r.reason);
+  EXPECT_EQ(r.target, out + L"a.txt");
+  EXPECT_EQ(Modified(r.target), kT1);
+  std::string back;
+  std::unique_ptr<platform::FileStream> in = RealFileSystem().OpenRead(r.target);
+  ASSERT_TRUE(in);
+  char buf[64];
+  const int64_t got = in->Read(buf, sizeof buf);
+  EXPECT_EQ(std::string(buf, size_t(std::max<int64_t>(got, 0))), "deep restore");
+}
+
+#ifndef _WIN32
+TEST_F(RestoreTest, LinksAndFifosInTheDestinationAreNeverFollowedNorOpened) {
+  const std::wstring s(1, sep_);
+  const std::wstring a = Save(L"docs" + s + L"a.txt", "real", kT1);
+  // Two links to "." in the folder view, and one to the folder above it.
+  for (const wchar_t* name : {L"loop1", L"loop2"}) ASSERT_EQ(symlink(".", WideToUtf8(dirs_.folder + name).c_str()), 0);
+  ASSERT_EQ(symlink("..", WideToUtf8(dirs_.folder + L"up").c_str()), 0);
+  const std::vector<std::wstring> archives = ViewArchives(RealFileSystem(), dirs_);
+  EXPECT_EQ(archives.size(), 3u);
+  VerifyReport rep = RunVerify(RealFileSystem(), dirs_, "739", 0);
+  EXPECT_EQ(rep.checked, 3);
+  EXPECT_FALSE(rep.unreachable);
+
+  // A FIFO where the list copy of another file is: a listing returns at once instead of waiting
+  // for a writer that never comes.
+  const std::wstring fifoFile = src_ + L"docs" + s + L"b.txt";
+  const std::string fifo = WideToUtf8(dirs_.list + FlattenedPath(fifoFile) + L".zip");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::atomic<bool> done{false};
+  std::vector<FileVersion> v;
+  std::thread lister([&] {
+    v = ListVersions(RealFileSystem(), dirs_, fifoFile, "739", VersionCheck::Full);
+    done = true;
+  });
+  for (int i = 0; i < 500 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(done) << "versions waits on a FIFO";
+  if (!done) {
+    int w = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // lets it go
+    if (w >= 0) ::close(w);
+  }
+  lister.join();
+  for (const FileVersion& x : v) EXPECT_EQ(x.status, ReadStatus::OpenFailed);
+
+  // A folder restore walks past the links; a link planted in the target, under the name of a
+  // folder it restores, would lead the files outside: those files are refused.
+  const std::wstring out = root_ + L"out" + s;
+  const std::wstring elsewhere = root_ + L"elsewhere" + s;
+  ASSERT_TRUE(RealFileSystem().CreateDirectoryTree(out));
+  ASSERT_TRUE(RealFileSystem().CreateDirectoryTree(elsewhere));
+  ASSERT_EQ(symlink(WideToUtf8(elsewhere).c_str(), WideToUtf8(out + L"docs").c_str()), 0);
+  FolderRestoreReport fr = RestoreFolderAt(RealFileSystem(), dirs_, src_, kT2, out, "739");
+  EXPECT_EQ(fr.restored, 0);
+  EXPECT_EQ(fr.failed, 1);
+  EXPECT_TRUE(Names(elsewhere).empty());
+  ASSERT_TRUE(RealFileSystem().RemoveFile(out + L"docs"));
+  fr = RestoreFolderAt(RealFileSystem(), dirs_, src_, kT2, out, "739");
+  EXPECT_EQ(fr.restored, 1);
+  EXPECT_EQ(vqtest::ReadAll(out + L"docs" + s + L"a.txt"), "real");
+  (void)a;
+}
+#endif
 
 TEST(MaintenanceGate, VerifyAndCleaningNeverOverlap) {
   MaintenanceGate gate;

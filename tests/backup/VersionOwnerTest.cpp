@@ -17,8 +17,11 @@ using namespace vq;
 
 namespace {
 
-VersionEvidence Evidence(VersionView view, const char* name, uint32_t crc = 7, uint64_t size = 3) {
+VersionEvidence Evidence(VersionView view, const char* name, uint32_t crc = 7, uint64_t size = 3,
+                         vq::UnixTime modified = 1600000000) {
   VersionEvidence e;
+  e.timeKnown = true;
+  e.modified = modified;
   e.view = view;
   e.entryKnown = true;
   e.entryName = name;
@@ -52,6 +55,9 @@ TEST(VersionOwner, AVersionIsOwnOnlyWhenNoOtherPathCanHaveWrittenIt) {
   EXPECT_EQ(OwnerOfVersion(d, dVersion, sharers, &ownCopy, false), VersionOwner::Own);
   const auto otherContent = Evidence(VersionView::Folder, "d.txt", 0x1235, 10);
   EXPECT_EQ(OwnerOfVersion(d, dVersion, sharers, &otherContent, false), VersionOwner::Unsure);
+  // The same bytes at another time: the other file may have held them then (an empty file).
+  const auto laterCopy = Evidence(VersionView::Folder, "d.txt", 0x1234, 10, 1600000100);
+  EXPECT_EQ(OwnerOfVersion(d, dVersion, sharers, &laterCopy, false), VersionOwner::Unsure);
   // The folder view's copy is at the path itself.
   EXPECT_EQ(OwnerOfVersion(d, ownCopy, sharers, nullptr, false), VersionOwner::Own);
   EXPECT_EQ(OwnerOfVersion(d, Evidence(VersionView::Folder, "e.txt"), sharers, nullptr, false), VersionOwner::Other);

@@ -107,6 +107,20 @@ r = subprocess.run([VQUNZIP, "-p", PASSWORD, "-x", lst, target], capture_output=
 check(r.returncode == 2, "vqunzip -x onto an existing file fails with 2")
 r = subprocess.run([VQUNZIP], capture_output=True)
 check(r.returncode == 2, "vqunzip without arguments fails with 2")
+r = subprocess.run([VQUNZIP, "-p"], capture_output=True)
+check(r.returncode == 2 and b"usage" in r.stderr, "vqunzip -p without its value fails with 2 (%d)" % r.returncode)
+# A link planted where a partial file of a fixed name would go never receives the bytes, and no
+# partial file is left.
+outside = os.path.join(root, "outside.txt")
+with open(outside, "wb") as f:
+    f.write(b"keep me")
+target2 = os.path.join(out_dir, "linked.txt")
+os.symlink(outside, target2 + ".vqunzip.part")
+r = subprocess.run([VQUNZIP, "-p", PASSWORD, "-x", lst, target2], capture_output=True)
+check(r.returncode == 0 and open(target2, "rb").read() == contents[1], "vqunzip -x beside a planted link")
+check(open(outside, "rb").read() == b"keep me", "the planted link's target is untouched")
+check(not [n for n in os.listdir(out_dir) if n.endswith(".part") and not os.path.islink(os.path.join(out_dir, n))],
+      "no partial file left: %r" % os.listdir(out_dir))
 if shutil.which("7z"):
     r = subprocess.run(["7z", "t", "-p" + PASSWORD, broken], capture_output=True)
     check(r.returncode != 0, "7-Zip agrees the cut archive is broken")

@@ -70,19 +70,28 @@ size_t FaultyFileSystem::AllowedWrite(size_t n) {
   return n;
 }
 
-std::unique_ptr<FileStream> FaultyFileSystem::OpenRead(const std::wstring& p) {
+std::unique_ptr<FileStream> FaultyFileSystem::OpenRead(const std::wstring& p) { return Open(p, false); }
+
+std::unique_ptr<FileStream> FaultyFileSystem::OpenReadRegular(const std::wstring& p) { return Open(p, true); }
+
+std::unique_ptr<FileStream> FaultyFileSystem::Open(const std::wstring& p, bool regular) {
   if (beforeLookup) beforeLookup(p);
   if (Matches(refuseOpen, p)) return nullptr;
-  auto s = inner_.OpenRead(p);
+  auto s = regular ? inner_.OpenReadRegular(p) : inner_.OpenRead(p);
   if (s && !failReadsOf.empty() && p.find(failReadsOf) != std::wstring::npos)
     return std::make_unique<FaultyReadStream>(std::move(s), readOkBytes);
   return s;
 }
 
-std::unique_ptr<FileStream> FaultyFileSystem::CreateAlways(const std::wstring& p) {
+std::unique_ptr<FileStream> FaultyFileSystem::CreateAlways(const std::wstring& p) { return Create(p, false); }
+
+std::unique_ptr<FileStream> FaultyFileSystem::CreateNew(const std::wstring& p) { return Create(p, true); }
+
+std::unique_ptr<FileStream> FaultyFileSystem::Create(const std::wstring& p, bool exclusive) {
   creates++;
   if (Matches(refuseCreate, p)) return nullptr;
-  auto s = inner_.CreateAlways(p);
+  if (beforeCreate) beforeCreate(p);
+  auto s = exclusive ? inner_.CreateNew(p) : inner_.CreateAlways(p);
   if (!s) return s;
   return std::make_unique<FaultyWriteStream>(std::move(s), *this);
 }

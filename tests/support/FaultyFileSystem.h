@@ -59,8 +59,29 @@ class FaultyFileSystem : public vq::platform::ForwardingFileSystem {
   // Counters, so tests can say what happened.
   std::atomic<int> renames{0}, creates{0}, copies{0}, flushes{0};
 
+  // Called with the path just before each creation: a test can plant a file or a link there.
+  std::function<void(const std::wstring&)> beforeCreate;
+  // Moves without replacing into paths containing one of these texts fail (not because the name
+  // is taken); setting a last-write time fails.
+  std::set<std::wstring> refuseMoveTo;
+  std::atomic<bool> failSetTime{false};
+
   std::unique_ptr<vq::platform::FileStream> OpenRead(const std::wstring& p) override;
+  std::unique_ptr<vq::platform::FileStream> OpenReadRegular(const std::wstring& p) override;
   std::unique_ptr<vq::platform::FileStream> CreateAlways(const std::wstring& p) override;
+  std::unique_ptr<vq::platform::FileStream> CreateNew(const std::wstring& p) override;
+  bool MoveNoReplace(const std::wstring& f, const std::wstring& t, bool* exists) override {
+    renames++;
+    if (Matches(refuseMoveTo, t)) {
+      *exists = false;
+      return false;
+    }
+    return inner_.MoveNoReplace(f, t, exists);
+  }
+  bool SetLastWriteTime(const std::wstring& p, vq::UnixTime t) override {
+    if (failSetTime) return false;
+    return inner_.SetLastWriteTime(p, t);
+  }
   bool Stat(const std::wstring& p, vq::platform::DirEntry* out) override {
     if (beforeLookup) beforeLookup(p);
     return inner_.Stat(p, out);
@@ -102,6 +123,8 @@ class FaultyFileSystem : public vq::platform::ForwardingFileSystem {
       if (path.find(s) != std::wstring::npos) return true;
     return false;
   }
+  std::unique_ptr<vq::platform::FileStream> Open(const std::wstring& p, bool regular);
+  std::unique_ptr<vq::platform::FileStream> Create(const std::wstring& p, bool exclusive);
   std::mutex lock_;
 };
 

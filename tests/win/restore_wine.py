@@ -51,9 +51,15 @@ try:
     # ---- 恢复文件...: type the path, list, choose the older version, restore into a folder
     post("command", "32797")
     wait_for(lambda: post("rdlg")[1] == "1", 30, "the restore dialog")
-    post("rdlg-set", "1101", win_path(doc))
-    post("rdlg-click", "1103")
+    # A pasted path in quotes, and Enter (the default button): the versions are listed, and
+    # nothing is restored until the user picks one.
+    post("rdlg-set", "1101", '"%s"' % win_path(doc))
+    post("rdlg-click", "1")
     wait_for(lambda: post("rdlg-lbcount", "1104")[1] == "3", 30, "three versions listed")
+    post("rdlg-click", "1")
+    time.sleep(1)
+    check("]:恢复文件:" not in log_text(), "Enter never restores a version nobody picked")
+    check(post("rdlg-get", "1107")[1] == "请先选择一个版本", "the dialog asks for a version")
     first = post("rdlg-lbtext", "1104", "0")[1]
     check(first.startswith("[1] 最新 ") and (" %d 字节 可打开" % len(versions[1])) in first, "list copy first: %r" % first)
     oldest = post("rdlg-lbtext", "1104", "2")[1]

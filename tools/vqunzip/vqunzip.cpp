@@ -14,6 +14,7 @@
 
 #include "common/Text.h"
 #include "platform/CodePage.h"
+#include "platform/Crypto.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "platform/NewFile.h"
@@ -55,14 +56,29 @@ int Check(const std::vector<std::wstring>& archives, const std::string& password
   return worst;
 }
 
+// "OUTFILE.<16 random hex digits>.vqunzip.part": nobody can plant a link under it beforehand, and
+// it is made only where nothing is.
+std::wstring PartialName(const std::wstring& out) {
+  uint8_t bytes[8] = {};
+  vq::platform::RandomBytes(bytes, sizeof bytes);
+  std::wstring name = out + L".";
+  static const wchar_t kHex[] = L"0123456789abcdef";
+  for (uint8_t b : bytes) name += {kHex[b >> 4], kHex[b & 15]};
+  return name + L".vqunzip.part";
+}
+
 int Extract(const std::wstring& archive, const std::wstring& out, const std::string& password) {
   vq::platform::FileSystem& fs = vq::platform::RealFileSystem();
   if (fs.Exists(out)) {
     std::fprintf(stderr, "vqunzip: %s exists; nothing is overwritten\n", vq::WideToUtf8(out).c_str());
     return kFailed;
   }
-  const std::wstring partial = out + L".vqunzip.part";
-  std::unique_ptr<vq::platform::FileStream> f = fs.CreateAlways(partial);
+  std::wstring partial;
+  std::unique_ptr<vq::platform::FileStream> f;
+  for (int attempt = 0; attempt < 4 && !f; ++attempt) {
+    partial = PartialName(out);
+    f = fs.CreateNew(partial);
+  }
   if (!f) {
     std::fprintf(stderr, "vqunzip: cannot create %s\n", vq::WideToUtf8(partial).c_str());
     return kFailed;
@@ -71,24 +87,39 @@ int Extract(const std::wstring& archive, const std::wstring& out, const std::str
   ReadStatus s = vq::zip::ZipExtractFile(
       fs, archive, password.empty() ? nullptr : password.c_str(),
       [&](const uint8_t* p, size_t n) { return f->Write(p, n) == n; }, &info);
+  // Whole on the disk before it gets its name: a delayed write may fail only at the flush or close.
+  if (s == ReadStatus::Sound && !(f->Flush() && f->Close())) s = ReadStatus::OutputFailed;
   f.reset();
   Report(archive, s, info);
   if (s != ReadStatus::Sound) {
     fs.RemoveFile(partial);
     return s == ReadStatus::OutputFailed ? kFailed : s == ReadStatus::WrongPassword ? kWrongPassword : kBroken;
   }
-  if (info.hasModified) vq::platform::SetLastWriteTime(partial, info.modified);
+  if (info.hasModified && !fs.SetLastWriteTime(partial, info.modified)) {
+    fs.RemoveFile(partial);
+    std::fprintf(stderr, "vqunzip: cannot set the time of %s\n", vq::WideToUtf8(partial).c_str());
+    return kFailed;
+  }
   bool exists = false;
-  if (!vq::platform::MoveNoReplace(partial, out, &exists)) {
+  if (!fs.MoveNoReplace(partial, out, &exists)) {
     fs.RemoveFile(partial);
     std::fprintf(stderr, "vqunzip: cannot write %s%s\n", vq::WideToUtf8(out).c_str(), exists ? " (it exists)" : "");
+    return kFailed;
+  }
+  const size_t cut = out.find_last_of(L"\\/");
+  if (!fs.FlushFolder(cut == std::wstring::npos ? L"." : out.substr(0, cut + 1))) {
+    std::fprintf(stderr, "vqunzip: %s may not survive a power cut: its folder cannot be flushed\n",
+                 vq::WideToUtf8(out).c_str());
     return kFailed;
   }
   return kSound;
 }
 
 int Run(std::vector<std::wstring> args, const std::string& password) {
-  if (args.size() >= 2 && args[0] == L"-p") args.erase(args.begin(), args.begin() + 2);
+  if (!args.empty() && args[0] == L"-p") {
+    if (args.size() < 2) return Usage();  // "-p" without its value is no archive named "-p"
+    args.erase(args.begin(), args.begin() + 2);
+  }
   if (args.empty()) return Usage();
   if (args[0] == L"-x") return args.size() == 3 ? Extract(args[1], args[2], password) : Usage();
   return Check(args, password);
