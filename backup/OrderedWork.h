@@ -48,6 +48,8 @@ class OrderedWork {
 
   // Takes a job. Finishes the oldest ones first while the window is full or while one of them
   // conflicts with it. Helpers start with the first job, so a pass that adds none starts none.
+  // When an older job's Finish throws, the job is still taken and the exception is passed on
+  // after it (the first one, when several throw).
   void Add(std::unique_ptr<Job> job);
   // Finishes every job added so far.
   void FinishAll();

@@ -130,6 +130,12 @@ bool LoadSettings(std::vector<std::wstring>* missing, std::vector<std::wstring>*
   ReadInt(key, L"vqDebug", AppSettings.vqDebug, 0, missing);
   ReadInt(key, L"autoRunFlag", AppSettings.autoRunFlag, 0, missing);
   ReadInt(key, L"maxFSize", AppSettings.maxFSize, kDefaultMaxFSize, missing);
+  // Only a stored 1 asks for AES: anything else (missing, as in every store from before the
+  // choice, or a value this version does not know) keeps the encryption every archive tool
+  // opens. Its absence is no damage of the store.
+  ReadInt(key, L"zipEncryption", AppSettings.zipEncryption, kZipEncryptionTraditional, nullptr);
+  if (AppSettings.zipEncryption.load() != kZipEncryptionAes256)
+    AppSettings.zipEncryption.store(kZipEncryptionTraditional);
   return ReadTime(key, L"timeLastBk", AppSettings.timeLastBk, missing);
 }
 
@@ -150,6 +156,7 @@ bool SaveSettings() {
   ok &= key.SetString(L"S_DIR_SRCDATA", AppSettings.S_DIR_SRCDATA.Get());
   ok &= key.SetString(L"S_DIR_DESTDATA", AppSettings.S_DIR_DESTDATA.Get());
   ok &= key.SetString(L"fFilterSr", AppSettings.fFilterSr.Get());
+  ok &= key.SetDword(L"zipEncryption", static_cast<uint32_t>(AppSettings.zipEncryption.load()));
   ok &= key.Close();
   return ok;
 }

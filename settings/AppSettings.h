@@ -20,6 +20,10 @@ inline constexpr wchar_t kProductName[] = L"vq.lumen";
 inline constexpr wchar_t kProductVersion[] = VQ_VERSION_WTEXT;
 inline constexpr wchar_t kDefaultPassword[] = L"739";
 inline constexpr int32_t kDefaultMaxFSize = 32;
+// zipEncryption: how new archives are encrypted. Traditional is the default and what a store
+// without the value (every installation before it existed) reads as.
+inline constexpr int32_t kZipEncryptionTraditional = 0;
+inline constexpr int32_t kZipEncryptionAes256 = 1;
 
 // The extensions backed up by default (316 characters; the run of ".c" at its end is kept as
 // users have it stored).
@@ -39,6 +43,7 @@ struct AppSettingsRecord {
   std::atomic<int32_t> vqDebug{0};
   std::atomic<int32_t> autoRunFlag{0};
   std::atomic<int32_t> maxFSize{kDefaultMaxFSize};
+  std::atomic<int32_t> zipEncryption{kZipEncryptionTraditional};
   SharedText S_ZIP_PSW;
   SharedText S_DIR_SRCDATA;
   SharedText S_DIR_DESTDATA;

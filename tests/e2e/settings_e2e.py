@@ -51,12 +51,12 @@ app = Running(prog, env)
 wait_for(lambda: LAST_DUMP_LINE in read_log(log_path)[1], 20, "the first run's dump")
 src2 = os.path.join(root, "src2")
 os.makedirs(os.path.join(src2, "sub"))
-# filter, password, source, destination, size, autorun, then the choice; the refused form comes
-# back with its input, and cancel leaves it.
-app.type_bytes(b"settings\n\n\x00abc\n\n\n\n\nok\n\n\n\n\n\n\ncancel\n")
+# filter, password, source, destination, size, autorun, encryption, then the choice; the refused
+# form comes back with its input, and cancel leaves it.
+app.type_bytes(b"settings\n\n\x00abc\n\n\n\n\n\nok\n\n\n\n\n\n\n\ncancel\n")
 wait_for(lambda: "[vq.l] 密码含有控制字符!请重新设置!" in app.shown(), 10, "the password's refusal")
 wait_for(lambda: "设置已取消" in app.shown(), 10, "the cancel after it")
-app.type_bytes(b"settings\n\n\n" + src2.encode() + b"\x00x\n\n\n\nok\n\n\n\n\n\n\ncancel\n")
+app.type_bytes(b"settings\n\n\n" + src2.encode() + b"\x00x\n\n\n\n\nok\n\n\n\n\n\n\n\ncancel\n")
 wait_for(lambda: "[vq.l] 源目录含有控制字符!!" in app.shown(), 10, "the source's refusal")
 wait_for(lambda: app.shown().count("设置已取消") == 2, 10, "the second cancel")
 check("Set S_ZIP_PSW" not in app.shown(), "nothing was set")
@@ -125,7 +125,7 @@ os.write(master, b"\n")
 wait_for(lambda: "Zip密码 [*********]" in tty_shown(), 10, "the stored password, masked")
 os.write(master, b"\n")
 wait_for(lambda: "[%s/]" % mine in tty_shown(), 10, "the stored source")
-os.write(master, b"\n\n\n\ncancel\n")
+os.write(master, b"\n\n\n\n\ncancel\n")
 wait_for(lambda: LAST_DUMP_LINE in read_log(log_path)[1], 20, "the dump after the first run's dialog")
 text = read_log(log_path)[1]
 check("]:设置中缺少以下值:timeLastBkDayly timeLastBkWeekly timeLastBkMonthly timeLastBkYearly vqDebug timeLastBk\r\n"

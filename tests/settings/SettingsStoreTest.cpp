@@ -68,8 +68,9 @@ class StoreTest : public ::testing::Test {
     for (const wchar_t* n : kNames) key.Delete(n);
   }
   static constexpr const wchar_t* kNames[] = {
-      L"timeLastBk",  L"timeLastBkDayly", L"timeLastBkWeekly", L"timeLastBkMonthly", L"timeLastBkYearly", L"vqDebug",
-      L"autoRunFlag", L"maxFSize",        L"S_ZIP_PSW",        L"S_DIR_SRCDATA",     L"S_DIR_DESTDATA",   L"fFilterSr"};
+      L"timeLastBk",     L"timeLastBkDayly", L"timeLastBkWeekly", L"timeLastBkMonthly", L"timeLastBkYearly",
+      L"vqDebug",        L"autoRunFlag",     L"maxFSize",         L"S_ZIP_PSW",         L"S_DIR_SRCDATA",
+      L"S_DIR_DESTDATA", L"fFilterSr",       L"zipEncryption"};
   vqtest::SettingsGuard keep_;
   std::wstring scratch_;
 };
@@ -137,6 +138,32 @@ TEST_F(StoreTest, RoundTripOfAllTwelveValues) {
   EXPECT_FALSE(key.GetString(L"maxFSize", &text)) << "numbers are stored as 32-bit values, not text";
   EXPECT_TRUE(key.GetDword(L"maxFSize", &dw));
   EXPECT_EQ(dw, 1024u);
+}
+
+// Installations from before the choice have no value: they keep the traditional encryption.
+// Only a stored 1 means AES; a value this version does not know falls back too.
+TEST_F(StoreTest, TheEncryptionIsTraditionalUnlessAesIsStored) {
+  AppSettings.zipEncryption.store(kZipEncryptionAes256);
+  LoadSettings();
+  EXPECT_EQ(AppSettings.zipEncryption.load(), kZipEncryptionTraditional);
+  AppSettings.zipEncryption.store(kZipEncryptionAes256);
+  SaveSettings();
+  AppSettings.zipEncryption.store(kZipEncryptionTraditional);
+  LoadSettings();
+  EXPECT_EQ(AppSettings.zipEncryption.load(), kZipEncryptionAes256);
+  uint32_t dw = 0;
+  {
+    platform::SettingsKey key;
+    EXPECT_TRUE(key.GetDword(L"zipEncryption", &dw));
+    EXPECT_EQ(dw, 1u);
+    key.SetDword(L"zipEncryption", 7);
+  }
+  LoadSettings();
+  EXPECT_EQ(AppSettings.zipEncryption.load(), kZipEncryptionTraditional);
+  SaveSettings();
+  platform::SettingsKey key;
+  EXPECT_TRUE(key.GetDword(L"zipEncryption", &dw));
+  EXPECT_EQ(dw, 0u);
 }
 
 TEST_F(StoreTest, StoredTextRules) {
