@@ -76,7 +76,9 @@ class SettingsStoreTransaction {
 // Reads every stored value; true when a last-backup time was stored. missing, when given, gets
 // the names of the values the store did not hold (or, for a time, held too short to count), in
 // the order they are read: a store cut short or edited by hand keeps what it still has.
-bool LoadSettings(std::vector<std::wstring>* missing = nullptr);
+// unusable, when given, gets the names of the folders stored with a control character (older
+// versions took them from the dialog): such a folder is never used, its default is.
+bool LoadSettings(std::vector<std::wstring>* missing = nullptr, std::vector<std::wstring>* unusable = nullptr);
 // How many values LoadSettings reads: missing holds all of them when there is no store at all.
 inline constexpr size_t kStoredValueCount = 12;
 // Writes every stored value; false when the store could not be written (the values in it are
