@@ -102,6 +102,7 @@ void StoreValues(const SettingsValues& v) {
   AppSettings.maxFSize.store(v.maxFSize);
   AppSettings.autoRunFlag.store(v.autoRunFlag);
   AppSettings.vqDebug.store(v.vqDebug);
+  AppSettings.zipEncryption.store(v.zipEncryption);
 }
 
 SettingsValues ValuesInUse() {
@@ -113,6 +114,7 @@ SettingsValues ValuesInUse() {
   v.maxFSize = AppSettings.maxFSize.load();
   v.autoRunFlag = AppSettings.autoRunFlag.load();
   v.vqDebug = AppSettings.vqDebug.load();
+  v.zipEncryption = AppSettings.zipEncryption.load();
   return v;
 }
 }  // namespace
@@ -134,6 +136,7 @@ SettingsSubmit SubmitSettings(const SettingsForm& form, const SettingsRules& rul
   WriteLog(L"Set vqDebug        [%d]\r\n", v.vqDebug);
   WriteLog(L"Set maxFSize       [%d]\r\n", v.maxFSize);
   WriteLog(L"Set S_ZIP_PSW      [%s]\r\n", std::wstring(v.password.size(), L'*'));
+  WriteLog(L"Set zipEncryption  [%s]\r\n", ZipEncryptionName(v.zipEncryption));
   WriteLog(L"Set S_DIR_SRCDATA  [%s]  \r\n", v.source);
   WriteLog(L"Set S_DIR_DESTDATA [%s]  \r\n", v.dest);
   // The working paths follow the new destination at once; a missing default destination is

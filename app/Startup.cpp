@@ -159,11 +159,12 @@ StartupResult RunStartup(StartupHost& host) {
   // Without the mark a second start cannot find this one; the program still does its work.
   if (mark == platform::InstanceMark::Failed) WriteLog(L"单实例标记失败,程序继续运行\r\n");
 
-  std::vector<std::wstring> missing;
-  const bool stored = LoadSettings(&missing);
+  std::vector<std::wstring> missing, unusable;
+  const bool stored = LoadSettings(&missing, &unusable);
   // A store cut short or edited by hand: what it still holds is kept, and the log says what
   // took its default.
   if (!missing.empty() && missing.size() < kStoredValueCount) WriteLog(L"设置中缺少以下值:%s\r\n", JoinNames(missing));
+  if (!unusable.empty()) WriteLog(L"设置中以下目录含有控制字符,已改用默认目录:%s\r\n", JoinNames(unusable));
   if (stored) {
     LogStoredTime(L"秒:timeLastBk 读取到上一次同步的时间 %d年%d月%d日 %d:%d:%d \r\n", AppSettings.timeLastBk.load());
     LogStoredTime(L"日:timeLastBkDayly %d年%d月%d日 %d:%d:%d \r\n", AppSettings.timeLastBkDayly.load());

@@ -1,5 +1,6 @@
 #include "backup/BackUp.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -22,6 +23,7 @@
 #include "platform/CodePage.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
+#include "platform/SettingsStore.h"
 #include "settings/AppSettings.h"
 #include "settings/Log.h"
 #include "zip/ZipWriter.h"
@@ -155,6 +157,76 @@ int IdleLimitAfter(PassOutcome outcome, bool filesFailed) {
   return filesFailed ? kFailedRetrySeconds : kIdleSeconds;
 }
 
+std::wstring EncodeRetryList(const std::set<std::wstring>& retry) {
+  std::wstring out;
+  for (const std::wstring& path : retry) {
+    for (wchar_t c : path) {
+      if (c == L'%')
+        out += L"%25";
+      else if (c == L'\n')
+        out += L"%0A";
+      else if (c == L'\r')
+        out += L"%0D";
+      else
+        out += c;
+    }
+    out += L'\n';
+  }
+  return out;
+}
+
+std::set<std::wstring> DecodeRetryList(const std::wstring& text) {
+  std::set<std::wstring> out;
+  std::wstring path;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const wchar_t c = text[i];
+    if (c == L'\n') {
+      if (!path.empty()) out.insert(path);
+      path.clear();
+    } else if (c == L'%' && text.compare(i, 3, L"%25") == 0) {
+      path += L'%';
+      i += 2;
+    } else if (c == L'%' && text.compare(i, 3, L"%0A") == 0) {
+      path += L'\n';
+      i += 2;
+    } else if (c == L'%' && text.compare(i, 3, L"%0D") == 0) {
+      path += L'\r';
+      i += 2;
+    } else {
+      path += c;
+    }
+  }
+  if (!path.empty()) out.insert(path);
+  return out;
+}
+
+namespace {
+const wchar_t kRetryValue[] = L"retryFiles";
+}
+
+void SaveRetryList(const std::set<std::wstring>& retry) {
+  SettingsStoreTransaction transaction;
+  platform::SettingsKey key;
+  std::wstring stored;
+  // An empty list leaves no value behind; an unchanged one is not written again.
+  const bool had = key.GetString(kRetryValue, &stored);
+  if (retry.empty()) {
+    if (had) key.Delete(kRetryValue);
+  } else {
+    const std::wstring text = EncodeRetryList(retry);
+    if (!had || stored != text) key.SetString(kRetryValue, text);
+  }
+  key.Close();
+}
+
+std::set<std::wstring> LoadRetryList() {
+  SettingsStoreTransaction transaction;
+  platform::SettingsKey key;
+  std::wstring stored;
+  if (!key.GetString(kRetryValue, &stored)) return {};
+  return DecodeRetryList(stored);
+}
+
 PassMemory& CurrentPassMemory() {
   static PassMemory* m = new PassMemory();  // the worker's; never destroyed while it may run
   return *m;
@@ -186,8 +258,10 @@ void RemoveTempCopy(platform::FileSystem& fs, const std::wstring& path) {
 // and the close both succeeded, so a failure never costs the archive of an earlier backup.
 // With flushFolder false the move is left for the caller to flush with its folder.
 uint32_t WriteArchive(platform::FileSystem& fs, const std::wstring& archive, const std::wstring& partial,
-                      const zip::ZipPrepared* entry, const std::string& password, bool flushFolder) {
+                      const zip::ZipPrepared* entry, const std::string& password, zip::ZipEncryption encryption,
+                      bool flushFolder) {
   zip::ZipHandle h = zip::ZipCreate(partial, password, fs);
+  if (h) zip::ZipSetEncryption(h, encryption);
   uint32_t r = zip::ZipAddPrepared(h, entry);
   uint32_t closed = zip::ZipClose(h);
   if (!h) return r;  // nothing was created
@@ -220,10 +294,51 @@ void RemoveWorkTree(platform::FileSystem& fs, const std::wstring& dir) {
 
 }  // namespace
 
-bool DestinationReachable(platform::FileSystem& fs, const std::wstring& destDir) {
+bool DestinationReachable(platform::FileSystem& fs, const std::wstring& destDir, std::vector<std::wstring>* made) {
   if (destDir.empty()) return false;
   if (fs.IsDirectory(destDir)) return true;
-  return fs.CreateDirectoryTree(destDir) && fs.IsDirectory(destDir);
+  std::vector<std::wstring> madeHere;
+  if (!CreateFolderTree(fs, destDir, &madeHere)) return false;
+  if (made) made->insert(made->end(), madeHere.begin(), madeHere.end());
+  return true;
+}
+
+bool CreateFolderTree(platform::FileSystem& fs, const std::wstring& dir, std::vector<std::wstring>* made) {
+  // The missing folders, from the deepest up to the first that exists.
+  std::vector<std::wstring> missing;
+  std::wstring at = dir;
+  while (!at.empty() && platform::IsSeparator(at.back())) at.pop_back();
+  while (!at.empty() && at.size() > platform::RootLength() && !fs.IsDirectory(at)) {
+    missing.push_back(at);
+    const size_t sep = at.find_last_of(L"\\/");
+    if (sep == std::wstring::npos) break;
+    at.erase(sep);
+  }
+  if (missing.empty()) return true;
+  fs.CreateDirectoryTree(dir);
+  bool made_all = true;
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (!fs.IsDirectory(*it)) {
+      made_all = false;
+      break;
+    }
+    made->push_back(*it);
+  }
+  return made_all;
+}
+
+std::vector<std::wstring> FoldersToFlushFor(const std::vector<std::wstring>& made) {
+  // A new folder's name is an entry of its parent: the parent is flushed for it. A folder made
+  // here whose own entries came later is flushed where they are moved or made.
+  std::vector<std::wstring> out;
+  for (const std::wstring& m : made) {
+    out.push_back(m + platform::PathSeparator());
+    const size_t sep = m.find_last_of(L"\\/");
+    if (sep != std::wstring::npos) out.push_back(m.substr(0, sep + 1));
+  }
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
 }
 
 void RemoveStrayWorkFiles(platform::FileSystem& fs, UnixTime now, std::vector<platform::DirEntry>* listView) {
@@ -285,7 +400,8 @@ struct SelectionSettings {
 // what else selects a file whatever its time in this pass.
 struct PassRetries {
   std::set<std::wstring> earlier, failed;
-  ReportedPaths::Taken reported;  // what the monitor saw made, written or moved in
+  ReportedPaths::Taken reported;         // what the monitor saw made, written or moved in
+  std::vector<std::wstring> madeBefore;  // folders to flush for what the pass made before the walk
   bool lookForMissing = false;
   std::unordered_set<std::wstring> listed;  // with lookForMissing: the list view's names, folded
 
@@ -353,21 +469,41 @@ class FolderFlushes {
   FolderFlushes(platform::FileSystem& fs, PassRetries& retries) : fs_(fs), retries_(retries) {}
 
   // In walk order, once the file's archives are moved.
-  void Moved(const std::wstring& path, std::vector<std::wstring> folders) {
-    batch_.push_back({path, std::move(folders)});
+  // made: folders made for the file, whose entries need one flush after they were made.
+  void Moved(const std::wstring& path, std::vector<std::wstring> folders, std::vector<std::wstring> made = {}) {
+    batch_.push_back({path, std::move(folders), std::move(made)});
     if (batch_.size() >= kFilesPerFlush) Flush();
+  }
+
+  // Folders the pass made before the walk (views made again): flushed with every batch, and
+  // every file of a batch counts as failed when one of them cannot be flushed.
+  void Always(const std::vector<std::wstring>& folders) {
+    always_.insert(always_.end(), folders.begin(), folders.end());
   }
 
   void Flush() {
     std::map<std::wstring, bool> flushed;
+    auto flush = [&](const std::wstring& folder) {
+      auto at = flushed.find(folder);
+      if (at == flushed.end()) at = flushed.emplace(folder, FlushOne(folder)).first;
+      return at->second;
+    };
+    bool always = true;
+    for (const std::wstring& folder : always_) always = flush(folder) && always;
     for (const MovedFile& f : batch_) {
-      bool ok = true;
-      for (const std::wstring& folder : f.folders) {
-        auto at = flushed.find(folder);
-        if (at == flushed.end()) at = flushed.emplace(folder, fs_.FlushFolder(folder)).first;
-        ok = ok && at->second;
+      bool ok = always;
+      for (const std::wstring& folder : f.folders) ok = flush(folder) && ok;
+      for (const std::wstring& folder : f.made) {
+        if (durable_.count(folder)) continue;
+        const bool done = flush(folder);
+        if (done) durable_.insert(folder);
+        ok = done && ok;
       }
-      if (!ok) retries_.failed.insert(f.path);
+      if (!ok) {
+        // Its own lines said the archives were written; this one says they may not last.
+        WriteLog(L"存档目录刷新失败,稍后重试 [%s]\r\n", f.path);
+        retries_.failed.insert(f.path);
+      }
     }
     batch_.clear();
   }
@@ -378,18 +514,31 @@ class FolderFlushes {
   static constexpr size_t kFilesPerFlush = 64;
   struct MovedFile {
     std::wstring path;
-    std::vector<std::wstring> folders;
+    std::vector<std::wstring> folders, made;
   };
+  std::set<std::wstring> durable_;  // made folders whose entries were flushed after they were made
+  // A flush that throws is a flush that failed: the batch's files are retried, none is lost.
+  bool FlushOne(const std::wstring& folder) {
+    try {
+      return fs_.FlushFolder(folder);
+    } catch (...) {
+      return false;
+    }
+  }
   platform::FileSystem& fs_;
   PassRetries& retries_;
   std::vector<MovedFile> batch_;
+  std::vector<std::wstring> always_;
 };
+
+class MirroredFolders;
 
 // How a walk writes its archives; a single file taken alone has neither, and flushes each
 // archive's folder at once.
 struct ArchiveWriting {
   Gate* compressing = nullptr;
   FolderFlushes* flushes = nullptr;
+  MirroredFolders* mirrored = nullptr;
 };
 
 // Each archive written gets a partial file of its own: files are written side by side.
@@ -398,13 +547,33 @@ uint32_t NextWriter() {
   return next.fetch_add(1, std::memory_order_relaxed);
 }
 
-// Two writers making one folder tree at once could each find a part missing, and Windows may fail
-// the slower one; folders are made one tree at a time.
-bool CreateFolderOnce(platform::FileSystem& fs, const std::wstring& dir) {
-  static std::mutex* lock = new std::mutex();
-  std::lock_guard<std::mutex> g(*lock);
-  return fs.CreateDirectoryTree(dir);
-}
+// The mirrored folders of one walk: each is made once, and the folders that making it created
+// are remembered, so that every file moved into it flushes them too (a file whose folder's entry
+// was lost in a power cut is lost with it). Two writers making one folder tree at once could
+// each find a part missing, and Windows may fail the slower one; folders are made one at a time.
+class MirroredFolders {
+ public:
+  // The folders to flush with an archive moved into dir (dir itself not among them).
+  std::vector<std::wstring> Make(platform::FileSystem& fs, const std::wstring& dir) {
+    std::lock_guard<std::mutex> g(lock_);
+    auto at = known_.find(dir);
+    if (at != known_.end()) return at->second;
+    std::vector<std::wstring> made;
+    std::vector<std::wstring> flush;
+    if (CreateFolderTree(fs, dir, &made)) {
+      flush = FoldersToFlushFor(made);
+      known_.emplace(dir, flush);
+    } else {
+      // Not remembered: the next file tries again. What was made still has its entries flushed.
+      flush = FoldersToFlushFor(made);
+    }
+    return flush;
+  }
+
+ private:
+  std::mutex lock_;
+  std::map<std::wstring, std::vector<std::wstring>> known_;
+};
 
 // One selected file on its way to its three archives. The copy, the compression and the three
 // archives are its first half and may run beside other files': on a disk each archive waits for
@@ -415,7 +584,9 @@ bool CreateFolderOnce(platform::FileSystem& fs, const std::wstring& dir) {
 class FileJob : public OrderedWork::Job {
  public:
   FileJob(platform::FileSystem& fs, std::wstring path, std::wstring name, PassRetries* retries, ArchiveWriting writing)
-      : fs_(fs), path_(std::move(path)), name_(std::move(name)), retries_(retries), writing_(writing) {}
+      : fs_(fs), path_(std::move(path)), name_(std::move(name)), retries_(retries), writing_(writing) {
+    movedInto_.reserve(8);
+  }
 
   // The archive paths need the local time of the last write, which may not exist: then the file
   // is logged as taken and the exception's line follows, as when it is thrown in the walk.
@@ -429,6 +600,16 @@ class FileJob : public OrderedWork::Job {
                      AppSettings.S_DIR_ST_DIR.Get()};
     a_ = ArchivePathsFor(dirs_, path_, name_, local, platform::RootLength());
     password_ = platform::WideToAnsi(AppSettings.S_ZIP_PSW.Get());
+    encryption_ = AppSettings.zipEncryption.load() == kZipEncryptionAes256 ? zip::ZipEncryption::Aes256
+                                                                           : zip::ZipEncryption::Traditional;
+    // A temporary copy and a spill file of this job's own: two files whose names the file system
+    // takes for one (every letter folded on Windows, not only A-Z) can never share them. The name
+    // is kept after the number where it fits, for whoever looks into the folder.
+    static std::atomic<uint32_t> jobs{0};
+    const uint32_t job = jobs.fetch_add(1, std::memory_order_relaxed);
+    a_.tempCopy = dirs_.temp + (name_.size() <= 200 ? WFormat(L"%u.%s.temp", job, name_) : WFormat(L"%u.temp", job));
+    // The archives' names as the file system compares them, for ConflictsWith.
+    for (const std::wstring* a : {&a_.list, &a_.history, &a_.folder}) folded_.push_back(platform::FoldNameCase(*a));
     fs_.CreateDirectoryTree(dirs_.temp);
   }
 
@@ -443,6 +624,15 @@ class FileJob : public OrderedWork::Job {
   }
 
   void Finish() override {
+    // The pass's bookkeeping comes before the lines, so that a line that cannot be written costs
+    // no file its retry or its folders' flush. A job that threw may have moved an archive or two
+    // already: its folders are flushed all the same, and it is a failed file.
+    bool ok = !planFailed_ && !prepareThrew;
+    for (int view = 1; ok && view <= 3; ++view)
+      ok = code_ == zip::kZipSuccess && written_[view - 1] == zip::kZipSuccess;
+    if (!ok && retries_) retries_->failed.insert(path_);
+    if (writing_.flushes && (!movedInto_.empty() || !made_.empty()))
+      writing_.flushes->Moved(path_, std::move(movedInto_), std::move(made_));
     WriteLog(L"DoBackUp[%d]:%s\r\n", 1, path_);
     if (planFailed_ || prepareThrew) {
       WriteLog(L"catch DoBackUp:...\r\n");
@@ -450,24 +640,20 @@ class FileJob : public OrderedWork::Job {
     }
     // Every add fails alike when there is no copy or no compressed data: each view gets that
     // code's line and no archive is written.
-    bool ok = true;
     for (int view = 1; view <= 3; ++view) {
       const uint32_t r = code_ != zip::kZipSuccess ? code_ : written_[view - 1];
       if (r) LogFailed(view, r, path_);
-      ok = ok && !r;
     }
-    if (!ok && retries_) retries_->failed.insert(path_);
-    if (writing_.flushes && !movedInto_.empty()) writing_.flushes->Moved(path_, std::move(movedInto_));
   }
 
   bool ConflictsWith(const Job& other) const override {
     const auto& o = static_cast<const FileJob&>(other);
     if (planFailed_ || o.planFailed_) return false;
-    // Files of one name share the temporary copy's and the spill file's names; the flattened
-    // paths of the list and history views can coincide too ("a.b\c" and "a\b.c"). Case apart,
-    // as the Windows file system sees them.
-    return EqualsIgnoreAsciiCase(o.a_.tempCopy, a_.tempCopy) || EqualsIgnoreAsciiCase(o.a_.list, a_.list) ||
-           EqualsIgnoreAsciiCase(o.a_.history, a_.history) || EqualsIgnoreAsciiCase(o.a_.folder, a_.folder);
+    // The flattened paths of the list and history views can coincide ("a.b\c" and "a\b.c"), in
+    // the file system's own comparison of names. Working files are the job's own.
+    for (size_t i = 0; i < folded_.size() && i < o.folded_.size(); ++i)
+      if (folded_[i] == o.folded_[i]) return true;
+    return false;
   }
 
  private:
@@ -479,10 +665,12 @@ class FileJob : public OrderedWork::Job {
       code_ = zip::kZipCouldNotOpen;
       return;
     }
-    // The three archives hold the same deflated data: compress once, write three times. The
-    // data is in memory or in the spill file now, so the copy can go at once.
+    // The three archives hold the same deflated data: compress once, write three times. With
+    // AES it is encrypted once too, under one salt: the three archives are then copies of one
+    // another, which tells nobody more than one of them. The data is in memory or in the spill
+    // file now, so the copy can go at once.
     zip::ZipPrepared* raw = nullptr;
-    code_ = zip::ZipPrepare(name_, a_.tempCopy, a_.tempCopy + L".z", &raw, fs_);
+    code_ = zip::ZipPrepareEncrypted(name_, a_.tempCopy, a_.tempCopy + L".z", encryption_, password_, &raw, fs_);
     prepared_.reset(raw);
     RemoveTempCopy(fs_, a_.tempCopy);
   }
@@ -493,10 +681,21 @@ class FileJob : public OrderedWork::Job {
     const std::wstring folderBase = a_.folder.substr(0, a_.folder.size() - 4);  // without ".zip"
     const std::wstring folders[] = {dirs_.list, dirs_.history, folderBase.substr(0, folderBase.size() - name_.size())};
     for (int view = 1; view <= 3; ++view) {
-      if (view == 3) CreateFolderOnce(fs_, folders[2]);
+      if (view == 3) {
+        MirroredFolders alone;
+        MirroredFolders& mirrored = writing_.mirrored ? *writing_.mirrored : alone;
+        for (const std::wstring& made : mirrored.Make(fs_, folders[2])) {
+          if (writing_.flushes)
+            made_.push_back(made);
+          else
+            fs_.FlushFolder(made);
+        }
+      }
+      // Noted before the move: should anything throw after it, the folder is flushed all the same.
+      if (writing_.flushes) movedInto_.push_back(folders[view - 1]);
       const uint32_t r = WriteArchive(fs_, *archives[view - 1], PartialArchivePath(*views[view - 1], NextWriter()),
-                                      prepared_.get(), password_, !writing_.flushes);
-      if (r == zip::kZipSuccess && writing_.flushes) movedInto_.push_back(folders[view - 1]);
+                                      prepared_.get(), password_, encryption_, !writing_.flushes);
+      if (r != zip::kZipSuccess && writing_.flushes) movedInto_.pop_back();
       written_[view - 1] = r;
     }
   }
@@ -509,9 +708,12 @@ class FileJob : public OrderedWork::Job {
   WorkDirs dirs_;
   ArchivePaths a_;
   std::string password_;
+  zip::ZipEncryption encryption_ = zip::ZipEncryption::Traditional;
   uint32_t code_ = zip::kZipSuccess;
   uint32_t written_[3] = {zip::kZipSuccess, zip::kZipSuccess, zip::kZipSuccess};
+  std::vector<std::wstring> folded_;     // the three archives, as the file system compares names
   std::vector<std::wstring> movedInto_;  // folders whose flush is left to the walk
+  std::vector<std::wstring> made_;       // folders made for it, flushed by the walk once
   std::unique_ptr<zip::ZipPrepared, void (*)(zip::ZipPrepared*)> prepared_{nullptr, zip::ZipPreparedFree};
 };
 
@@ -603,9 +805,13 @@ void WalkTree(platform::FileSystem& fs, const std::wstring& dir, int depth, Pass
   ListingPool pool;
   Gate compressing(compressors ? compressors : 1);  // without helpers the caller compresses
   std::unique_ptr<FolderFlushes> flushes;
-  if (retries) flushes = std::make_unique<FolderFlushes>(fs, *retries);
+  if (retries) {
+    flushes = std::make_unique<FolderFlushes>(fs, *retries);
+    flushes->Always(retries->madeBefore);
+  }
+  MirroredFolders mirrored;
   OrderedWork work(Writers(compressors), InFlight(compressors));
-  WalkDir(fs, dir, depth, retries, false, pool, work, ArchiveWriting{&compressing, flushes.get()});
+  WalkDir(fs, dir, depth, retries, false, pool, work, ArchiveWriting{&compressing, flushes.get(), &mirrored});
   work.FinishAll();
   if (flushes) flushes->Flush();
 }
@@ -641,7 +847,8 @@ PassOutcome RunBackUpPass(platform::FileSystem& fs, unsigned compressors) {
   // while the walk runs needs anything more.
   TakeLastBackupTimeMovedBack();
   const std::wstring dest = AppSettings.S_DIR_DESTDATA.Get();
-  if (!DestinationReachable(fs, dest)) {
+  std::vector<std::wstring> made;  // folders this pass makes before the walk
+  if (!DestinationReachable(fs, dest, &made)) {
     // Every archive would fail: the pass waits for the destination instead, timeLastBk stays
     // where it is, and the outage is told once, not once per file.
     if (!memory.destinationAway) WriteLog(L"目标目录无法访问,暂停备份,每分钟重试 [%s]\r\n", dest);
@@ -659,10 +866,11 @@ PassOutcome RunBackUpPass(platform::FileSystem& fs, unsigned compressors) {
   // would otherwise fail every archive of that view until the next start.
   for (const SharedText* view : {&AppSettings.S_DIR_ST_LIST, &AppSettings.S_DIR_ST_HIST, &AppSettings.S_DIR_ST_DIR}) {
     const std::wstring dir = view->Get();
-    if (!dir.empty() && !fs.IsDirectory(dir)) fs.CreateDirectoryTree(dir);
+    if (!dir.empty() && !fs.IsDirectory(dir)) CreateFolderTree(fs, dir, &made);
   }
   if (debug) WriteLog(L"DO S_DIR_SRCDATA back...\r\n");
   PassRetries retries;
+  retries.madeBefore = FoldersToFlushFor(made);
   retries.reported = CurrentReports().Take();
   retries.lookForMissing = memory.lookForMissing || retries.reported.lost;
   {
@@ -676,9 +884,11 @@ PassOutcome RunBackUpPass(platform::FileSystem& fs, unsigned compressors) {
   try {
     WalkTree(fs, AppSettings.S_DIR_SRCDATA.Get(), 0, &retries, compressors);
   } catch (...) {
-    // The files this pass should have taken are taken by the next one.
+    // The files this pass should have taken are taken by the next one, and those that failed so
+    // far are retried with those that failed before.
     CurrentReports().PutBack(std::move(retries.reported));
     memory.lookForMissing = memory.lookForMissing || retries.lookForMissing;
+    memory.retry.insert(retries.failed.begin(), retries.failed.end());
     throw;
   }
   // This process's temporary folder goes when it is empty, so nothing is left between passes.
@@ -696,6 +906,9 @@ PassOutcome RunBackUpPass(platform::FileSystem& fs, unsigned compressors) {
   {
     SettingsStoreTransaction transaction;
     again = TakeLastBackupTimeMovedBack();
+    // The files to retry are stored first: a restart or a power cut after the time moved on
+    // must not forget them.
+    SaveRetryList(memory.retry);
     if (!again) AppSettings.timeLastBk.store(start - 1);
     SaveSettings();
   }
@@ -751,6 +964,7 @@ void BackUpThreadStep(const EngineServices& services) {
 
 void BackUpThreadFun(const EngineServices& services) {
   LoadSettings();
+  CurrentPassMemory().retry = LoadRetryList();
   while (monitRunning.load() == 0) services.clock.SleepMs(1000);
   services.clock.SleepMs(2000);
   for (;;) BackUpThreadStep(services);

@@ -82,6 +82,14 @@ struct PassMemory {
   bool lookForMissing = true;
 };
 PassMemory& CurrentPassMemory();
+// The files to retry, kept with the settings (value "retryFiles") so that a restart or a power
+// cut after a pass does not forget them: the pass saves them before it saves the time it moved
+// on, and the worker reads them when it starts.
+void SaveRetryList(const std::set<std::wstring>& retry);
+std::set<std::wstring> LoadRetryList();
+// The stored form: one path a line, '%' and line ends escaped (a POSIX name may hold either).
+std::wstring EncodeRetryList(const std::set<std::wstring>& retry);
+std::set<std::wstring> DecodeRetryList(const std::wstring& text);
 
 enum class PassOutcome {
   Done,             // the walk ran; failed files are kept for the next pass
@@ -95,7 +103,15 @@ int IdleLimitAfter(PassOutcome outcome, bool filesFailed);
 
 // Whether the destination can be used: it is a directory, or it can be made (a new
 // destination on a disk that is present). False for an unplugged disk or an offline share.
-bool DestinationReachable(platform::FileSystem& fs, const std::wstring& destDir);
+// The folders it had to make are added to *made.
+bool DestinationReachable(platform::FileSystem& fs, const std::wstring& destDir,
+                          std::vector<std::wstring>* made = nullptr);
+// Makes dir with its missing parents and adds the folders it made to *made (without a final
+// separator, the highest first). False when dir could not be made.
+bool CreateFolderTree(platform::FileSystem& fs, const std::wstring& dir, std::vector<std::wstring>* made);
+// The folders to flush so that folders just made survive a power cut: each one and its parent
+// (the folder's name is an entry of its parent), ending in a separator, each once.
+std::vector<std::wstring> FoldersToFlushFor(const std::vector<std::wstring>& made);
 // Removes the stray partial archives of the three views and the stray temporary folders of
 // S_DIR_TEMP (see IsStrayWorkFile). With listView, the list view's listing is handed back.
 void RemoveStrayWorkFiles(platform::FileSystem& fs, UnixTime now, std::vector<platform::DirEntry>* listView = nullptr);

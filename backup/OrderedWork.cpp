@@ -1,6 +1,7 @@
 #include "backup/OrderedWork.h"
 
 #include <atomic>
+#include <exception>
 #include <system_error>
 
 namespace vq {
@@ -48,11 +49,18 @@ void OrderedWork::Add(std::unique_ptr<Job> job) {
     job->Finish();
     return;
   }
+  // An older job's second half that throws here must not cost the job being added: it is taken
+  // all the same, and the exception leaves once it is.
+  std::exception_ptr thrown;
   for (;;) {
     bool conflict = false;
     for (const auto& j : unfinished_) conflict = conflict || job->ConflictsWith(*j);
     if (!conflict && unfinished_.size() < window_) break;
-    FinishOldest();
+    try {
+      FinishOldest();
+    } catch (...) {
+      if (!thrown) thrown = std::current_exception();
+    }
   }
   {
     std::lock_guard<std::mutex> g(lock_);
@@ -68,9 +76,16 @@ void OrderedWork::Add(std::unique_ptr<Job> job) {
     }
   }
   wanted_.notify_one();
+  if (thrown) std::rethrow_exception(thrown);
 }
 
 void OrderedWork::LimitThreadStartsForTest(int startable) { g_startable.store(startable); }
+
+void OrderedWork::CheckHelperMayStartForTest(unsigned index) {
+  const int startable = g_startable.load(std::memory_order_relaxed);
+  if (startable >= 0 && index >= unsigned(startable))
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+}
 
 void OrderedWork::FinishAll() {
   while (!unfinished_.empty()) FinishOldest();

@@ -48,6 +48,8 @@ class OrderedWork {
 
   // Takes a job. Finishes the oldest ones first while the window is full or while one of them
   // conflicts with it. Helpers start with the first job, so a pass that adds none starts none.
+  // When an older job's Finish throws, the job is still taken and the exception is passed on
+  // after it (the first one, when several throw).
   void Add(std::unique_ptr<Job> job);
   // Finishes every job added so far.
   void FinishAll();
@@ -55,6 +57,9 @@ class OrderedWork {
   // Tests: from now on only this many helper threads may start in each work, as under a
   // process's thread limit (the rest fail as std::thread does); -1 lifts the limit.
   static void LimitThreadStartsForTest(int startable);
+  // Throws as a failed std::thread start does when that limit forbids the index-th helper (other
+  // helper threads, such as verify's, obey the same limit).
+  static void CheckHelperMayStartForTest(unsigned index);
 
  private:
   void FinishOldest();

@@ -8,9 +8,11 @@
 #include <shared_mutex>
 #include <thread>
 
+#include "backup/OrderedWork.h"
 #include "backup/RestoreInternal.h"
 #include "common/WFormat.h"
 #include "platform/Clock.h"
+#include "platform/Paths.h"
 #include "settings/Log.h"
 
 namespace vq {
@@ -165,8 +167,16 @@ VerifyReport RunVerify(platform::FileSystem& fs, const WorkDirs& dirs, const std
       }
     }
   };
+  // A helper that cannot start (a thread limit) leaves its share to those that did and to this
+  // thread, as the pass's work queue does; the exception must not leave with threads joinable.
   std::vector<std::thread> helpers;
-  for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(work);
+  try {
+    for (unsigned t = 1; t < threads; ++t) {
+      OrderedWork::CheckHelperMayStartForTest(t - 1);
+      helpers.emplace_back(work);
+    }
+  } catch (...) {
+  }
   work();
   for (std::thread& t : helpers) t.join();
   rep.seconds = (platform::TickCount() - start) / 1000.0;
@@ -225,11 +235,10 @@ std::shared_mutex& ArchiveReplaceLock(const std::wstring& archive) {
   size_t start = archive.find_last_of(L"\\/");
   start = start == std::wstring::npos ? 0 : start + 1;
   uint32_t h = 2166136261u;
-  for (size_t i = start; i < archive.size(); ++i) {
-    wchar_t c = archive[i];
-    if (c >= L'A' && c <= L'Z') c = wchar_t(c - L'A' + L'a');
-    h = (h ^ uint32_t(c)) * 16777619u;
-  }
+  // Folded as the file system compares names (every letter on Windows), so two spellings of one
+  // archive always meet on one lock.
+  const std::wstring name = platform::FoldNameCase(archive.substr(start));
+  for (wchar_t c : name) h = (h ^ uint32_t(c)) * 16777619u;
   return locks[h % kLocks];
 }
 

@@ -6,6 +6,7 @@
 #include "platform/Paths.h"
 #include "platform/SettingsStore.h"
 #include "settings/Log.h"
+#include "settings/SettingsForm.h"
 
 namespace vq {
 
@@ -69,6 +70,21 @@ void ReadString(const platform::SettingsKey& key, const wchar_t* name, SharedTex
   field.Set(Note(key.GetString(name, &text), name, missing) ? text : def);
 }
 
+// A folder with a control character names no folder anybody meant: a NUL ends it for some calls
+// and not for others (the watcher then recurses without end).
+void ReadDirectory(const platform::SettingsKey& key, const wchar_t* name, SharedText& field, const std::wstring& def,
+                   Missing* missing, Missing* unusable) {
+  std::wstring text;
+  if (!Note(key.GetString(name, &text), name, missing)) {
+    field.Set(def);
+  } else if (HasControlCharacter(text)) {
+    if (unusable) unusable->push_back(name);
+    field.Set(def);
+  } else {
+    field.Set(text);
+  }
+}
+
 void ReadInt(const platform::SettingsKey& key, const wchar_t* name, std::atomic<int32_t>& field, int32_t def,
              Missing* missing) {
   uint32_t v = 0;
@@ -99,12 +115,13 @@ std::recursive_mutex& StoreLock() {
 
 SettingsStoreTransaction::SettingsStoreTransaction() : lock_(StoreLock()) {}
 
-bool LoadSettings(std::vector<std::wstring>* missing) {
+bool LoadSettings(std::vector<std::wstring>* missing, std::vector<std::wstring>* unusable) {
   SettingsStoreTransaction transaction;
   platform::SettingsKey key;
   ReadString(key, L"S_ZIP_PSW", AppSettings.S_ZIP_PSW, kDefaultPassword, missing);
-  ReadString(key, L"S_DIR_SRCDATA", AppSettings.S_DIR_SRCDATA, AppSettings.defaultSrcDir.Get(), missing);
-  ReadString(key, L"S_DIR_DESTDATA", AppSettings.S_DIR_DESTDATA, AppSettings.defaultDestDir.Get(), missing);
+  ReadDirectory(key, L"S_DIR_SRCDATA", AppSettings.S_DIR_SRCDATA, AppSettings.defaultSrcDir.Get(), missing, unusable);
+  ReadDirectory(key, L"S_DIR_DESTDATA", AppSettings.S_DIR_DESTDATA, AppSettings.defaultDestDir.Get(), missing,
+                unusable);
   ReadString(key, L"fFilterSr", AppSettings.fFilterSr, kDefaultFilter, missing);
   ReadTime(key, L"timeLastBkDayly", AppSettings.timeLastBkDayly, missing);
   ReadTime(key, L"timeLastBkWeekly", AppSettings.timeLastBkWeekly, missing);
@@ -113,6 +130,12 @@ bool LoadSettings(std::vector<std::wstring>* missing) {
   ReadInt(key, L"vqDebug", AppSettings.vqDebug, 0, missing);
   ReadInt(key, L"autoRunFlag", AppSettings.autoRunFlag, 0, missing);
   ReadInt(key, L"maxFSize", AppSettings.maxFSize, kDefaultMaxFSize, missing);
+  // Only a stored 1 asks for AES: anything else (missing, as in every store from before the
+  // choice, or a value this version does not know) keeps the encryption every archive tool
+  // opens. Its absence is no damage of the store.
+  ReadInt(key, L"zipEncryption", AppSettings.zipEncryption, kZipEncryptionTraditional, nullptr);
+  if (AppSettings.zipEncryption.load() != kZipEncryptionAes256)
+    AppSettings.zipEncryption.store(kZipEncryptionTraditional);
   return ReadTime(key, L"timeLastBk", AppSettings.timeLastBk, missing);
 }
 
@@ -133,6 +156,7 @@ bool SaveSettings() {
   ok &= key.SetString(L"S_DIR_SRCDATA", AppSettings.S_DIR_SRCDATA.Get());
   ok &= key.SetString(L"S_DIR_DESTDATA", AppSettings.S_DIR_DESTDATA.Get());
   ok &= key.SetString(L"fFilterSr", AppSettings.fFilterSr.Get());
+  ok &= key.SetDword(L"zipEncryption", static_cast<uint32_t>(AppSettings.zipEncryption.load()));
   ok &= key.Close();
   return ok;
 }

@@ -20,6 +20,10 @@ inline constexpr wchar_t kProductName[] = L"vq.lumen";
 inline constexpr wchar_t kProductVersion[] = VQ_VERSION_WTEXT;
 inline constexpr wchar_t kDefaultPassword[] = L"739";
 inline constexpr int32_t kDefaultMaxFSize = 32;
+// zipEncryption: how new archives are encrypted. Traditional is the default and what a store
+// without the value (every installation before it existed) reads as.
+inline constexpr int32_t kZipEncryptionTraditional = 0;
+inline constexpr int32_t kZipEncryptionAes256 = 1;
 
 // The extensions backed up by default (316 characters; the run of ".c" at its end is kept as
 // users have it stored).
@@ -39,6 +43,7 @@ struct AppSettingsRecord {
   std::atomic<int32_t> vqDebug{0};
   std::atomic<int32_t> autoRunFlag{0};
   std::atomic<int32_t> maxFSize{kDefaultMaxFSize};
+  std::atomic<int32_t> zipEncryption{kZipEncryptionTraditional};
   SharedText S_ZIP_PSW;
   SharedText S_DIR_SRCDATA;
   SharedText S_DIR_DESTDATA;
@@ -71,7 +76,9 @@ class SettingsStoreTransaction {
 // Reads every stored value; true when a last-backup time was stored. missing, when given, gets
 // the names of the values the store did not hold (or, for a time, held too short to count), in
 // the order they are read: a store cut short or edited by hand keeps what it still has.
-bool LoadSettings(std::vector<std::wstring>* missing = nullptr);
+// unusable, when given, gets the names of the folders stored with a control character (older
+// versions took them from the dialog): such a folder is never used, its default is.
+bool LoadSettings(std::vector<std::wstring>* missing = nullptr, std::vector<std::wstring>* unusable = nullptr);
 // How many values LoadSettings reads: missing holds all of them when there is no store at all.
 inline constexpr size_t kStoredValueCount = 12;
 // Writes every stored value; false when the store could not be written (the values in it are

@@ -8,6 +8,7 @@
 #include "platform/File.h"
 #include "platform/Paths.h"
 #include "settings/AppSettings.h"
+#include "settings/SettingsForm.h"
 
 namespace vq {
 
@@ -90,6 +91,7 @@ void ShowRunParameters() {
   WriteLog(L"autoRunFlag       [开机运行]     [%s]\r\n", AppSettings.autoRunFlag.load() != 0 ? L"是" : L"否");
   WriteLog(L"maxFSize          [文件大小限制] [%d]MB\r\n", AppSettings.maxFSize.load());
   WriteLog(L"S_ZIP_PSW         [Zip密码]      [%s]\r\n", std::wstring(AppSettings.S_ZIP_PSW.Get().size(), L'*'));
+  WriteLog(L"zipEncryption     [Zip加密]      [%s]\r\n", ZipEncryptionName(AppSettings.zipEncryption.load()));
   WriteLog(L"logFileName       [日志文件]     [%s]\r\n", AppSettings.logFileName.Get());
   WriteLog(L"S_DIR_SRCDATA     [源目录]       [%s]\r\n", AppSettings.S_DIR_SRCDATA.Get());
   WriteLog(L"S_DIR_DESTDATA    [目的目录]     [%s]\r\n", AppSettings.S_DIR_DESTDATA.Get());

@@ -18,6 +18,7 @@ SettingsForm FormFromSettings() {
   f.autoRun = AppSettings.autoRunFlag.load() == 1;
   f.debug = AppSettings.vqDebug.load() == 1;
   f.size = WFormat(L"%d", AppSettings.maxFSize.load());
+  f.aes = AppSettings.zipEncryption.load() == kZipEncryptionAes256;
   return f;
 }
 
@@ -99,7 +100,12 @@ SettingsValues NormaliseSettingsForm(const SettingsForm& form, wchar_t separator
   v.maxFSize = ParseDecimalInt(form.size);
   v.autoRunFlag = form.autoRun ? 1 : 0;
   v.vqDebug = form.debug ? 1 : 0;
+  v.zipEncryption = form.aes ? kZipEncryptionAes256 : kZipEncryptionTraditional;
   return v;
+}
+
+const wchar_t* ZipEncryptionName(int zipEncryption) {
+  return zipEncryption == kZipEncryptionAes256 ? L"AES-256" : L"传统";
 }
 
 bool DirectoriesChanged(const SettingsValues& v, const std::wstring& currentSource, const std::wstring& currentDest) {

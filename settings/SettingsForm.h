@@ -18,7 +18,13 @@ struct SettingsForm {
   std::wstring size;      // maxFSize, decimal text
   bool autoRun = false;
   bool debug = false;  // shown only; the user cannot change it
+  bool aes = false;    // zipEncryption: AES-256 instead of the traditional encryption
 };
+
+// The note beside the encryption control, in both front ends.
+inline constexpr wchar_t kAesNote[] = L"AES-256：资源管理器打不开，7-Zip 等常用压缩软件可以打开";
+// The encryption as the log and the terminal name it.
+const wchar_t* ZipEncryptionName(int zipEncryption);
 
 // The controls filled from the current settings record.
 SettingsForm FormFromSettings();
@@ -64,6 +70,7 @@ struct SettingsValues {
   int maxFSize = 0;
   int autoRunFlag = 0;
   int vqDebug = 0;
+  int zipEncryption = 0;
 };
 SettingsValues NormaliseSettingsForm(const SettingsForm& form, wchar_t separator);
 // True when a normalised directory differs (exactly) from the one in use: the program must then

@@ -226,7 +226,8 @@ class TextSettingsDialog {
       if (!Ask(L"监控文件的类型的扩展名", &form.filter) || !AskPassword(&form.password) ||
           !Ask(L"源目录[DIR_SRCDATA]（本地上的目录）", &form.source) ||
           !Ask(L"目的目录[DIR_DESTDATA]（本地上的目录或网络目录）", &form.dest) ||
-          !Ask(L"MB，文件大小限制，超过此大小的文件不备份", &form.size) || !AskFlag(L"开机自动运行", &form.autoRun))
+          !Ask(L"MB，文件大小限制，超过此大小的文件不备份", &form.size) || !AskFlag(L"开机自动运行", &form.autoRun) ||
+          !AskEncryption(&form.aes))
         return Cancelled();
       PrintUtf8(WFormat(L"调试信息: %s (不可更改)\n", form.debug ? L"是" : L"否"));
       std::string choice;
@@ -275,6 +276,17 @@ class TextSettingsDialog {
     if (!got) return false;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!line.empty()) *value = Utf8ToWide(line);
+    return true;
+  }
+  // The encryption of new archives, with the note of the Windows dialog. Old archives keep theirs.
+  bool AskEncryption(bool* aes) {
+    PrintUtf8(std::wstring(L"  (") + kAesNote + L")\n");
+    PrintUtf8(WFormat(L"Zip加密 1=传统 2=AES-256 [%s]: ", *aes ? L"2" : L"1"));
+    std::string line;
+    if (!in_.Next(&line, Interrupted)) return false;
+    line = Trim(line);
+    if (line == "1" || line == "传统") *aes = false;
+    if (line == "2" || line == "AES-256" || line == "aes") *aes = true;
     return true;
   }
   bool AskFlag(const std::wstring& label, bool* value) {

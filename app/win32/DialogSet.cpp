@@ -45,6 +45,7 @@ void CDialogSet::Fill(const SettingsForm& f) {
   CheckDlgButton(hwnd(), IDC_CHECK_AUTORUN, f.autoRun ? BST_CHECKED : BST_UNCHECKED);
   CheckDlgButton(hwnd(), IDC_CHECK_DEBUG, f.debug ? BST_CHECKED : BST_UNCHECKED);
   SetDlgItemTextW(hwnd(), IDC_EDIT_MAXFSIZE, f.size.c_str());
+  CheckDlgButton(hwnd(), IDC_CHECK_AES, f.aes ? BST_CHECKED : BST_UNCHECKED);
 }
 
 std::wstring CDialogSet::Text(int id) const {
@@ -65,6 +66,7 @@ SettingsForm CDialogSet::Read() const {
   f.size = Text(IDC_EDIT_MAXFSIZE);
   f.autoRun = IsDlgButtonChecked(hwnd(), IDC_CHECK_AUTORUN) == BST_CHECKED;
   f.debug = IsDlgButtonChecked(hwnd(), IDC_CHECK_DEBUG) == BST_CHECKED;
+  f.aes = IsDlgButtonChecked(hwnd(), IDC_CHECK_AES) == BST_CHECKED;
   return f;
 }
 

@@ -103,6 +103,7 @@ TEST_F(SubmitTest, AcceptedFormIsStoredLoggedAndAppliedWithoutRestartWhenDirecto
   f.password = L"secret";
   f.size = L"12abc";
   f.source = src_;  // as the folder browser returns it: no trailing separator
+  f.aes = true;
   SettingsSubmit r = SubmitSettings(f, PlatformSettingsRules());
   ASSERT_TRUE(r.accepted()) << WideToUtf8(r.message);
   EXPECT_FALSE(r.restart) << "the normalised source equals the one in use";
@@ -111,7 +112,7 @@ TEST_F(SubmitTest, AcceptedFormIsStoredLoggedAndAppliedWithoutRestartWhenDirecto
   EXPECT_EQ(AppSettings.S_DIR_SRCDATA.Get(), src_ + sep_);
   const std::wstring shown = view_.shown();
   EXPECT_NE(shown.find(L"设置结果:\r\nfFilterSr:[.txtdoc.]\r\nSet autoRunFlag    [0]\r\nSet vqDebug        [0]\r\n"
-                       L"Set maxFSize       [12]\r\nSet S_ZIP_PSW      [******]\r\n"),
+                       L"Set maxFSize       [12]\r\nSet S_ZIP_PSW      [******]\r\nSet zipEncryption  [AES-256]\r\n"),
             std::wstring::npos)
       << WideToUtf8(shown);
   EXPECT_EQ(shown.find(L"secret"), std::wstring::npos) << "the password is never logged";
@@ -119,10 +120,14 @@ TEST_F(SubmitTest, AcceptedFormIsStoredLoggedAndAppliedWithoutRestartWhenDirecto
   // Stored: the record read back from the store has the new values.
   AppSettings.fFilterSr.Set(L"");
   AppSettings.maxFSize.store(0);
+  AppSettings.zipEncryption.store(kZipEncryptionTraditional);
   LoadSettings();
   EXPECT_EQ(AppSettings.fFilterSr.Get(), L".txtdoc.");
   EXPECT_EQ(AppSettings.maxFSize.load(), 12);
   EXPECT_EQ(AppSettings.S_ZIP_PSW.Get(), L"secret");
+  EXPECT_EQ(AppSettings.zipEncryption.load(), kZipEncryptionAes256);
+  EXPECT_TRUE(FormFromSettings().aes);
+  EXPECT_FALSE(DefaultSettingsForm().aes) << "restoring the defaults brings the traditional encryption back";
 }
 
 TEST_F(SubmitTest, AChangedDirectoryRestartsOnlyOutsideTheFirstRun) {

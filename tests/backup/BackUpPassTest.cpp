@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <thread>
@@ -414,8 +415,17 @@ TEST_F(BackUpPassTest, FoldersAreFlushedOncePerBatchAndAFailedFlushRetriesItsFil
   fs.failFolderFlushOf.insert(sep_ + std::wstring(L"deep"));
   RunBackUpPass(fs, 2);
   EXPECT_EQ(fs.renames.load(), 303);
-  // The list and history views and the two mirrored folders, for each of two batches.
-  EXPECT_LE(fs.folderFlushes.load(), 8);
+  // The list and history views and the two mirrored folders, for each of two batches; and once
+  // each the folders the pass made for the mirrored tree (their entries are in their parents).
+  int made = 0;
+  std::function<void(const std::wstring&)> count = [&](const std::wstring& dir) {
+    std::vector<platform::DirEntry> entries;
+    RealFileSystem().List(dir, &entries);
+    for (const auto& e : entries)
+      if (e.attributes & platform::kAttrDirectory) ++made, count(dir + e.name + sep_);
+  };
+  count(AppSettings.S_DIR_ST_DIR.Get());
+  EXPECT_LE(fs.folderFlushes.load(), 8 + made + 1);
   EXPECT_TRUE(Logged(L"1 个文件的存档未能写入,稍后重试\r\n"));
   EXPECT_EQ(CurrentPassMemory().retry, std::set<std::wstring>{deep});
   ExpectArchived(deep, "deep content");
@@ -963,6 +973,179 @@ TEST_F(BackUpPassTest, FilesWithoutAnArchiveAreFoundByOneListingWhenChangesMayHa
   EXPECT_EQ(backFileCount.load(), 1);
   ExpectArchived(fourth, "old fourth.txt");
   EXPECT_EQ(fs.listings.load(), 6) << "one per pass";
+}
+
+// Records, in order, each folder an archive was moved into, each folder made and each folder
+// flushed, with the last backup time at that moment.
+class RecordingFileSystem : public vqtest::FaultyFileSystem {
+ public:
+  struct Event {
+    char kind;  // 'm' moved into, 'c' made, 'f' flushed
+    std::wstring folder;
+    UnixTime timeLastBk;
+  };
+  std::vector<Event> Events() {
+    std::lock_guard<std::mutex> g(lock_);
+    return events_;
+  }
+  static std::wstring Parent(std::wstring p) {
+    while (!p.empty() && platform::IsSeparator(p.back())) p.pop_back();
+    return p.substr(0, p.find_last_of(L"\\/"));
+  }
+  static std::wstring Bare(std::wstring p) {
+    while (!p.empty() && platform::IsSeparator(p.back())) p.pop_back();
+    return p;
+  }
+  bool Rename(const std::wstring& f, const std::wstring& t) override {
+    const bool r = FaultyFileSystem::Rename(f, t);
+    if (r) Note('m', Parent(t)), Note('f', Parent(t));
+    return r;
+  }
+  bool RenameUnflushed(const std::wstring& f, const std::wstring& t) override {
+    const bool r = FaultyFileSystem::RenameUnflushed(f, t);
+    if (r) Note('m', Parent(t));
+    return r;
+  }
+  bool CreateDirectoryTree(const std::wstring& p) override {
+    std::vector<std::wstring> missing;
+    for (std::wstring at = Bare(p); at.size() > platform::RootLength() && !inner_.IsDirectory(at); at = Parent(at))
+      missing.push_back(at);
+    const bool r = FaultyFileSystem::CreateDirectoryTree(p);
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it)
+      if (inner_.IsDirectory(*it)) Note('c', *it);
+    return r;
+  }
+  bool FlushFolder(const std::wstring& d) override {
+    Note('f', Bare(d));
+    return FaultyFileSystem::FlushFolder(d);
+  }
+
+ private:
+  void Note(char kind, const std::wstring& folder) {
+    std::lock_guard<std::mutex> g(lock_);
+    events_.push_back({kind, Bare(folder), AppSettings.timeLastBk.load()});
+  }
+  std::mutex lock_;
+  std::vector<Event> events_;
+};
+
+// Every folder of the destination that a pass moved an archive into or made (views made again,
+// mirrored folders and their parents) is flushed after the last move into it, and a made
+// folder's parent after it was made, all before the last backup time moves on.
+TEST_F(BackUpPassTest, EveryFolderAPassMovedIntoOrMadeIsFlushedBeforeTheTimeMovesOn) {
+  const std::wstring deep = std::wstring(L"a") + sep_ + L"b" + sep_ + L"c" + sep_;
+  // Fewer files than a batch: the last flushes are the walk's final ones.
+  for (int i = 0; i < 20; ++i) Put((i % 2 ? deep : L"") + L"f" + std::to_wstring(i) + L".txt", "x");
+  vqtest::RemoveTree(dest_);  // a disk that comes back empty: destination and views made again
+  AppSettings.timeLastBk.store(1000);
+  RecordingFileSystem fs;
+  RunBackUpPass(fs, 2);
+  EXPECT_EQ(backFileCount.load(), 20);
+  ASSERT_NE(AppSettings.timeLastBk.load(), 1000) << "the pass moved the time on";
+  const std::vector<RecordingFileSystem::Event> events = fs.Events();
+  const std::wstring destBare = RecordingFileSystem::Bare(dest_);
+  auto flushedAfter = [&](const std::wstring& folder, size_t after) {
+    for (size_t j = after + 1; j < events.size(); ++j)
+      if (events[j].kind == 'f' && events[j].folder == folder && events[j].timeLastBk == 1000) return true;
+    return false;
+  };
+  std::map<std::wstring, size_t> last;  // folder -> index of its last move or making
+  size_t made = 0, movedInto = 0;
+  for (size_t i = 0; i < events.size(); ++i) {
+    const auto& e = events[i];
+    if (e.kind == 'f' || e.folder.rfind(destBare, 0) != 0) continue;
+    last[e.folder] = i;
+    if (e.kind == 'c') {
+      ++made;
+      EXPECT_TRUE(flushedAfter(RecordingFileSystem::Parent(e.folder), i))
+          << "the parent of a made folder: " << WideToUtf8(e.folder);
+    } else {
+      ++movedInto;
+    }
+  }
+  for (const auto& [folder, i] : last) EXPECT_TRUE(flushedAfter(folder, i)) << WideToUtf8(folder);
+  EXPECT_GE(made, 4u) << "the destination, its views and the mirrored tree were made";
+  EXPECT_EQ(movedInto, 60u);
+}
+
+// Exceptions where a pass can meet them: the third view's folder cannot be made (the job throws
+// after two archives were moved) and a folder's flush throws. Neither file vanishes: both are
+// told, kept for the next pass with the settings, survive a restart and a pass that throws, and
+// are archived by the pass after.
+class ThrowingAtFileSystem : public vqtest::FaultyFileSystem {
+ public:
+  bool CreateDirectoryTree(const std::wstring& p) override {
+    if (p.find(L"boom") != std::wstring::npos) throw std::runtime_error("making the folder");
+    return FaultyFileSystem::CreateDirectoryTree(p);
+  }
+  bool FlushFolder(const std::wstring& d) override {
+    if (d.find(L"flushy") != std::wstring::npos) throw std::runtime_error("flushing the folder");
+    return FaultyFileSystem::FlushFolder(d);
+  }
+};
+
+TEST_F(BackUpPassTest, AJobThatThrowsAfterAMoveAndAFlushThatThrowsAreRetriedAcrossARestart) {
+  const std::wstring x = Put(std::wstring(L"boom") + sep_ + L"x.txt", "the third view's folder throws");
+  const std::wstring y = Put(std::wstring(L"flushy") + sep_ + L"y.txt", "its folder's flush throws");
+  const std::wstring z = Put(L"z.txt", "fine");
+  ThrowingAtFileSystem fs;
+  RunBackUpPass(fs, 2);
+  EXPECT_EQ(backFileCount.load(), 3);
+  EXPECT_TRUE(Logged(L"DoBackUp[1]:" + x + L"\r\n"));
+  EXPECT_TRUE(Logged(L"catch DoBackUp:...\r\n"));
+  EXPECT_TRUE(Logged(L"存档目录刷新失败,稍后重试 [" + y + L"]\r\n"));
+  EXPECT_TRUE(Logged(L"2 个文件的存档未能写入,稍后重试\r\n"));
+  EXPECT_EQ(CurrentPassMemory().retry, (std::set<std::wstring>{x, y}));
+  EXPECT_TRUE(RealFileSystem().Exists(Archives(x).list)) << "moved before the throw";
+
+  // A restart: the worker reads the list back from the settings.
+  CurrentPassMemory() = PassMemory();
+  CurrentPassMemory().lookForMissing = false;
+  CurrentPassMemory().retry = LoadRetryList();
+  EXPECT_EQ(CurrentPassMemory().retry, (std::set<std::wstring>{x, y}));
+  // A pass that throws forgets nothing.
+  ThrowingFileSystem listingThrows;
+  EXPECT_ANY_THROW(RunBackUpPass(listingThrows));
+  EXPECT_EQ(CurrentPassMemory().retry, (std::set<std::wstring>{x, y}));
+  EXPECT_EQ(LoadRetryList(), (std::set<std::wstring>{x, y}));
+
+  AppSettings.timeLastBk.store(platform::Now() + 100);  // only the retry selects them now
+  RunBackUpPass(RealFileSystem());
+  EXPECT_EQ(backFileCount.load(), 2);
+  ExpectArchived(x, "the third view's folder throws");
+  ExpectArchived(y, "its folder's flush throws");
+  EXPECT_TRUE(LoadRetryList().empty());
+}
+
+// Two files whose names differ only in the case of non-ASCII letters (one file to Windows if they
+// were in one folder), both large enough to spill, in flight together: each archive holds its
+// own file. Under wine a spill file named after the file would be shared by the two.
+TEST_F(BackUpPassTest, NamesDifferingInTheCaseOfAnyLetterNeverShareWorkingFiles) {
+  AppSettings.fFilterSr.Set(L".pdf.");
+  AppSettings.maxFSize.store(20);
+  std::string one(6 << 20, '\0'), two(6 << 20, '\0');
+  uint32_t seed = 1;
+  for (size_t i = 0; i < one.size(); ++i) {
+    seed = seed * 1103515245u + 12345u;
+    one[i] = char(seed >> 24);
+    two[i] = char(seed >> 16);
+  }
+  const std::wstring a = Put(L"2023" + std::wstring(1, sep_) + L"R\u00c9SUM\u00c9.PDF", one);
+  const std::wstring b = Put(L"2024" + std::wstring(1, sep_) + L"r\u00e9sum\u00e9.PDF", two);
+#ifdef _WIN32
+  EXPECT_EQ(platform::FoldNameCase(L"R\u00c9SUM\u00c9.PDF"), platform::FoldNameCase(L"r\u00e9sum\u00e9.PDF"));
+#endif
+  RunBackUpPass(RealFileSystem(), 2);
+  EXPECT_EQ(backFileCount.load(), 2);
+  ExpectArchived(a, one);
+  ExpectArchived(b, two);
+  EXPECT_TRUE(CurrentPassMemory().retry.empty());
+}
+
+TEST(RetryListTest, StoredFormKeepsEveryPath) {
+  const std::set<std::wstring> paths{L"C:\\a\\b.txt", L"/x/100%/y.txt", L"/odd\nname.txt", L"/cr\rname", L"/%0A.txt"};
+  EXPECT_EQ(DecodeRetryList(EncodeRetryList(paths)), paths);
+  EXPECT_TRUE(DecodeRetryList(L"").empty());
 }
 
 }  // namespace

@@ -109,3 +109,28 @@ TEST(OrderedWorkTest, JobsAreDoneWhenHelpersCannotStart) {
     EXPECT_EQ(r.mostPreparing.load(), 1) << "no first halves side by side with " << startable << " helper(s)";
   }
 }
+
+// When finishing an older job throws inside Add, the job being added is still taken: it is
+// prepared and finished by what follows, and no job is lost.
+TEST(OrderedWorkTest, AJobAddedWhileAnOlderOneThrowsInItsFinishIsStillDone) {
+  struct Simple : OrderedWork::Job {
+    Simple(std::vector<int>& done, int n, bool throws) : done_(done), n_(n), throws_(throws) {}
+    void Prepare() override {}
+    void Finish() override {
+      if (throws_) throw std::runtime_error("finish");
+      done_.push_back(n_);
+    }
+    std::vector<int>& done_;
+    const int n_;
+    const bool throws_;
+  };
+  std::vector<int> done;
+  OrderedWork work(2, 2);
+  work.Add(std::make_unique<Simple>(done, 0, true));
+  work.Add(std::make_unique<Simple>(done, 1, false));
+  // The window is full: job 0 is finished here, and throws.
+  EXPECT_THROW(work.Add(std::make_unique<Simple>(done, 2, false)), std::runtime_error);
+  work.Add(std::make_unique<Simple>(done, 3, false));
+  work.FinishAll();
+  EXPECT_EQ(done, (std::vector<int>{1, 2, 3})) << "job 2 was not lost";
+}

@@ -14,6 +14,7 @@
 
 #include "backup/BackUp.h"
 #include "backup/EngineState.h"
+#include "backup/OrderedWork.h"
 #include "backup/Restore.h"
 #include "backup/WorkDirs.h"
 #include "common/Text.h"
@@ -247,12 +248,74 @@ TEST_F(RestoreTest, VerifyCountsAndNamesEveryBrokenArchive) {
   EXPECT_EQ(rep.wrongPassword, 1);
   EXPECT_EQ(rep.broken, 2);
   EXPECT_EQ(rep.sourceBytes, 3u + 3u + 3u * 50000u);
+  // Helper threads that cannot start (none, or all but one): the verify ends, with the same counts.
+  for (int startable : {0, 1}) {
+    OrderedWork::LimitThreadStartsForTest(startable);
+    const VerifyReport limited = RunVerify(RealFileSystem(), dirs_, "739", 0, 4);
+    OrderedWork::LimitThreadStartsForTest(-1);
+    EXPECT_EQ(limited.checked, 8);
+    EXPECT_EQ(limited.sound, 5);
+    EXPECT_EQ(limited.broken, 2);
+  }
   const std::wstring log = Log();
   EXPECT_NE(log.find(L"损坏:" + v[0].archive + L" [文件被截断或改动]\r\n"), std::wstring::npos);
   EXPECT_NE(log.find(L"损坏:" + foreign + L" [不是ZIP文件]\r\n"), std::wstring::npos);
   EXPECT_NE(log.find(L"密码不符:" + old + L"\r\n"), std::wstring::npos);
   EXPECT_NE(log.find(L"校验进度:7/8"), std::wstring::npos);
   EXPECT_NE(log.find(L"校验备份结束:检查 8 个, 完好 5 个, 密码不符 1 个, 损坏 2 个, 用时 "), std::wstring::npos);
+}
+
+// A destination with archives of both kinds: the setting switched between versions never touches
+// old archives, and every reader takes each archive by its own headers.
+TEST_F(RestoreTest, MixedDestinationsAreReadArchiveByArchiveAndVerifyCountsBothKinds) {
+  Save(L"a.txt", "first, traditional", kT1);
+  AppSettings.zipEncryption.store(kZipEncryptionAes256);
+  const std::wstring a = Save(L"a.txt", std::string(30000, 's') + "second, AES", kT2);
+  std::vector<FileVersion> v = ListVersions(RealFileSystem(), dirs_, a, "739", VersionCheck::Full);
+  ASSERT_EQ(v.size(), 3u);
+  bool aes[3] = {};
+  for (size_t i = 0; i < v.size(); ++i) {
+    EXPECT_EQ(v[i].status, ReadStatus::Sound) << i;
+    auto in = RealFileSystem().OpenRead(v[i].archive);
+    zip::ZipEntryInfo info;
+    ASSERT_EQ(zip::ZipReadInfo(*in, &info), ReadStatus::Sound);
+    aes[i] = info.aes;
+  }
+  EXPECT_TRUE(aes[0] && aes[1] && !aes[2]) << "list and new history version AES, the old one traditional";
+  // One version, encrypted once: its three archives are the same bytes.
+  const std::wstring folderArchive = ArchivePathsFor(dirs_, a, L"a.txt", CalendarTime(), platform::RootLength()).folder;
+  EXPECT_TRUE(vqtest::ReadAll(v[0].archive) == vqtest::ReadAll(v[1].archive));
+  EXPECT_TRUE(vqtest::ReadAll(v[0].archive) == vqtest::ReadAll(folderArchive)) << WideToUtf8(folderArchive);
+
+  const std::wstring out = root_ + L"out" + sep_;
+  ASSERT_TRUE(RealFileSystem().CreateDirectoryTree(out));
+  RestoreResult r1 = RestoreVersion(RealFileSystem(), v[2], a, out, "739");
+  ASSERT_TRUE(r1.ok) << WideToUtf8(r1.reason);
+  EXPECT_EQ(vqtest::ReadAll(r1.target), "first, traditional");
+  RestoreResult r2 = RestoreVersion(RealFileSystem(), v[1], a, out, "739");
+  ASSERT_TRUE(r2.ok) << WideToUtf8(r2.reason);
+  EXPECT_EQ(vqtest::ReadAll(r2.target), std::string(30000, 's') + "second, AES");
+
+  VerifyReport rep = RunVerify(RealFileSystem(), dirs_, "739", 0);
+  EXPECT_EQ(rep.checked, 4);
+  EXPECT_EQ(rep.sound, 4);
+  rep = RunVerify(RealFileSystem(), dirs_, "other", 0);
+  EXPECT_EQ(rep.wrongPassword, 4) << "a wrong password is told for both kinds";
+
+  // A changed byte in the AES version's data: never restored, counted broken, and said why.
+  std::string bytes = vqtest::ReadAll(v[1].archive);
+  bytes[bytes.size() / 2] ^= 0x08;
+  ASSERT_TRUE(platform::WriteFileAtomically(v[1].archive, bytes));
+  const std::wstring out2 = root_ + L"out2" + sep_;
+  ASSERT_TRUE(RealFileSystem().CreateDirectoryTree(out2));
+  RestoreResult bad = RestoreVersion(RealFileSystem(), v[1], a, out2, "739");
+  EXPECT_FALSE(bad.ok);
+  EXPECT_EQ(bad.reason, ReadStatusReason(ReadStatus::AuthFailed));
+  EXPECT_TRUE(Names(out2).empty()) << "no partial file is left";
+  rep = RunVerify(RealFileSystem(), dirs_, "739", 0);
+  EXPECT_EQ(rep.sound, 3);
+  EXPECT_EQ(rep.broken, 1);
+  EXPECT_NE(Log().find(L"损坏:" + v[1].archive + L" [认证码不符(数据被改动)]\r\n"), std::wstring::npos);
 }
 
 TEST_F(RestoreTest, AFolderComesBackAsItWasAtAMoment) {

@@ -71,26 +71,27 @@ app.wait_shown("check updata..\n")
 src2 = os.path.join(root, "src2")
 os.makedirs(src2)
 app.type("settings",
-         "TXT doc", "x", "", "", "2000", "y", "ok",  # password too short: asked again, input kept
-         "", "xy", "", "", "", "", "ok",  # size 2000 still refused
-         "", "", "", "", "12abc", "", "ok")
+         "TXT doc", "x", "", "", "2000", "y", "", "ok",  # password too short: asked again, input kept
+         "", "xy", "", "", "", "", "", "ok",  # size 2000 still refused
+         "", "", "", "", "12abc", "", "2", "ok")  # and AES-256 from now on
 app.wait_shown("[vq.l] 密码太简单!请重新设置!")
 app.wait_shown("[vq.l] 文件大小设置超出范围[1~1024]MB!请重新设置!")
 app.wait_shown("Set S_DIR_DESTDATA [")
 shown = app.shown()
 for line in ["设置结果:\n", "fFilterSr:[.txtdoc.]\n", "Set autoRunFlag    [1]\n", "Set maxFSize       [12]\n",
-             "Set S_ZIP_PSW      [**]\n"]:
+             "Set S_ZIP_PSW      [**]\n", "Set zipEncryption  [AES-256]\n"]:
     check(line in shown, "settings result %r" % line)
 check(os.path.exists(os.path.join(home, ".config", "autostart", "vq.lumen.desktop")), "autostart entry written")
+check("Explorer" not in shown and "资源管理器打不开" in shown, "the encryption's note is shown")
 # The first run ends with its dialog: later in the same session a changed directory restarts,
 # or the monitor would watch the old source until the next start.
-app.type("settings", "", "", src2, "", "", "n", "ok")
+app.type("settings", "", "", src2, "", "", "n", "", "ok")
 app.wait_shown("Set S_DIR_SRCDATA  [%s/]  \n" % src2)
 app.wait_shown("[vq.l] 目录有改变，将重启软件")
 app.wait_shown("[vq.l] 软件重启成功", seconds=20)
 check("S_DIR_SRCDATA     [源目录]       [%s/]\n" % src2 in app.shown(), "the first session restarted on the new source")
 # Cancel stores nothing.
-app.type("settings", "", "zz", "", "", "", "", "cancel")
+app.type("settings", "", "zz", "", "", "", "", "1", "cancel")
 app.wait_shown("设置已取消")
 app.type("exit")
 try:
@@ -101,6 +102,7 @@ except subprocess.TimeoutExpired:
 check(app.p.returncode == 0, "exit code 0")
 store = open(os.path.join(home, ".config", "vq.lumen", "vq.l.reg"), encoding="utf-8").read()
 check('"S_ZIP_PSW"="xy"' in store, "cancel kept the stored password")
+check('"zipEncryption"=dword:00000001' in store, "cancel kept the stored encryption (%r)" % store)
 
 # ---- outside the first run a directory change restarts the program in the same terminal
 src3 = os.path.join(root, "src3")
@@ -109,7 +111,7 @@ app = Running(prog, env)
 wait_for(lambda: read_log(log_path)[1].count(LAST_DUMP_LINE) == 4, 20, "the second run's dump")
 # Everything in one write: the lines after the settings are already read from the pipe when the
 # program restarts, and the new image runs them.
-app.type("settings", "", "", src3, "", "", "n", "ok", "status", "exit")
+app.type("settings", "", "", src3, "", "", "n", "", "ok", "status", "exit")
 app.wait_shown("[vq.l] 目录有改变，将重启软件")
 app.wait_shown("[vq.l] 软件重启成功", seconds=20)
 check(read_log(log_path)[1].count("]:软件重启成功\r\n") == 2, "the restarted program logs the confirmation")

@@ -51,12 +51,12 @@ app = Running(prog, env)
 wait_for(lambda: LAST_DUMP_LINE in read_log(log_path)[1], 20, "the first run's dump")
 src2 = os.path.join(root, "src2")
 os.makedirs(os.path.join(src2, "sub"))
-# filter, password, source, destination, size, autorun, then the choice; the refused form comes
-# back with its input, and cancel leaves it.
-app.type_bytes(b"settings\n\n\x00abc\n\n\n\n\nok\n\n\n\n\n\n\ncancel\n")
+# filter, password, source, destination, size, autorun, encryption, then the choice; the refused
+# form comes back with its input, and cancel leaves it.
+app.type_bytes(b"settings\n\n\x00abc\n\n\n\n\n\nok\n\n\n\n\n\n\n\ncancel\n")
 wait_for(lambda: "[vq.l] 密码含有控制字符!请重新设置!" in app.shown(), 10, "the password's refusal")
 wait_for(lambda: "设置已取消" in app.shown(), 10, "the cancel after it")
-app.type_bytes(b"settings\n\n\n" + src2.encode() + b"\x00x\n\n\n\nok\n\n\n\n\n\n\ncancel\n")
+app.type_bytes(b"settings\n\n\n" + src2.encode() + b"\x00x\n\n\n\n\nok\n\n\n\n\n\n\n\ncancel\n")
 wait_for(lambda: "[vq.l] 源目录含有控制字符!!" in app.shown(), 10, "the source's refusal")
 wait_for(lambda: app.shown().count("设置已取消") == 2, 10, "the second cancel")
 check("Set S_ZIP_PSW" not in app.shown(), "nothing was set")
@@ -105,8 +105,15 @@ with open(os.path.join(cfg, "vq.l.reg"), "w") as f:
 master, slave = pty.openpty()
 tty = subprocess.Popen([prog], stdin=slave, stdout=slave, env=env)
 tty_out = []
-threading.Thread(target=lambda: [tty_out.append(c) for c in iter(lambda: os.read(master, 4096), b"")],
-                 daemon=True).start()
+def read_tty():
+    try:
+        for c in iter(lambda: os.read(master, 4096), b""):
+            tty_out.append(c)
+    except OSError:  # the terminal's other side is closed: the program has ended
+        pass
+
+
+threading.Thread(target=read_tty, daemon=True).start()
 
 
 def tty_shown():
@@ -118,7 +125,7 @@ os.write(master, b"\n")
 wait_for(lambda: "Zip密码 [*********]" in tty_shown(), 10, "the stored password, masked")
 os.write(master, b"\n")
 wait_for(lambda: "[%s/]" % mine in tty_shown(), 10, "the stored source")
-os.write(master, b"\n\n\n\ncancel\n")
+os.write(master, b"\n\n\n\n\ncancel\n")
 wait_for(lambda: LAST_DUMP_LINE in read_log(log_path)[1], 20, "the dump after the first run's dialog")
 text = read_log(log_path)[1]
 check("]:设置中缺少以下值:timeLastBkDayly timeLastBkWeekly timeLastBkMonthly timeLastBkYearly vqDebug timeLastBk\r\n"
@@ -156,6 +163,28 @@ check("S_DIR_SRCDATA     [源目录]       [%s/]\n" % mine in app.shown(), "the 
 store = store_text(home)
 for line in ('"S_ZIP_PSW"="cut-secret"', '"fFilterSr"=".cut."', '"maxFSize"=dword:00000009'):
     check(line in store, line + " kept")
+app.end()
+
+# ---- a folder stored with a NUL by an older version: never used, its default is, and the store
+# is mended
+root, home, prog, env, log_path = vqtest.program_world("vq-settings-nulstore-", PROGRAM)
+src2 = os.path.join(root, "src2")
+os.makedirs(os.path.join(src2, "sub"))
+os.makedirs(os.path.join(home, "Documents"))
+cfg = os.path.join(home, ".config", "vq.lumen")
+os.makedirs(cfg)
+with open(os.path.join(cfg, "vq.l.reg"), "wb") as f:
+    f.write(b'; vq.lumen settings\n"S_DIR_SRCDATA"="' + src2.encode() + b'\x00x/"\n"S_ZIP_PSW"="kept-pw"\n'
+            b'"timeLastBk"="1700000000"\n')
+app = Running(prog, env)
+wait_for(lambda: LAST_DUMP_LINE in read_log(log_path)[1], 20, "the dump of the run on a store with a NUL folder")
+text = read_log(log_path)[1]
+check("]:设置中以下目录含有控制字符,已改用默认目录:S_DIR_SRCDATA\r\n" in text, "the unusable folder is logged")
+check("S_DIR_SRCDATA     [源目录]       [%s/Documents/]\n" % home in app.shown(), "the default source is used")
+store = open(os.path.join(cfg, "vq.l.reg"), "rb").read()
+check(b"\x00" not in store and b'"S_ZIP_PSW"="kept-pw"' in store, "the store is mended, the rest kept")
+time.sleep(1)
+check(app.p.poll() is None, "the program runs on")
 app.end()
 
 finish()

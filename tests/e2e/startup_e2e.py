@@ -68,7 +68,8 @@ check("S_ZIP_PSW         [Zip密码]      [739]" not in text, "the password is n
 
 # --- the store
 store = parse_store(store_path)
-check(len(store) == 12, "twelve stored values (got %d)" % len(store))
+check(len(store) == 13, "thirteen stored values (got %d)" % len(store))
+check(store.get("zipEncryption") == ("dword", 0), "the traditional encryption by default")
 for name in ["vqDebug", "autoRunFlag", "maxFSize"]:
     check(store.get(name, ("?",))[0] == "dword", name + " is a 32-bit value")
 check(store.get("maxFSize") == ("dword", 32), "maxFSize default 32")

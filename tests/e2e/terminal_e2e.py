@@ -63,7 +63,7 @@ os.remove(prog_odd + b".old")
 src2 = os.path.join(root, "src2")
 os.makedirs(src2)
 # The line after the dialog is read before the restart; the one typed after it waits in the pipe.
-app.type(("settings\n\n\n%s\n\n\n\nok\nstatus\n" % src2).encode())
+app.type(("settings\n\n\n%s\n\n\n\n\nok\nstatus\n" % src2).encode())
 wait_for(lambda: "[vq.l] 目录有改变，将重启软件" in app.shown(), 10, "the restart message")
 wait_for(lambda: "[vq.l] 软件重启成功" in app.shown(), 20, "the restarted program")
 check("重启失败" not in app.shown(), "no failed restart")

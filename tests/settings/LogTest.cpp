@@ -153,11 +153,12 @@ TEST_F(LogTest, RunParametersMaskThePassword) {
   EXPECT_NE(t.find(L"]:S_DIR_ST_DIR      [文件夹视图]   [D:\\vq.l\\mScDir\\]\r\n"), std::wstring::npos);
   EXPECT_NE(t.find(L"]:REG_KEY:[vq.lumen]\r\n"), std::wstring::npos);
   EXPECT_NE(t.find(L"]:AppName:[vq.l]\r\n"), std::wstring::npos);
-  // 17 lines, each its own entry.
+  EXPECT_NE(t.find(L"]:zipEncryption     [Zip加密]      [传统]\r\n"), std::wstring::npos);
+  // 18 lines, each its own entry.
   size_t entries = 0;
   for (size_t p = t.find(L"]:"); p != std::wstring::npos; p = t.find(L"]:", p + 1))
     if (p >= 20 && t[p - 20] == L'[') ++entries;
-  EXPECT_EQ(entries, 17u);
+  EXPECT_EQ(entries, 18u);
 }
 
 TEST(LogPath, JoinPutsASeparatorOnlyWhenMissing) {

@@ -30,7 +30,7 @@ class SettingsGuard {
     auto& a = vq::AppSettings;
     for (auto* v : {&a.timeLastBk, &a.timeLastBkDayly, &a.timeLastBkWeekly, &a.timeLastBkMonthly, &a.timeLastBkYearly})
       time(*v);
-    for (auto* v : {&a.vqDebug, &a.autoRunFlag, &a.maxFSize}) integer(*v);
+    for (auto* v : {&a.vqDebug, &a.autoRunFlag, &a.maxFSize, &a.zipEncryption}) integer(*v);
     for (auto* v : {&a.S_ZIP_PSW, &a.S_DIR_SRCDATA, &a.S_DIR_DESTDATA, &a.fFilterSr, &a.logFileName, &a.defaultSrcDir,
                     &a.defaultDestDir, &a.S_DIR_TEMP, &a.S_DIR_ST_LIST, &a.S_DIR_ST_HIST, &a.S_DIR_ST_DIR})
       text(*v);

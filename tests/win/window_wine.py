@@ -93,6 +93,8 @@ check(post("dlg-get", "1006")[1] == "C:\\vq.l\\", "destination field shows the d
 check(len(post("dlg-get", "1014")[1]) == 316, "filter field holds the default list")
 check(post("dlg-check", "1017")[1] == "0 0", "debug box unchecked and disabled")
 check(post("dlg-check", "1015")[1] == "0 1", "autorun box unchecked and enabled")
+check(post("dlg-check", "1021")[1] == "0 1", "AES box unchecked (traditional by default) and enabled")
+check("资源管理器打不开" in post("dlg-get", "1022")[1], "the AES note says Explorer cannot open them")
 post("dlg-click", "2")
 wait_log(LAST_DUMP_LINE, "the run-parameter dump", seconds=90)
 check(first.poll() is None, "the program runs after the first-run dialog")
@@ -230,19 +232,21 @@ submit_expecting("文件大小设置超出范围[1~1024]MB!请重新设置!", "s
 post("dlg-set", "1020", "12abc")
 post("dlg-set", "1014", "TXT doc")
 post("dlg-setcheck", "1015", "1")
+post("dlg-setcheck", "1021", "1")
 post("dlg-click", "1")
 wait_for(lambda: post("dlg")[1] == "0", 30, "OK closes the dialog")
 wait_log("]:Set S_DIR_DESTDATA [C:\\vqdest2\\]  \r\n", "the settings result lines")
 text = log_text()
 for line in ["]:设置结果:\r\n", "]:fFilterSr:[.txtdoc.]\r\n", "]:Set autoRunFlag    [1]\r\n",
              "]:Set vqDebug        [0]\r\n", "]:Set maxFSize       [12]\r\n", "]:Set S_ZIP_PSW      [**]\r\n",
-             "]:Set S_DIR_SRCDATA  [C:\\vqsrc2\\]  \r\n"]:
+             "]:Set zipEncryption  [AES-256]\r\n", "]:Set S_DIR_SRCDATA  [C:\\vqsrc2\\]  \r\n"]:
     check(line in text, "settings log has %r" % line)
 check("目录有改变" not in text, "a directory change during the first run does not restart")
 check(reg_value("fFilterSr") == ("REG_SZ", ".txtdoc."), "filter stored normalised")
 check(reg_value("maxFSize") == ("REG_DWORD", "0xc"), "size stored as 12")
 check(reg_value("S_DIR_DESTDATA") == ("REG_SZ", "C:\\vqdest2\\"), "destination stored with its backslash")
 check(reg_value("S_ZIP_PSW") == ("REG_SZ", "xy"), "password stored")
+check(reg_value("zipEncryption") == ("REG_DWORD", "0x1"), "AES stored")
 check(os.path.isdir(os.path.join(DRIVE_C, "vqdest2", "mHistory")), "work dirs follow the new destination")
 run_value = subprocess.run(["wine", "reg", "query", r"HKCU\SOFTWARE\Microsoft\Windows\CurrentVersion\Run", "/v",
                             "vq.lumen"], env=env, capture_output=True).returncode
