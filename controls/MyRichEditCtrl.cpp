@@ -3,7 +3,7 @@
 #include <commctrl.h>
 #include <richedit.h>
 
-#include "app/LogViewMenu.h"
+#include "controls/LogViewMenu.h"
 
 namespace vq::win {
 

@@ -3,7 +3,7 @@
 
 #include <set>
 
-#include "app/LogViewMenu.h"
+#include "controls/LogViewMenu.h"
 
 using namespace vq;
 
