@@ -57,11 +57,12 @@ check(rc == 0, "the settings key exists")
 types = {"timeLastBk": "REG_SZ", "timeLastBkDayly": "REG_SZ", "timeLastBkWeekly": "REG_SZ",
          "timeLastBkMonthly": "REG_SZ", "timeLastBkYearly": "REG_SZ", "vqDebug": "REG_DWORD",
          "autoRunFlag": "REG_DWORD", "maxFSize": "REG_DWORD", "S_ZIP_PSW": "REG_SZ", "S_DIR_SRCDATA": "REG_SZ",
-         "S_DIR_DESTDATA": "REG_SZ", "fFilterSr": "REG_SZ"}
-check(set(values) == set(types), "exactly the twelve values (got %s)" % sorted(values))
+         "S_DIR_DESTDATA": "REG_SZ", "fFilterSr": "REG_SZ", "zipEncryption": "REG_DWORD"}
+check(set(values) == set(types), "exactly the twelve values and the encryption (got %s)" % sorted(values))
 for name, ty in types.items():
     check(values.get(name, ("?",))[0] == ty, "%s is %s" % (name, ty))
 check(values.get("maxFSize", ("", ""))[1] == "0x20", "maxFSize 32")
+check(values.get("zipEncryption", ("", ""))[1] == "0x0", "the traditional encryption by default")
 check(values.get("S_ZIP_PSW", ("", ""))[1] == "739", "password 739")
 check(values.get("S_DIR_DESTDATA", ("", ""))[1] == "C:\\vq.l\\", "destination C:\\vq.l\\")
 check(values.get("S_DIR_SRCDATA", ("", ""))[1].endswith("\\Documents\\"), "source is the documents folder")
