@@ -372,23 +372,7 @@ std::wstring CBrowseDlg::ChooseFolder() {
     start.resize(static_cast<size_t>(n) + 1);
     start.resize(static_cast<size_t>(GetWindowTextW(c, start.data(), n + 1)));
   }
-  wchar_t name[MAX_PATH] = {};
-  BROWSEINFOW bi = {};
-  bi.hwndOwner = hwnd();
-  bi.pszDisplayName = name;
-  bi.lpszTitle = L"恢复到文件夹：";
-  bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
-  bi.lpfn = [](HWND w, UINT msg, LPARAM, LPARAM data) -> int {
-    if (msg == BFFM_INITIALIZED && data) SendMessageW(w, BFFM_SETSELECTIONW, TRUE, data);
-    return 0;
-  };
-  bi.lParam = start.empty() ? 0 : reinterpret_cast<LPARAM>(start.c_str());
-  PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&bi);
-  if (!item) return std::wstring();
-  wchar_t path[MAX_PATH] = {};
-  std::wstring chosen;
-  if (SHGetPathFromIDListW(item, path)) chosen = path;
-  CoTaskMemFree(item);
+  const std::wstring chosen = PickRestoreFolder(hwnd(), start);
   if (!chosen.empty()) SetDlgItemTextW(hwnd(), IDC_BROWSE_TARGET, chosen.c_str());
   return chosen;
 }

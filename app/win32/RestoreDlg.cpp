@@ -92,18 +92,30 @@ void CRestoreDlg::OnListVersions() {
   Status(versions_.empty() ? L"没有找到备份版本" : L"选择一个版本，然后恢复");
 }
 
-void CRestoreDlg::OnBrowseFolder() {
+std::wstring PickRestoreFolder(HWND owner, const std::wstring& start) {
   wchar_t name[MAX_PATH] = {};
   BROWSEINFOW bi = {};
-  bi.hwndOwner = hwnd();
+  bi.hwndOwner = owner;
   bi.pszDisplayName = name;
   bi.lpszTitle = L"恢复到文件夹：";
   bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+  bi.lpfn = [](HWND w, UINT msg, LPARAM, LPARAM data) -> int {
+    if (msg == BFFM_INITIALIZED && data) SendMessageW(w, BFFM_SETSELECTIONW, TRUE, data);
+    return 0;
+  };
+  bi.lParam = start.empty() ? 0 : reinterpret_cast<LPARAM>(start.c_str());
   PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&bi);
-  if (!item) return;
+  if (!item) return std::wstring();
   wchar_t path[MAX_PATH] = {};
-  if (SHGetPathFromIDListW(item, path)) SetDlgItemTextW(hwnd(), IDC_RESTORE_FOLDER, path);
+  std::wstring chosen;
+  if (SHGetPathFromIDListW(item, path)) chosen = path;
   CoTaskMemFree(item);
+  return chosen;
+}
+
+void CRestoreDlg::OnBrowseFolder() {
+  const std::wstring chosen = PickRestoreFolder(hwnd(), std::wstring());
+  if (!chosen.empty()) SetDlgItemTextW(hwnd(), IDC_RESTORE_FOLDER, chosen.c_str());
 }
 
 void CRestoreDlg::OnRestore() {

@@ -12,6 +12,10 @@
 
 namespace vq::win {
 
+// The shell's folder browser for a restore target, opened on start when it is not empty; the
+// chosen folder, or empty when cancelled.
+std::wstring PickRestoreFolder(HWND owner, const std::wstring& start);
+
 class CRestoreDlg : public Dialog {
  public:
   // path: the file whose versions are listed at once (empty: none yet).
