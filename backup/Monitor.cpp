@@ -134,6 +134,12 @@ void MonitorStep(const EngineServices& services, MonitorLoop* loop) {
       loop->watcher.reset();
       services.clock.SleepMs(loop->backoffMs);
       loop->watcher = OpenSourceWatcher(services, &loop->dir);
+      // Nobody watched during the pause, and the pass asked for above may have run before it
+      // ended: what changed meanwhile is found only by a pass after the new watch is in place.
+      // Waiting for the next change to say so would leave a quiet source unprotected for hours.
+      // A watch that keeps failing thus costs a pass per pause (2 s doubling to a minute), no more.
+      CurrentReports().MarkLost();
+      srcChanged.store(1);
       break;
   }
 }

@@ -43,8 +43,9 @@ struct MonitorLoop {
 // The pause after the n-th failed wait in a row (n from 1): 2 s doubling to a minute.
 uint32_t WatchBackoffMs(uint32_t previousMs);
 // One wait of the monitor and what follows it. A failed wait starts or continues an outage: the
-// first failure logs one line and asks for one pass; each pauses (2 s doubling to a minute)
-// and opens the directory again. A wait that returns ends the outage.
+// first failure logs one line and asks for one pass; each pauses (2 s doubling to a minute),
+// opens the directory again and asks for a pass that covers the pause. A wait that returns ends
+// the outage. An overflow keeps the watch and asks for a pass.
 void MonitorStep(const EngineServices& services, MonitorLoop* loop);
 
 // The monitor thread: never returns.

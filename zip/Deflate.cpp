@@ -878,6 +878,49 @@ void Refill(S* s) {
   }
 }
 
+// The best match of a walk so far, and the cheap rejects it gives: a candidate can only beat it
+// if it agrees with the current string on bytes 0..len, so four of those at the end and four at
+// the start are checked first (three at the start while len is 2).
+struct Best {
+  unsigned len;
+  uint32_t mask;
+  unsigned end_off;
+  uint32_t scan_start, scan_end;
+
+  Best(const uint8_t* scan, unsigned prev_length)
+      : len(prev_length),
+        mask(prev_length >= 3 ? 0xFFFFFFFFu : 0x00FFFFFFu),
+        end_off(prev_length >= 3 ? prev_length - 3 : 0),
+        scan_start(Load32(scan)),
+        scan_end(Load32(scan + end_off) & mask) {}
+
+  // Compares the candidate at cur_match (whose first four bytes are match_start) with the string
+  // at scan; true when it is longer than the best, which it then becomes.
+  inline __attribute__((always_inline)) bool Try(S* s, const uint8_t* scan, unsigned cur_match, uint32_t match_start) {
+    const uint8_t* match = s->window + cur_match;
+    if ((Load32(match + end_off) & mask) != scan_end || ((match_start ^ scan_start) & mask) != 0) return false;
+    unsigned n = 2;
+    for (;;) {
+      uint64_t x = Load64(scan + n) ^ Load64(match + n);
+      if (x != 0) {
+        n += EqualPrefixBytes(x);
+        break;
+      }
+      n += 8;
+      if (n >= kMaxMatch) break;
+    }
+    if (n > kMaxMatch) n = kMaxMatch;
+    if (n <= len) return false;
+    if (s->strstart + n > kWindowBytes) Fail(s, "wild scan");
+    s->match_start = cur_match;
+    len = n;
+    mask = 0xFFFFFFFFu;
+    end_off = n - 3;
+    scan_end = Load32(scan + end_off);
+    return true;
+  }
+};
+
 // The walk link by link, for stretches without prefix links (packed or random data, runs of
 // long matches): the candidates the linked walk would compare, in the same order, without its
 // set-up, which costs more than the walk itself where a search meets one candidate or none.
@@ -886,47 +929,21 @@ inline unsigned WalkPlain(S* s, unsigned cur_match) {
   const uint8_t* const win = s->window;
   const unsigned strstart = s->strstart;
   const uint8_t* const scan = win + strstart;
-  unsigned best_len = s->prev_length;
   const unsigned nice = s->nice_match;
   const unsigned limit = strstart > kMaxDist ? strstart - kMaxDist : 0;
-  if (best_len >= s->good_match) chain >>= 2;
+  if (s->prev_length >= s->good_match) chain >>= 2;
   if (chain == 0) chain = 1;  // the head is compared whatever the budget
   if (strstart > kWindowBytes - kMinLookahead) Fail(s, "insufficient lookahead");
-  uint32_t mask = best_len >= 3 ? 0xFFFFFFFFu : 0x00FFFFFFu;
-  unsigned end_off = best_len >= 3 ? best_len - 3 : 0;
-  const uint32_t scan_start = Load32(scan);
-  uint32_t scan_end = Load32(scan + end_off) & mask;
+  Best best(scan, s->prev_length);
   do {
     if (cur_match >= strstart) {
       Fail(s, "no future");
       break;
     }
-    const uint8_t* match = win + cur_match;
-    if ((Load32(match + end_off) & mask) == scan_end && ((Load32(match) ^ scan_start) & mask) == 0) {
-      unsigned len = 2;
-      for (;;) {
-        uint64_t x = Load64(scan + len) ^ Load64(match + len);
-        if (x != 0) {
-          len += EqualPrefixBytes(x);
-          break;
-        }
-        len += 8;
-        if (len >= kMaxMatch) break;
-      }
-      if (len > kMaxMatch) len = kMaxMatch;
-      if (len > best_len) {
-        if (strstart + len > kWindowBytes) Fail(s, "wild scan");
-        s->match_start = cur_match;
-        best_len = len;
-        if (len >= nice) break;
-        mask = 0xFFFFFFFFu;
-        end_off = best_len - 3;
-        scan_end = Load32(scan + end_off);
-      }
-    }
+    if (best.Try(s, scan, cur_match, Load32(win + cur_match)) && best.len >= nice) break;
     cur_match = s->prev[cur_match & kWMask];
   } while (cur_match > limit && --chain != 0);
-  return best_len;
+  return best.len;
 }
 
 __attribute__((noinline)) unsigned WalkChain(S* s, unsigned cur_match) {
@@ -934,19 +951,13 @@ __attribute__((noinline)) unsigned WalkChain(S* s, unsigned cur_match) {
   const uint8_t* const win = s->window;
   const unsigned strstart = s->strstart;
   const uint8_t* const scan = win + strstart;
-  unsigned best_len = s->prev_length;
   const unsigned nice = s->nice_match;
   const unsigned limit = strstart > kMaxDist ? strstart - kMaxDist : 0;
   if (s->prev_length >= s->good_match) chain >>= 2;
   if (strstart > kWindowBytes - kMinLookahead) Fail(s, "insufficient lookahead");
 
-  // Cheap rejects: a candidate can only beat best_len if it agrees with the current string on
-  // bytes 0..best_len, so four of those at the end and four at the start are checked first
-  // (three at the start while best_len is 2).
-  uint32_t mask = best_len >= 3 ? 0xFFFFFFFFu : 0x00FFFFFFu;
-  unsigned end_off = best_len >= 3 ? best_len - 3 : 0;
-  const uint32_t scan_start = Load32(scan);
-  uint32_t scan_end = Load32(scan + end_off) & mask;
+  Best best(scan, s->prev_length);
+  const uint32_t scan_start = best.scan_start;
 
   // Once the best is 3 bytes or more, a candidate whose first four bytes differ cannot win, so
   // the walk follows the four-byte links over such runs (and the 8- and 16-byte links once the
@@ -969,7 +980,7 @@ __attribute__((noinline)) unsigned WalkChain(S* s, unsigned cur_match) {
     if (best >= 3 && lookahead >= 4) return 4;
     return 0;
   };
-  unsigned skip = skip_for(best_len);
+  unsigned skip = skip_for(best.len);
   const uint64_t scan8 = Load64(scan);
   const uint64_t scan16 = Load64(scan + 8);
   const uint32_t own = linked ? s->lt.link[strstart & kWMask] : 0;
@@ -980,11 +991,11 @@ __attribute__((noinline)) unsigned WalkChain(S* s, unsigned cur_match) {
     const unsigned c = own & 0xFFFF;
     // The head itself may sit exactly at the limit; no other candidate may.
     const bool reachable = c > limit || (c == cur_match && c >= floor);
-    if (!reachable && all_linked) return best_len;
+    if (!reachable && all_linked) return best.len;
     if (reachable && Load32(win + c) == scan_start) {
       cur_link = s->lt.link[c & kWMask];
       k = (number - (cur_link >> 16)) & 0xFFFF;
-      if (k > chain) return best_len;
+      if (k > chain) return best.len;
       cur_match = c;
     }
   }
@@ -997,28 +1008,9 @@ __attribute__((noinline)) unsigned WalkChain(S* s, unsigned cur_match) {
     const unsigned next3 = s->prev[cur_match & kWMask];
     const uint8_t* match = win + cur_match;
     const uint32_t match_start = Load32(match);
-    if ((Load32(match + end_off) & mask) == scan_end && ((match_start ^ scan_start) & mask) == 0) {
-      unsigned len = 2;
-      for (;;) {
-        uint64_t x = Load64(scan + len) ^ Load64(match + len);
-        if (x != 0) {
-          len += EqualPrefixBytes(x);
-          break;
-        }
-        len += 8;
-        if (len >= kMaxMatch) break;
-      }
-      if (len > kMaxMatch) len = kMaxMatch;
-      if (len > best_len) {
-        if (strstart + len > kWindowBytes) Fail(s, "wild scan");
-        s->match_start = cur_match;
-        best_len = len;
-        if (len >= nice) break;
-        mask = 0xFFFFFFFFu;
-        end_off = best_len - 3;
-        scan_end = Load32(scan + end_off);
-        skip = skip_for(best_len);
-      }
+    if (best.Try(s, scan, cur_match, match_start)) {
+      if (best.len >= nice) break;
+      skip = skip_for(best.len);
     }
     if (skip != 0 && cur_match >= floor) {
       unsigned next = 0;
@@ -1059,7 +1051,7 @@ __attribute__((noinline)) unsigned WalkChain(S* s, unsigned cur_match) {
     cur_match = next3;
     cur_link = kLinkNotLoaded;
   }
-  return best_len;
+  return best.len;
 }
 
 // The plain walk is short and taken at nearly every position of packed data: it goes inline, the

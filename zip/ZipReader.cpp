@@ -312,6 +312,42 @@ struct InflateGuard {
   }
 };
 
+// Hands one deciphered piece of the entry's data to out: as it is when stored (z null), through
+// inflate otherwise, in outBuf's kChunk bytes at a time. False when the piece decided the entry,
+// *verdict then saying how; *ended once the deflate stream has ended.
+bool TakePiece(z_stream* z, uint8_t* piece, size_t n, uint8_t* outBuf, Output& out, uint32_t crc, bool* ended,
+               ReadStatus* verdict) {
+  if (!z) {
+    if (out.Put(piece, n)) return true;
+    *verdict = out.Finish(crc);
+    return false;
+  }
+  z->next_in = piece;
+  z->avail_in = uInt(n);
+  do {
+    z->next_out = outBuf;
+    z->avail_out = uInt(kChunk);
+    const int zr = inflate(z, Z_NO_FLUSH);
+    if (zr != Z_OK && zr != Z_STREAM_END && zr != Z_BUF_ERROR) {
+      // Whatever came out before the fault is already checked against the size; the fault
+      // itself is the answer.
+      out.Put(outBuf, kChunk - z->avail_out);
+      *verdict = out.sinkFailed() ? ReadStatus::OutputFailed : ReadStatus::BadData;
+      return false;
+    }
+    if (!out.Put(outBuf, kChunk - z->avail_out)) {
+      *verdict = out.Finish(crc);
+      return false;
+    }
+    if (zr == Z_STREAM_END) {
+      *ended = true;
+      break;
+    }
+    if (zr == Z_BUF_ERROR) break;  // no progress possible: more input is needed
+  } while (z->avail_in > 0 || z->avail_out == 0);
+  return true;
+}
+
 // Sets up the keys and deciphers the 12-byte header: WrongPassword unless its check byte fits.
 ReadStatus CheckPassword(platform::FileStream& in, const ZipEntryInfo& info, const Layout& layout, const char* password,
                          ZipCipherKeys* keys) {
@@ -370,29 +406,9 @@ ReadStatus ReadData(platform::FileStream& in, const ZipEntryInfo& info, ZipCiphe
     } else if (info.encrypted) {
       Decipher(keys, inBuf.get(), got);
     }
-    if (!deflated) {
-      if (!out.Put(inBuf.get(), got)) return out.Finish(crc);
-      continue;
-    }
-    inf.z.next_in = inBuf.get();
-    inf.z.avail_in = uInt(got);
-    do {
-      inf.z.next_out = outBuf.get();
-      inf.z.avail_out = uInt(kChunk);
-      const int zr = inflate(&inf.z, Z_NO_FLUSH);
-      if (zr != Z_OK && zr != Z_STREAM_END && zr != Z_BUF_ERROR) {
-        // Whatever came out before the fault is already checked against the size; the fault
-        // itself is the answer.
-        out.Put(outBuf.get(), kChunk - inf.z.avail_out);
-        return out.sinkFailed() ? ReadStatus::OutputFailed : ReadStatus::BadData;
-      }
-      if (!out.Put(outBuf.get(), kChunk - inf.z.avail_out)) return out.Finish(crc);
-      if (zr == Z_STREAM_END) {
-        ended = true;
-        break;
-      }
-      if (zr == Z_BUF_ERROR) break;  // no progress possible: more input is needed
-    } while (inf.z.avail_in > 0 || inf.z.avail_out == 0);
+    ReadStatus verdict;
+    if (!TakePiece(deflated ? &inf.z : nullptr, inBuf.get(), got, outBuf.get(), out, crc, &ended, &verdict))
+      return verdict;
   }
   if (deflated && !ended) return ReadStatus::BadData;  // the stream stops before its end
   return out.Finish(crc);
@@ -512,12 +528,33 @@ void DecipherSideBySide(CipherPiece* p, size_t n) {
 
 // Deciphers up to kZipSideBySide pieces: side by side as far as the shortest goes, then the rest.
 void DecipherPieces(CipherPiece* p, size_t m) {
+  static_assert(kZipSideBySide == 8, "one loop per count of pieces");
   while (m > 1) {
     size_t common = p[0].n;
     for (size_t j = 1; j < m; ++j) common = std::min(common, p[j].n);
-    if (m == 2) DecipherSideBySide<2>(p, common);
-    if (m == 3) DecipherSideBySide<3>(p, common);
-    if (m >= 4) DecipherSideBySide<4>(p, common);
+    switch (m) {
+      case 2:
+        DecipherSideBySide<2>(p, common);
+        break;
+      case 3:
+        DecipherSideBySide<3>(p, common);
+        break;
+      case 4:
+        DecipherSideBySide<4>(p, common);
+        break;
+      case 5:
+        DecipherSideBySide<5>(p, common);
+        break;
+      case 6:
+        DecipherSideBySide<6>(p, common);
+        break;
+      case 7:
+        DecipherSideBySide<7>(p, common);
+        break;
+      default:
+        DecipherSideBySide<8>(p, common);
+        break;
+    }
     size_t kept = 0;
     for (size_t j = 0; j < m; ++j)
       if (p[j].n > 0) p[kept++] = p[j];
@@ -594,27 +631,10 @@ struct SideEntry {
   }
   // Takes the deciphered piece, as ZipExtract's loop does.
   void Consume() {
-    if (info->method == 0) {
-      if (!out->Put(inBuf.get(), got)) Stop(out->Finish(info->crc));
-      return;
-    }
-    inf.z.next_in = inBuf.get();
-    inf.z.avail_in = uInt(got);
-    do {
-      inf.z.next_out = outBuf.get();
-      inf.z.avail_out = uInt(kChunk);
-      const int zr = inflate(&inf.z, Z_NO_FLUSH);
-      if (zr != Z_OK && zr != Z_STREAM_END && zr != Z_BUF_ERROR) {
-        out->Put(outBuf.get(), kChunk - inf.z.avail_out);
-        return Stop(out->sinkFailed() ? ReadStatus::OutputFailed : ReadStatus::BadData);
-      }
-      if (!out->Put(outBuf.get(), kChunk - inf.z.avail_out)) return Stop(out->Finish(info->crc));
-      if (zr == Z_STREAM_END) {
-        ended = true;
-        break;
-      }
-      if (zr == Z_BUF_ERROR) break;
-    } while (inf.z.avail_in > 0 || inf.z.avail_out == 0);
+    ReadStatus verdict;
+    if (!TakePiece(info->method == 8 ? &inf.z : nullptr, inBuf.get(), got, outBuf.get(), *out, info->crc, &ended,
+                   &verdict))
+      Stop(verdict);
   }
 };
 

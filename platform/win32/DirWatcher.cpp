@@ -25,7 +25,11 @@ class Win32Watcher : public DirWatcher {
             h_, buf, sizeof buf, TRUE,
             FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_ATTRIBUTES | FILE_NOTIFY_CHANGE_LAST_WRITE, &got, nullptr,
             nullptr))
-      return Result::Failed;
+      // More changes queued since the last wait than the buffer holds: wine (and some file
+      // systems) report that as a failed call rather than an empty success. The handle is
+      // still good and keeps collecting; taking it for a broken watch would close it and lose
+      // whatever changes while it is reopened.
+      return GetLastError() == ERROR_NOTIFY_ENUM_DIR ? Result::Overflow : Result::Failed;
     if (got == 0) return Result::Overflow;
     size_t offset = 0;
     for (;;) {

@@ -39,6 +39,16 @@ proc = vqwine.start(exe)
 try:
     vqwine.wait_monitor(log_path, src)
     churn.run(SECONDS, pause=(0.02, 0.08))
+    # Last, more new files at once than the monitor's buffer holds, then, while it digests them,
+    # one file copied in with an old time and nothing after it. Wine tells the overflow as a
+    # failed wait; a monitor that lets the file saved during its pause go unseen, or a pass that
+    # took its request before the file existed, leaves it without archives for good.
+    for _ in range(80):
+        p = churn.new_name(src)
+        churn.write(p, b"burst")
+        churn.files.add(p)
+    time.sleep(0.7)
+    churn.copy_old()
     print("operations:", dict(sorted(churn.ops.items())))
     t0 = time.time()
     found, files = vqchurn.problems(src, archives_of, os.path.basename, PASSWORD, seed=SEED)
