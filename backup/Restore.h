@@ -107,6 +107,9 @@ struct FileVersion {
   zip::ReadStatus status = zip::ReadStatus::Sound;  // as far as the listing looked
   VersionOwner owner = VersionOwner::Own;           // Own or Unsure (backup/VersionOwner.h); Other is never listed
   VersionEvidence evidence;                         // what the headers said (entry name, CRC)
+  // A list copy's history archive of the same version, which the listing folded into it: the
+  // next backup of the file replaces the list copy, never this.
+  std::wstring twin;
 };
 // How far a listing looks into each archive: its headers; also whether the password opens it
 // (quick whatever the size, for a dialog); or every byte (the terminal's answer to "does it open").
@@ -137,8 +140,9 @@ void LogVersions(const std::wstring& sourcePath, const std::vector<FileVersion>&
 
 struct RestoreResult {
   bool ok = false;
-  std::wstring target;  // where the file went (on success)
-  std::wstring reason;  // why not (on failure)
+  std::wstring target;   // where the file went (on success)
+  std::wstring reason;   // why not (on failure)
+  std::wstring archive;  // the archive read: the version's own, or its history twin
 };
 // Writes the version's content into folder (empty: the folder of sourcePath, where it gets a name
 // with its time) under a name nothing holds: the original name first when a folder was chosen,

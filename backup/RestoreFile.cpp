@@ -47,6 +47,7 @@ bool SameVersion(const FileVersion& v, const zip::ZipEntryInfo& now) {
 RestoreResult RestoreVersion(platform::FileSystem& fs, const FileVersion& version, const std::wstring& sourcePath,
                              const std::wstring& folder, const std::string& password, const std::atomic<bool>* cancel) {
   RestoreResult r;
+  r.archive = version.archive;
   std::wstring originalFolder, fileName;
   SplitPath(sourcePath, &originalFolder, &fileName);
   if (fileName.empty()) {
@@ -100,7 +101,18 @@ RestoreResult RestoreVersion(platform::FileSystem& fs, const FileVersion& versio
   if (!written) return fail(WFormat(L"写入失败[%d]", fs.LastError()));
   // The version the user was shown, not whatever the archive holds now: the list and folder copies
   // are replaced by every backup of the file.
-  if (!SameVersion(version, info)) return fail(L"该版本已被新的备份取代,请重新列出版本");
+  if (!SameVersion(version, info)) {
+    if (version.twin.empty()) return fail(L"该版本已被新的备份取代,请重新列出版本");
+    fs.RemoveFile(partial);
+    FileVersion twin = version;
+    twin.view = FileVersion::View::History;
+    twin.archive = version.twin;
+    twin.twin.clear();
+    RestoreResult t = RestoreVersion(fs, twin, sourcePath, folder, password, cancel);
+    // A cleaning took the twin as well: the version listed is gone, which is what the user must hear.
+    if (!t.ok && !fs.Exists(twin.archive)) t.reason = L"该版本已被新的备份取代,请重新列出版本";
+    return t;
+  }
   // The entry's own time is exact; the history name only knows the local second.
   const UnixTime modified = info.hasModified ? info.modified : version.modified;
   if (!fs.SetLastWriteTime(partial, modified)) return fail(WFormat(L"无法设置修改时间[%d]", fs.LastError()));
@@ -130,7 +142,7 @@ RestoreResult RestoreAndLog(platform::FileSystem& fs, const FileVersion& version
                             const std::wstring& folder, const std::string& password, const std::atomic<bool>* cancel) {
   RestoreResult r = RestoreVersion(fs, version, sourcePath, folder, password, cancel);
   if (r.ok)
-    WriteLog(L"恢复文件:%s -> %s\r\n", version.archive, r.target);
+    WriteLog(L"恢复文件:%s -> %s\r\n", r.archive, r.target);
   else
     WriteLog(L"恢复失败:%s [%s]\r\n", version.archive, r.reason);
   return r;

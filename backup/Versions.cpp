@@ -100,7 +100,14 @@ void KeepDistinctVersions(std::vector<FileVersion>* v) {
       if (c.timeKnown && k.size == c.size && sameContent) {
         repeat = true;
         // One that provably belongs to the file stands for its twin that might not.
-        if (k.owner == VersionOwner::Unsure && c.owner == VersionOwner::Own) k = std::move(c);
+        if (k.owner == VersionOwner::Unsure && c.owner == VersionOwner::Own) {
+          k = std::move(c);
+        } else if (k.view == FileVersion::View::List && c.view == FileVersion::View::History &&
+                   c.owner == VersionOwner::Own && k.twin.empty()) {
+          // Kept for a restore asked after the next backup replaced the list copy (a browser
+          // open across a pass): the version the user saw is still there.
+          k.twin = c.archive;
+        }
         break;
       }
     }

@@ -79,6 +79,14 @@ if [ -n "$in_run_home" ]; then
 fi
 
 if [ ${#failed[@]} -gt 0 ]; then
+  # The failing checks again, at the end where a cut-down copy of the output still shows them.
+  for p in "${steps[@]}"; do
+    [[ " ${failed[*]} " == *" $p (tests)"* ]] || continue
+    echo "=== what failed in $p ==="
+    cat "build/$p/Testing/Temporary/LastTestsFailed.log" 2>/dev/null
+    grep -E -A4 '^FAIL:|: Failure$|^Traceback|^AssertionError' "build/$p/Testing/Temporary/LastTest.log" 2>/dev/null |
+      cut -c1-300 | head -80
+  done
   echo "FAILED: ${failed[*]}"
   exit 1
 fi

@@ -119,11 +119,18 @@ TEST(RestoreNumbers, ARestoreTakesTheNumberAsTheUserReadIt) {
   ASSERT_TRUE(platform::RealFileSystem().CreateDirectoryTree(out));
   ASSERT_TRUE(RunRestoreCommand(L"restore \"" + f + L"\" 2 \"" + out + L"\""));
   EXPECT_EQ(vqtest::ReadAll(out + L"a.txt"), "first");
-  // The list copy read as [1] is no longer in its archive: refused, never another version.
+  // The list copy read as [1] now holds "third": [1] is still "second", from its history twin.
   ASSERT_TRUE(RunRestoreCommand(L"restore \"" + f + L"\" 1 \"" + out + L"\""));
   const std::wstring log = vqtest::DecodeLog(vqtest::ReadAll(w.root + L"vq.lumen.log.txt"));
-  EXPECT_NE(log.find(L"[该版本已被新的备份取代,请重新列出版本]"), std::wstring::npos);
-  EXPECT_EQ(CountOf(log, L"]:恢复文件:"), 1);
+  EXPECT_EQ(CountOf(log, L"]:恢复文件:"), 2);
+  std::vector<platform::DirEntry> restored;
+  ASSERT_TRUE(platform::RealFileSystem().List(out, &restored));
+  ASSERT_EQ(restored.size(), 2u);
+  for (const platform::DirEntry& e : restored) {
+    if (e.name != L"a.txt") {
+      EXPECT_EQ(vqtest::ReadAll(out + e.name), "second") << WideToUtf8(e.name);
+    }
+  }
   SetLogDirectoryForTest(L"");
   ForgetShownVersions();
 }

@@ -238,6 +238,18 @@ TEST_F(BrowseTest, ASelectionGoesToAChosenFolderOrBesideTheOriginalsAndNothingIs
   EXPECT_EQ(vqtest::ReadAll(src_ + Native(L"docs/plan.txt")), "plan two, longer");
 }
 
+TEST_F(BrowseTest, ABackupWhileTheBrowserIsOpenLeavesWhatItShowsRestorable) {
+  Save(L"docs/plan.txt", "plan as shown", kBase);
+  const BackupCatalog catalog = BackupCatalog::Load(RealFileSystem(), dirs_, src_, "739");
+  Save(L"docs/plan.txt", "plan saved later", kBase + 30);  // replaces the list copy the catalog shows
+  const std::wstring out = root_ + L"out" + sep_;
+  ASSERT_TRUE(RealFileSystem().CreateDirectoryTree(out));
+  const SelectionReport rep = RestoreSelection(RealFileSystem(), catalog, {{Native(L"docs"), true}}, kBase, out, "739");
+  EXPECT_EQ(rep.restored, 1);
+  EXPECT_TRUE(rep.failed.empty());
+  EXPECT_EQ(FilesIn(out), (std::map<std::wstring, std::string>{{Native(L"docs/plan.txt"), "plan as shown"}}));
+}
+
 TEST_F(BrowseTest, ACancelStopsTheRestoreAndLeavesNothingHalfWritten) {
   for (int i = 0; i < 4; ++i) Save(L"f" + std::to_wstring(i) + L".txt", std::string(300000, char('a' + i)), kBase + i);
   const BackupCatalog catalog = BackupCatalog::Load(RealFileSystem(), dirs_, src_, "739");

@@ -511,20 +511,23 @@ TEST_F(RestoreTest, ARestoreTakesTheVersionThatWasListedOrNone) {
   std::vector<FileVersion> v = ListVersions(RealFileSystem(), dirs_, a, "739", VersionCheck::Headers);
   ASSERT_EQ(v.size(), 1u);  // the list copy stands for its history twin
   ASSERT_EQ(v[0].view, FileVersion::View::List);
-  FileVersion twin = v[0];
-  twin.view = FileVersion::View::History;
-  twin.archive = dirs_.history + Names(dirs_.history).at(0);
   Save(L"a.txt", "backed up since", kT2);  // replaces the list copy
   const std::wstring out = root_ + L"out" + sep_;
   ASSERT_TRUE(RealFileSystem().CreateDirectoryTree(out));
-  RestoreResult r = RestoreVersion(RealFileSystem(), v[0], a, out, "739");
+  // The version shown comes back from its history twin, and the log names the archive read.
+  RestoreResult r = RestoreAndLog(RealFileSystem(), v[0], a, out, "739");
+  ASSERT_TRUE(r.ok) << WideToUtf8(r.reason);
+  EXPECT_EQ(vqtest::ReadAll(r.target), "as listed");
+  EXPECT_EQ(Modified(r.target), kT1);
+  EXPECT_EQ(r.archive.compare(0, dirs_.history.size(), dirs_.history), 0);
+  EXPECT_NE(Log().find(L"恢复文件:" + r.archive + L" -> " + r.target), std::wstring::npos);
+  // With the history emptied as well, nothing holds that version any more: refused, nothing left.
+  ASSERT_TRUE(RealFileSystem().RemoveFile(r.archive));
+  ASSERT_TRUE(RealFileSystem().RemoveFile(r.target));
+  r = RestoreVersion(RealFileSystem(), v[0], a, out, "739");
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.reason, L"该版本已被新的备份取代,请重新列出版本");
   EXPECT_TRUE(Names(out).empty());
-  // The history version listed then is still that version.
-  r = RestoreVersion(RealFileSystem(), twin, a, out, "739");
-  ASSERT_TRUE(r.ok);
-  EXPECT_EQ(vqtest::ReadAll(r.target), "as listed");
 }
 
 TEST_F(RestoreTest, VerifyTellsAnUnreachableDestinationAndArchivesThatVanish) {
