@@ -20,6 +20,7 @@ namespace {
 
 constexpr UINT kProgressMessage = WM_APP + 41;  // wParam done, lParam total
 constexpr UINT kEndedMessage = WM_APP + 42;
+constexpr UINT kCatalogMessage = WM_APP + 43;
 constexpr int kVersionsItem = 1;  // the list's context menu
 
 SYSTEMTIME ToSystemTime(const CalendarTime& c) {
@@ -94,12 +95,41 @@ BOOL CBrowseDlg::OnInitDialog() {
     anchors_.push_back(a);
   }
 
-  catalog_ = LoadCatalog(AppSettings.S_DIR_SRCDATA.Get());
+  // The catalog opens every version's archive: on a share and a large tree that takes long enough
+  // that the window must open first and stay responsive while it loads.
+  running_ = true;
+  loading_ = true;
+  Status(L"正在读取备份...");
+  UpdateButtons();
+  HWND self = hwnd();
+  const std::wstring root = AppSettings.S_DIR_SRCDATA.Get();
+  worker_ = std::thread([this, self, root] {
+    BackupCatalog c = LoadCatalog(root);
+    {
+      std::lock_guard<std::mutex> g(reportLock_);
+      loaded_ = std::move(c);
+    }
+    PostMessageW(self, kCatalogMessage, 0, 0);
+  });
+  SetFocus(list);
+  return FALSE;
+}
+
+void CBrowseDlg::OnCatalogLoaded() {
+  if (worker_.joinable()) worker_.join();
+  {
+    std::lock_guard<std::mutex> g(reportLock_);
+    catalog_ = std::move(loaded_);
+  }
+  running_ = false;
+  loading_ = false;
+  if (closeWhenDone_) {
+    EndDialog(IDCANCEL);
+    return;
+  }
   // Opens at the newest backup, so the list shows the latest of everything.
   const std::vector<UnixTime> times = catalog_.TimesUnder(L"");
   SetTime(times.empty() ? platform::Now() : times.back());
-  SetFocus(list);
-  return FALSE;
 }
 
 bool CBrowseDlg::OnCommand(int id, int notifyCode, HWND control) {
@@ -116,7 +146,7 @@ bool CBrowseDlg::OnCommand(int id, int notifyCode, HWND control) {
         // own, so the dialog closes when it has.
         cancel_ = true;
         closeWhenDone_ = true;
-        Status(L"正在取消...");
+        if (!loading_) Status(L"正在取消...");
         return true;
       }
       return Dialog::OnCommand(id, notifyCode, control);
@@ -193,6 +223,9 @@ bool CBrowseDlg::DefaultHandler(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result)
       return true;
     case kEndedMessage:
       OnRestoreEnded();
+      return true;
+    case kCatalogMessage:
+      OnCatalogLoaded();
       return true;
     default:
       return Dialog::DefaultHandler(msg, wp, lp, result);
@@ -326,7 +359,7 @@ void CBrowseDlg::UpdateButtons() {
                idle && (sel.empty() || (sel.size() == 1 && !rows_[static_cast<size_t>(sel[0])].folder)));
   EnableWindow(Item(IDC_BROWSE_RESTORE_HERE), idle && !sel.empty());
   EnableWindow(Item(IDC_BROWSE_RESTORE_TO), idle && !sel.empty());
-  EnableWindow(Item(IDC_BROWSE_CANCEL), running_);
+  EnableWindow(Item(IDC_BROWSE_CANCEL), running_ && !loading_);  // a load cannot be cut short
 }
 
 std::vector<int> CBrowseDlg::SelectedRows() const {

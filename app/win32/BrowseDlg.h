@@ -39,6 +39,7 @@ class CBrowseDlg : public Dialog {
   void OnRestore(bool chooseFolder);
   void OnProgress(size_t done, size_t total);
   void OnRestoreEnded();
+  void OnCatalogLoaded();
   void OnListContextMenu(POINT screen);
   void UpdateButtons();
   std::wstring ChooseFolder();
@@ -60,8 +61,11 @@ class CBrowseDlg : public Dialog {
   SIZE startClient_ = {};
   SIZE minTrack_ = {};
 
-  // The restore in flight: its thread, its cancel, and its report once it ends.
+  // The catalog's load when the dialog opens, then the restore in flight: their thread, the
+  // restore's cancel, and what the thread hands over once it ends.
   std::thread worker_;
+  bool loading_ = false;
+  BackupCatalog loaded_;
   std::atomic<bool> cancel_{false};
   bool running_ = false;
   bool closeWhenDone_ = false;

@@ -1,7 +1,8 @@
 // Reader fuzzer: any bytes as an archive, and archives built from the input then altered in one
 // byte or given a false stated size, traditionally encrypted or AES-256. The reader must never hand
 // out more than the entry states, an unaltered archive must read back exactly, and an altered AES
-// archive is never sound with other bytes than it holds.
+// archive is never sound with other bytes than it holds. Verify's side-by-side check must agree
+// with the reader on every archive.
 //   cmake --preset fuzz && cmake --build --preset fuzz --target zip_reader_fuzz
 //   ./build/fuzz/tests/fuzz/zip_reader_fuzz -max_total_time=300 -dict=tests/fuzz/zip_reader_fuzz.dict
 #include <cstdint>
@@ -32,6 +33,14 @@ void Read(const std::string& archive, const char* password, std::string* out, Re
       *status != ReadStatus::CrcMismatch && *status != ReadStatus::SizeMismatch && *status != ReadStatus::AuthFailed &&
       !out->empty())
     std::abort();  // bytes come out only once the headers and the password were accepted
+  // Verify checks archives side by side, through the same inflate loop: each must get the
+  // reader's verdict.
+  vqtest::MemoryStream a(archive), b(archive);
+  vq::platform::FileStream* both[2] = {&a, &b};
+  ReadStatus side[2];
+  ZipEntryInfo sideInfo[2];
+  ZipCheckSideBySide(both, 2, password, side, sideInfo);
+  if (side[0] != *status || side[1] != *status) std::abort();
 }
 
 }  // namespace
