@@ -26,6 +26,7 @@
 #include "platform/SettingsStore.h"
 #include "settings/AppSettings.h"
 #include "settings/Log.h"
+#include "zip/ZipAes.h"
 #include "zip/ZipWriter.h"
 
 namespace vq {
@@ -615,6 +616,10 @@ class FileJob : public OrderedWork::Job {
 
   void Prepare() override {
     if (planFailed_) return;
+    // The AES keys before the compressors' gate: their derivation is most of a small file's
+    // processor time, and here it runs beside the copies, compressions and archive flushes of
+    // the other files instead of holding a compressor's place.
+    if (sealing()) keys_.Make(password_);
     {
       Gate::Pass compressing(writing_.compressing);
       Compress();
@@ -670,10 +675,14 @@ class FileJob : public OrderedWork::Job {
     // another, which tells nobody more than one of them. The data is in memory or in the spill
     // file now, so the copy can go at once.
     zip::ZipPrepared* raw = nullptr;
-    code_ = zip::ZipPrepareEncrypted(name_, a_.tempCopy, a_.tempCopy + L".z", encryption_, password_, &raw, fs_);
+    code_ = sealing()
+                ? zip::ZipPrepareWithKeys(name_, a_.tempCopy, a_.tempCopy + L".z", &keys_, &raw, fs_)
+                : zip::ZipPrepareEncrypted(name_, a_.tempCopy, a_.tempCopy + L".z", encryption_, password_, &raw, fs_);
     prepared_.reset(raw);
     RemoveTempCopy(fs_, a_.tempCopy);
   }
+
+  bool sealing() const { return encryption_ == zip::ZipEncryption::Aes256 && !password_.empty(); }
 
   void WriteArchives() {
     const std::wstring* const archives[] = {&a_.list, &a_.history, &a_.folder};
@@ -709,6 +718,7 @@ class FileJob : public OrderedWork::Job {
   ArchivePaths a_;
   std::string password_;
   zip::ZipEncryption encryption_ = zip::ZipEncryption::Traditional;
+  zip::AesEntryKeys keys_;  // made in Prepare, spent by the compression
   uint32_t code_ = zip::kZipSuccess;
   uint32_t written_[3] = {zip::kZipSuccess, zip::kZipSuccess, zip::kZipSuccess};
   std::vector<std::wstring> folded_;     // the three archives, as the file system compares names

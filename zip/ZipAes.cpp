@@ -18,22 +18,62 @@ void AesExtraField(uint8_t out[kAesExtraLen], uint16_t dataMethod) {
   out[10] = uint8_t(dataMethod >> 8);
 }
 
+namespace {
+
+void WipeBytes(uint8_t* p, size_t n) {
+  volatile uint8_t* wipe = p;
+  for (size_t i = 0; i < n; ++i) wipe[i] = 0;
+}
+
+}  // namespace
+
+bool AesEntryKeys::Make(std::string_view password) {
+  Clear();
+  password_.assign(password.data(), password.size());
+  ready_ = platform::RandomBytes(salt_, kAesSaltLen) &&
+           platform::Pbkdf2HmacSha1(reinterpret_cast<const uint8_t*>(password.data()), password.size(), salt_,
+                                    kAesSaltLen, kAesIterations, derived_, sizeof derived_);
+  // The password stays: what was meant to be ciphered with it must fail, not go out in clear.
+  if (!ready_) WipeBytes(derived_, sizeof derived_);
+  return ready_;
+}
+
+void AesEntryKeys::Clear() {
+  ready_ = false;
+  WipeBytes(derived_, sizeof derived_);
+  WipeBytes(reinterpret_cast<uint8_t*>(password_.data()), password_.size());
+  password_.clear();
+}
+
+bool AesEntryCipher::StartDerived(const uint8_t* derived, uint8_t verifier[kAesVerifierLen]) {
+  aes_ = platform::NewAes256Blocks(derived);
+  hmac_ = platform::NewHmacSha1(derived + platform::kAes256Key, platform::kAes256Key);
+  std::memcpy(verifier, derived + 2 * platform::kAes256Key, kAesVerifierLen);
+  counter_ = 0;
+  used_ = sizeof stream_;
+  return aes_ && hmac_;
+}
+
 bool AesEntryCipher::Start(std::string_view password, const uint8_t salt[kAesSaltLen],
                            uint8_t verifier[kAesVerifierLen]) {
   uint8_t keys[2 * platform::kAes256Key + kAesVerifierLen];
+  aes_.reset();
+  hmac_.reset();
   bool ok = platform::Pbkdf2HmacSha1(reinterpret_cast<const uint8_t*>(password.data()), password.size(), salt,
                                      kAesSaltLen, kAesIterations, keys, sizeof keys);
-  if (ok) {
-    aes_ = platform::NewAes256Blocks(keys);
-    hmac_ = platform::NewHmacSha1(keys + platform::kAes256Key, platform::kAes256Key);
-    std::memcpy(verifier, keys + 2 * platform::kAes256Key, kAesVerifierLen);
-    ok = aes_ && hmac_;
-  }
+  if (ok) ok = StartDerived(keys, verifier);
   // The keys stay in the objects made from them; the copy here is not left on the stack.
-  volatile uint8_t* wipe = keys;
-  for (size_t i = 0; i < sizeof keys; ++i) wipe[i] = 0;
-  counter_ = 0;
-  used_ = sizeof stream_;
+  WipeBytes(keys, sizeof keys);
+  return ok;
+}
+
+bool AesEntryCipher::Start(AesEntryKeys& keys, uint8_t salt[kAesSaltLen], uint8_t verifier[kAesVerifierLen]) {
+  aes_.reset();
+  hmac_.reset();
+  if (!keys.ready_) return false;
+  std::memcpy(salt, keys.salt_, kAesSaltLen);
+  const bool ok = StartDerived(keys.derived_, verifier);
+  keys.Clear();
   return ok;
 }
 

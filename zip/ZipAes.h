@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "platform/Crypto.h"
@@ -35,6 +36,35 @@ constexpr uint32_t kAesIterations = 1000;
 // Writes the 11-byte AES extra field: AE-2, AES-256, and the method the data is compressed with.
 void AesExtraField(uint8_t out[kAesExtraLen], uint16_t dataMethod);
 
+// The keys of one entry made ahead of its data: a fresh salt from the system's random source and
+// what PBKDF2 derives from it with the password. For a small file the derivation is nearly all
+// the cost of its encryption (1000 rounds of HMAC-SHA1 for each of four blocks); made apart, it
+// can run where the processor would otherwise wait for the disk. Keys are for one entry only:
+// starting a cipher spends them (two entries under one key would share their key stream).
+class AesEntryKeys {
+ public:
+  AesEntryKeys() = default;
+  ~AesEntryKeys() { Clear(); }
+  AesEntryKeys(const AesEntryKeys&) = delete;
+  AesEntryKeys& operator=(const AesEntryKeys&) = delete;
+  // A new salt and its keys, whatever the object held. False when the platform's primitives
+  // failed: then only the password is held, and a cipher started from it fails.
+  bool Make(std::string_view password);
+  // True between a successful Make and the cipher that spends them.
+  bool Ready() const { return ready_; }
+  // The password given to the latest Make, until spent or cleared.
+  const std::string& Password() const { return password_; }
+  // Forgets the keys and the password, overwriting them.
+  void Clear();
+
+ private:
+  friend class AesEntryCipher;
+  bool ready_ = false;
+  std::string password_;
+  uint8_t salt_[kAesSaltLen] = {};
+  uint8_t derived_[2 * platform::kAes256Key + kAesVerifierLen] = {};
+};
+
 // The counter-mode cipher and the authentication of one entry. The counter is little-endian and
 // starts at 1, as the format has it.
 class AesEntryCipher {
@@ -42,6 +72,9 @@ class AesEntryCipher {
   // Derives the keys from the password's bytes (all of them) and the salt, and gives the
   // verifier. False when the platform's primitives failed.
   bool Start(std::string_view password, const uint8_t salt[kAesSaltLen], uint8_t verifier[kAesVerifierLen]);
+  // The same from keys made beforehand, which it spends (false when they are not ready); gives
+  // their salt and verifier.
+  bool Start(AesEntryKeys& keys, uint8_t salt[kAesSaltLen], uint8_t verifier[kAesVerifierLen]);
   // In place. Encrypt authenticates the ciphered bytes it makes, Decrypt those it is given.
   bool Encrypt(uint8_t* data, size_t n);
   bool Decrypt(uint8_t* data, size_t n);
@@ -52,6 +85,7 @@ class AesEntryCipher {
 
  private:
   bool Apply(uint8_t* data, size_t n);
+  bool StartDerived(const uint8_t* derived, uint8_t verifier[kAesVerifierLen]);
   static constexpr size_t kStreamBlocks = 256;
   std::unique_ptr<platform::Aes256Blocks> aes_;
   std::unique_ptr<platform::HmacSha1> hmac_;

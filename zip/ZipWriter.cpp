@@ -805,9 +805,12 @@ uint32_t ZipPrepare(const std::wstring& entry_name, const std::wstring& source_p
   return ZipPrepareEncrypted(entry_name, source_path, spill_path, ZipEncryption::Traditional, {}, out, fs);
 }
 
-uint32_t ZipPrepareEncrypted(const std::wstring& entry_name, const std::wstring& source_path,
-                             const std::wstring& spill_path, ZipEncryption encryption, std::string_view password,
-                             ZipPrepared** out, platform::FileSystem& fs) {
+namespace {
+
+// keys: made beforehand for Aes256 (spent here), or null to make them here.
+uint32_t PrepareEntry(const std::wstring& entry_name, const std::wstring& source_path, const std::wstring& spill_path,
+                      ZipEncryption encryption, std::string_view password, AesEntryKeys* keys, ZipPrepared** out,
+                      platform::FileSystem& fs) {
   *out = nullptr;
   if (encryption != ZipEncryption::Traditional && encryption != ZipEncryption::Aes256) return kZipBadArguments;
   std::wstring name;
@@ -841,8 +844,10 @@ uint32_t ZipPrepareEncrypted(const std::wstring& entry_name, const std::wstring&
     p->password = password;
     p->cipher.reset(new (std::nothrow) AesEntryCipher);
     if (!p->cipher) return fail(kZipNoMemory);
-    if (!platform::RandomBytes(p->salt, kAesSaltLen) || !p->cipher->Start(password, p->salt, p->verifier))
-      return fail(kZipNotInitialised);
+    const bool started =
+        keys ? p->cipher->Start(*keys, p->salt, p->verifier)
+             : platform::RandomBytes(p->salt, kAesSaltLen) && p->cipher->Start(password, p->salt, p->verifier);
+    if (!started) return fail(kZipNotInitialised);
   }
 
   uint32_t data_result = kZipSuccess;
@@ -881,6 +886,30 @@ uint32_t ZipPrepareEncrypted(const std::wstring& entry_name, const std::wstring&
   }
   *out = p;
   return kZipSuccess;
+}
+
+}  // namespace
+
+uint32_t ZipPrepareEncrypted(const std::wstring& entry_name, const std::wstring& source_path,
+                             const std::wstring& spill_path, ZipEncryption encryption, std::string_view password,
+                             ZipPrepared** out, platform::FileSystem& fs) {
+  return PrepareEntry(entry_name, source_path, spill_path, encryption, password, nullptr, out, fs);
+}
+
+uint32_t ZipPrepareWithKeys(const std::wstring& entry_name, const std::wstring& source_path,
+                            const std::wstring& spill_path, AesEntryKeys* keys, ZipPrepared** out,
+                            platform::FileSystem& fs) {
+  *out = nullptr;
+  // Keys whose derivation failed still carry their password, so the entry fails where a failed
+  // derivation fails in ZipPrepareEncrypted, and is never written in clear.
+  if (!keys || keys->Password().empty()) return kZipBadArguments;
+  // Spent whatever happens to the source: keys that ciphered part of one file are never taken
+  // for another.
+  const std::string password = keys->Password();
+  const uint32_t code =
+      PrepareEntry(entry_name, source_path, spill_path, ZipEncryption::Aes256, password, keys, out, fs);
+  keys->Clear();
+  return code;
 }
 
 uint32_t ZipAddPrepared(ZipHandle h, const ZipPrepared* p) {

@@ -86,6 +86,7 @@ uint32_t ZipEndAdditions(ZipHandle h);
 // held in memory up to 4 MiB and beyond that in a spill file, so memory stays bounded whatever
 // the size of the source.
 struct ZipPrepared;
+class AesEntryKeys;  // zip/ZipAes.h
 // Reads the source as ZipAdd would, with the same checks and result codes; *out is null on
 // failure. spill_path: where compressed bytes beyond the memory part go (removed by
 // ZipPreparedFree).
@@ -99,6 +100,13 @@ uint32_t ZipPrepare(const std::wstring& entry_name, const std::wstring& source_p
 uint32_t ZipPrepareEncrypted(const std::wstring& entry_name, const std::wstring& source_path,
                              const std::wstring& spill_path, ZipEncryption encryption, std::string_view password,
                              ZipPrepared** out, platform::FileSystem& fs = platform::RealFileSystem());
+// The same with Aes256, under keys made beforehand (AesEntryKeys::Make, with the password the
+// archives are made with), so that their derivation can run apart from the compression. The keys
+// are spent by this call whatever it answers; kZipBadArguments when they hold no password,
+// kZipNotInitialised (as for a derivation that fails here) when their derivation failed.
+uint32_t ZipPrepareWithKeys(const std::wstring& entry_name, const std::wstring& source_path,
+                            const std::wstring& spill_path, AesEntryKeys* keys, ZipPrepared** out,
+                            platform::FileSystem& fs = platform::RealFileSystem());
 // Adds the prepared entry: the archive is byte for byte what ZipAdd of the same source would
 // write (the random bytes of the encryption header, or the salt, aside). A source prepared
 // without encryption goes into an AES archive too, ciphered on the way under a salt of its own.

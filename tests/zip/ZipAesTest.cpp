@@ -136,6 +136,47 @@ TEST_F(ZipAesTest, AVersionIsEncryptedOnceForItsThreeArchivesAndEachVersionGetsI
   }
 }
 
+TEST_F(ZipAesTest, KeysMadeAheadCipherOneEntryOnly) {
+  const std::string data = Text(7000);
+  const std::wstring src = Source(L"k.txt", data);
+  AesEntryKeys keys;
+  EXPECT_FALSE(keys.Ready());
+  ZipPrepared* p = nullptr;
+  EXPECT_EQ(ZipPrepareWithKeys(L"k.txt", src, dir_ + L"k.z", &keys, &p), kZipBadArguments) << "never made";
+  EXPECT_EQ(p, nullptr);
+  EXPECT_EQ(ZipPrepareWithKeys(L"k.txt", src, dir_ + L"k.z", nullptr, &p), kZipBadArguments);
+
+  std::string salts[2];
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(keys.Make("739"));
+    ASSERT_TRUE(keys.Ready());
+    ASSERT_EQ(ZipPrepareWithKeys(L"k.txt", src, dir_ + L"k.z", &keys, &p), kZipSuccess);
+    EXPECT_FALSE(keys.Ready()) << "spent by the entry they cipher";
+    // Spent keys cannot cipher a second entry (it would share the first one's key stream).
+    ZipPrepared* again = nullptr;
+    EXPECT_EQ(ZipPrepareWithKeys(L"k.txt", src, dir_ + L"k.z", &keys, &again), kZipBadArguments);
+    EXPECT_EQ(again, nullptr);
+    // Only an archive with the password they were made with takes the entry.
+    EXPECT_EQ(WritePrepared(dir_ + L"other.zip", p, "7390", ZipEncryption::Aes256), kZipBadArguments);
+    const std::wstring zip = dir_ + L"k" + std::to_wstring(i) + L".zip";
+    ASSERT_EQ(WritePrepared(zip, p, "739", ZipEncryption::Aes256), kZipSuccess);
+    ZipPreparedFree(p);
+    std::string back, bytes;
+    EXPECT_EQ(Read(zip, "739", &back), ReadStatus::Sound);
+    EXPECT_TRUE(back == data);
+    EXPECT_EQ(Read(zip, "738", &back), ReadStatus::WrongPassword);
+    ASSERT_TRUE(vq::platform::ReadWholeFile(zip, &bytes));
+    salts[i] = bytes.substr(30 + 5 + 28, kAesSaltLen);
+  }
+  EXPECT_NE(salts[0], salts[1]) << "each Make draws a new salt";
+
+  // Keys given to an entry that fails before its data are spent all the same.
+  ASSERT_TRUE(keys.Make("739"));
+  EXPECT_EQ(ZipPrepareWithKeys(L"k.txt", dir_ + L"missing.txt", dir_ + L"k.z", &keys, &p), kZipCouldNotOpen);
+  EXPECT_FALSE(keys.Ready());
+  EXPECT_TRUE(keys.Password().empty());
+}
+
 TEST_F(ZipAesTest, SealedDataGoesOnlyIntoArchivesItsPasswordOpens) {
   const std::wstring src = Source(L"s.txt", Text(3000));
   ZipPrepared* sealed = nullptr;

@@ -16,6 +16,7 @@
 #include "platform/CodePage.h"
 #include "platform/File.h"
 #include "zip/Deflate.h"
+#include "zip/ZipAes.h"
 #include "zip/ZipWriter.h"
 
 namespace {
@@ -93,7 +94,12 @@ int Archive(const std::wstring& archive, const std::wstring& entry, const std::w
   ZipPrepared* prepared = nullptr;
   uint32_t prepare = kZipSuccess;
   if (aes) {
-    prepare = ZipPrepareEncrypted(entry, source, archive + L".spill", ZipEncryption::Aes256, password, &prepared);
+    // As the backup pass does: the keys made first, then spent on the compressed data.
+    AesEntryKeys keys;
+    if (!password.empty()) keys.Make(password);
+    prepare = password.empty()
+                  ? ZipPrepareEncrypted(entry, source, archive + L".spill", ZipEncryption::Aes256, password, &prepared)
+                  : ZipPrepareWithKeys(entry, source, archive + L".spill", &keys, &prepared);
     if (prepare) {
       std::printf("0x%08X %s\n", prepare, ZipResultText(prepare));
       return 1;
