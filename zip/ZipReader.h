@@ -68,8 +68,9 @@ ReadStatus ZipCheckOpens(platform::FileStream& in, const char* password, ZipEntr
 ReadStatus ZipExtract(platform::FileStream& in, const char* password, const ZipSink& sink, ZipEntryInfo* info);
 // How many archives ZipCheckSideBySide takes at once. A deciphered byte waits about thirty cycles
 // on the one before (two table lookups and two multiplies in a row); four entries side by side
-// still left the processor waiting, eight keep it busy (one and a half times the bytes per
-// second), for 170 KB more buffers and inflate state per thread.
+// still left the processor waiting, eight keep it busy (the loop alone deciphers half as many
+// bytes again per second), for about 670 KB more per thread: each entry has two 64 KiB buffers
+// and an inflate state with its 32 KiB window.
 constexpr size_t kZipSideBySide = 8;
 // Checks up to kZipSideBySide archives as ZipExtract does each without a sink, side by side: a
 // piece of each is read in turn, and the pieces of traditionally encrypted entries are
