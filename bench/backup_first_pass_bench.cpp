@@ -52,12 +52,15 @@ using vqbench::Write;
 
 namespace {
 
-// Processor time of the whole process, every thread, user and system.
-double ProcessorSeconds() {
+// Processor time of the whole process, every thread: user and system.
+struct Processor {
+  double user = 0, system = 0;
+};
+Processor ProcessorSeconds() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
   auto s = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-  return s(u.ru_utime) + s(u.ru_stime);
+  return {s(u.ru_utime), s(u.ru_stime)};
 }
 
 enum Op { kCopy, kOpenRead, kRead, kCreate, kWrite, kFlush, kRename, kFolderFlush, kRemove, kLook, kOther, kOps };
@@ -233,18 +236,20 @@ int main(int argc, char** argv) {
       vqbench::Settle();
       vq::AppSettings.zipEncryption.store(encryption);
       vq::AppSettings.timeLastBk.store(0);
-      const double c0 = ProcessorSeconds();
+      const Processor c0 = ProcessorSeconds();
       t0 = Clock::now();
       vq::RunBackUpPass(vq::platform::RealFileSystem());
       const double took = Seconds(t0, Clock::now());
-      const double used = ProcessorSeconds() - c0;
+      const Processor c1 = ProcessorSeconds();
+      const double user = c1.user - c0.user, system = c1.system - c0.system, used = user + system;
       worker[encryption] = std::min(worker[encryption], took);
       cpu[encryption] = std::min(cpu[encryption], used);
       workerSelected = std::min(workerSelected, vq::backFileCount.load());
       std::printf(
           "first pass over %d files as the worker runs it (%u compressors), %-11s %.3f s, %.0f files/s, "
-          "processor %.3f s\n",
-          count, vq::DefaultCompressors(), encryption ? "AES-256:" : "traditional:", took, double(count) / took, used);
+          "processor %.3f s (user %.3f, system %.3f)\n",
+          count, vq::DefaultCompressors(), encryption ? "AES-256:" : "traditional:", took, double(count) / took, used,
+          user, system);
     }
   }
   std::printf(
