@@ -398,13 +398,7 @@ void CBrowseDlg::OnListContextMenu(POINT screen) {
 
 std::wstring CBrowseDlg::ChooseFolder() {
   // The field holds the last folder chosen (or one typed); the folder browser opens on it.
-  std::wstring start;
-  {
-    HWND c = Item(IDC_BROWSE_TARGET);
-    const int n = GetWindowTextLengthW(c);
-    start.resize(static_cast<size_t>(n) + 1);
-    start.resize(static_cast<size_t>(GetWindowTextW(c, start.data(), n + 1)));
-  }
+  const std::wstring start = Text(IDC_BROWSE_TARGET);
   const std::wstring chosen = PickRestoreFolder(hwnd(), start);
   if (!chosen.empty()) SetDlgItemTextW(hwnd(), IDC_BROWSE_TARGET, chosen.c_str());
   return chosen;

@@ -2,6 +2,15 @@
 
 namespace vq::win {
 
+std::wstring Dialog::Text(int id) const {
+  HWND c = Item(id);
+  const int n = GetWindowTextLengthW(c);
+  std::wstring s(static_cast<size_t>(n) + 1, L'\0');
+  const int got = GetWindowTextW(c, s.data(), n + 1);
+  s.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return s;
+}
+
 INT_PTR Dialog::DoModal(HWND parent) {
   ended_ = false;
   HWND h = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId_), parent, Proc,

@@ -10,6 +10,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace vq::win {
 
 class Dialog {
@@ -26,6 +28,8 @@ class Dialog {
   void EndDialog(INT_PTR result);
   HWND hwnd() const { return hwnd_; }
   HWND Item(int id) const { return GetDlgItem(hwnd_, id); }
+  // The whole text of a control (an edit field however long), empty when it cannot be read.
+  std::wstring Text(int id) const;
 
  protected:
   // Return TRUE to let the dialog manager set the focus.

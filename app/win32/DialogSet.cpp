@@ -48,15 +48,6 @@ void CDialogSet::Fill(const SettingsForm& f) {
   CheckDlgButton(hwnd(), IDC_CHECK_AES, f.aes ? BST_CHECKED : BST_UNCHECKED);
 }
 
-std::wstring CDialogSet::Text(int id) const {
-  HWND c = Item(id);
-  const int n = GetWindowTextLengthW(c);
-  std::wstring s(static_cast<size_t>(n) + 1, L'\0');
-  const int got = GetWindowTextW(c, s.data(), n + 1);
-  s.resize(got > 0 ? static_cast<size_t>(got) : 0);
-  return s;
-}
-
 SettingsForm CDialogSet::Read() const {
   SettingsForm f;
   f.filter = Text(IDC_EDIT_FILTER);

@@ -24,7 +24,6 @@ class CDialogSet : public Dialog {
   void OnBrowse(int editId, const wchar_t* title);
   void Fill(const SettingsForm& form);
   SettingsForm Read() const;
-  std::wstring Text(int id) const;
   void Box(const std::wstring& text);
 };
 

@@ -44,15 +44,6 @@ bool CRestoreDlg::OnCommand(int id, int notifyCode, HWND control) {
   }
 }
 
-std::wstring CRestoreDlg::Text(int id) const {
-  HWND c = Item(id);
-  const int n = GetWindowTextLengthW(c);
-  std::wstring s(static_cast<size_t>(n) + 1, L'\0');
-  const int got = GetWindowTextW(c, s.data(), n + 1);
-  s.resize(got > 0 ? static_cast<size_t>(got) : 0);
-  return s;
-}
-
 void CRestoreDlg::Status(const std::wstring& text) { SetDlgItemTextW(hwnd(), IDC_RESTORE_STATUS, text.c_str()); }
 
 void CRestoreDlg::OnPickFile() {

@@ -30,7 +30,6 @@ class CRestoreDlg : public Dialog {
   void OnListVersions();
   void OnBrowseFolder();
   void OnRestore();
-  std::wstring Text(int id) const;
   void Status(const std::wstring& text);
 
   std::wstring startPath_;

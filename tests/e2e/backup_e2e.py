@@ -154,12 +154,7 @@ try:
                   if not n.endswith(".zip")]
         check(strays == [], "no stray files in %s after the restart: %r" % (view, strays))
 
-    proc.stdin.write("exit\n".encode())
-    proc.stdin.flush()
-    proc.wait(timeout=10)
-    check(proc.returncode == 0, "the program ends with 0 after exit (got %r)" % proc.returncode)
+    vqtest.exit_program(proc, 10)
 finally:
-    if proc.poll() is None:
-        proc.kill()
-        proc.wait()
+    vqtest.kill_left_running(proc)
 finish()

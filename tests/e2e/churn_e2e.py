@@ -54,14 +54,9 @@ try:
     # Give a pass that may still run the time to end before looking for partial files.
     wait_for(lambda: not vqchurn.partial_files(dest, temp), 30, "no partial archive or work folder left")
 
-    proc.stdin.write("exit\n".encode())
-    proc.stdin.flush()
-    proc.wait(timeout=30)
-    check(proc.returncode == 0, "the program ends with 0 after exit (got %r)" % proc.returncode)
+    vqtest.exit_program(proc, 30)
 finally:
-    if proc.poll() is None:
-        proc.kill()
-        proc.wait()
+    vqtest.kill_left_running(proc)
 if vqtest.failures:
     print("repeat with: churn_e2e.py PROGRAM %.0f %d" % (SECONDS, SEED))
 finish()

@@ -6,34 +6,10 @@ configuration directory that cannot be written does not stop the program."""
 import os, pty, signal, subprocess, sys, termios, threading, time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import vqtest  # noqa: E402
-from vqtest import check, finish, read_log, wait_for  # noqa: E402
+from vqtest import LAST_DUMP_LINE, check, finish, read_log, wait_for  # noqa: E402
+from vqtest import Piped as Running  # noqa: E402
 
 PROGRAM = sys.argv[1]
-LAST_DUMP_LINE = "中断备份所有数据的方法:菜单->重置->重置最后备份时间为一天前\r\n"
-
-
-class Running:
-    """The program with a pipe for its input and everything it prints collected."""
-
-    def __init__(self, prog, env):
-        self.p = subprocess.Popen([prog], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
-        self.out = b""
-        self.t = threading.Thread(target=self._read, daemon=True)
-        self.t.start()
-
-    def _read(self):
-        for chunk in iter(lambda: self.p.stdout.read1(4096), b""):
-            self.out += chunk
-
-    def shown(self):
-        return self.out.decode("utf-8", errors="replace")
-
-    def type(self, *lines):
-        self.p.stdin.write(("\n".join(lines) + "\n").encode())
-        self.p.stdin.flush()
-
-    def wait_shown(self, text, seconds=10, count=1):
-        return wait_for(lambda: self.shown().count(text) >= count, seconds, "the terminal shows %r" % text)
 
 
 def setup(name):

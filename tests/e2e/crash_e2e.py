@@ -6,7 +6,7 @@ version its source had; after a last, whole pass the archives hold the newest ve
 partial archive or temporary file is left.
 
 Usage: crash_e2e.py PROGRAM [KILLS] [SEED]"""
-import hashlib, os, random, shutil, signal, subprocess, sys, time, zipfile
+import os, random, shutil, signal, subprocess, sys, time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import vqtest  # noqa: E402
 from vqtest import check, finish, read_log, wait_for  # noqa: E402
@@ -28,17 +28,14 @@ VIEWS = [os.path.join(dest, v) for v in ("mList", "mHistory", "mScDir")]
 # Every file has a name of its own, so an archive's entry name tells its source.
 small = [os.path.join(src, "s%d" % (i % 3), "note%02d.txt" % i) for i in range(12)]
 large = [os.path.join(src, "big", "large%d.txt" % i) for i in range(3)]
-versions = {}  # entry name -> digests of every content its source ever had
-newest = {}
+sources = vqtest.SourceVersions(PASSWORD)
 
 
 def write(path, data):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
         f.write(data)
-    name = os.path.basename(path)
-    versions.setdefault(name, set()).add(hashlib.sha256(data).digest())
-    newest[name] = hashlib.sha256(data).digest()
+    sources.wrote(path, data)
 
 
 def content(path, big):
@@ -68,42 +65,8 @@ def leftovers():
     return found
 
 
-verified = {}  # archive -> (size, mtime) when it last passed, and its digest
-
-
-def entry_bytes(z, zf, name):
-    # 7-Zip deciphers at native speed; zipfile's pure-Python cipher takes seconds per megabyte.
-    if SEVEN_ZIP:
-        r = subprocess.run([SEVEN_ZIP, "x", "-so", "-p739", z], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        if r.returncode != 0:
-            raise ValueError("7z x failed with %d" % r.returncode)
-        return r.stdout
-    return zf.read(name, pwd=PASSWORD)
-
-
 def check_archives(when, want_newest=False):
-    count = 0
-    for z in archives():
-        count += 1
-        st = os.stat(z)
-        key = (st.st_size, st.st_mtime_ns)
-        try:
-            with zipfile.ZipFile(z) as zf:
-                names = zf.namelist()
-                check(len(names) == 1, "%s: %s holds one entry (got %r)" % (when, z, names))
-                if len(names) != 1:
-                    continue
-                if verified.get(z, (None,))[0] == key:
-                    digest = verified[z][1]  # untouched since it last passed
-                else:
-                    digest = hashlib.sha256(entry_bytes(z, zf, names[0])).digest()
-                    verified[z] = (key, digest)
-                check(digest in versions.get(names[0], ()), "%s: %s matches a version of its source" % (when, z))
-                if want_newest and "/mHistory/" not in z:
-                    check(digest == newest[names[0]], "%s: %s holds the newest version" % (when, z))
-        except Exception as e:  # noqa: BLE001
-            check(False, "%s: %s opens with the password: %s" % (when, z, e))
-    return count
+    return sources.check_archives(when, archives(), want_newest)
 
 
 def start():
@@ -179,7 +142,5 @@ try:
     proc.stdin.flush()
     proc.wait(timeout=10)
 finally:
-    if proc.poll() is None:
-        proc.kill()
-        proc.wait()
+    vqtest.kill_left_running(proc)
 finish()

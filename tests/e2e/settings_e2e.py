@@ -5,36 +5,10 @@ value it still holds, shows them in the first run's dialog and logs what was mis
 import os, pty, subprocess, sys, threading, time, zipfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import vqtest  # noqa: E402
-from vqtest import check, finish, read_log, wait_for  # noqa: E402
+from vqtest import LAST_DUMP_LINE, check, finish, read_log, wait_for  # noqa: E402
+from vqtest import Piped as Running  # noqa: E402
 
 PROGRAM = sys.argv[1]
-LAST_DUMP_LINE = "中断备份所有数据的方法:菜单->重置->重置最后备份时间为一天前\r\n"
-
-
-class Running:
-    def __init__(self, prog, env):
-        self.p = subprocess.Popen([prog], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
-        self.out = b""
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for chunk in iter(lambda: self.p.stdout.read1(4096), b""):
-            self.out += chunk
-
-    def shown(self):
-        return self.out.decode("utf-8", errors="replace")
-
-    def type_bytes(self, data):
-        self.p.stdin.write(data)
-        self.p.stdin.flush()
-
-    def end(self):
-        self.type_bytes(b"exit\n")
-        try:
-            self.p.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.p.kill()
-            check(False, "exit ends the program")
 
 
 def store_text(home):

@@ -5,15 +5,15 @@ its pass, and checks that every archive in the three views opens with the passwo
 version its source had; after a last whole pass no partial archive or temporary folder is left.
 
 Usage: crash_wine.py EXE WINE_RUN BUILD VQPOST [KILLS] [SEED]"""
-import glob, hashlib, os, random, shutil, signal, subprocess, sys, time, zipfile
+import glob, os, random, signal, subprocess, sys, time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import vqtest  # noqa: E402
 from vqtest import check, finish, read_log, wait_for  # noqa: E402
 import vqwine  # noqa: E402
 from vqwine import DRIVE_C  # noqa: E402
 
 KILLS = int(sys.argv[5]) if len(sys.argv) > 5 else 5
 SEED = int(sys.argv[6]) if len(sys.argv) > 6 else int(time.time())
-SEVEN_ZIP = shutil.which("7z")
 rng = random.Random(SEED)
 print("seed", SEED)
 
@@ -28,7 +28,7 @@ TEMPS = [d for d in glob.glob(os.path.join(DRIVE_C, "users", "*", "Temp")) +
 
 small = [os.path.join(src, "note%02d.txt" % i) for i in range(6)]
 large = [os.path.join(src, "large%d.txt" % i) for i in range(2)]
-versions, newest = {}, {}
+sources = vqtest.SourceVersions(b"739")
 
 
 def write(path, big):
@@ -36,9 +36,7 @@ def write(path, big):
     data = head + os.urandom(rng.randint(3 << 20, 6 << 20)) + head * 10000 if big else head * rng.randint(1, 2000)
     with open(path, "wb") as f:
         f.write(data)
-    name = os.path.basename(path)
-    versions.setdefault(name, set()).add(hashlib.sha256(data).digest())
-    newest[name] = hashlib.sha256(data).digest()
+    sources.wrote(path, data)
 
 
 def archives():
@@ -53,36 +51,8 @@ def leftovers():
     return found
 
 
-verified = {}
-
-
 def check_archives(when, want_newest=False):
-    for z in archives():
-        st = os.stat(z)
-        key = (st.st_size, st.st_mtime_ns)
-        try:
-            with zipfile.ZipFile(z) as zf:
-                names = zf.namelist()
-                check(len(names) == 1, "%s: %s holds one entry (got %r)" % (when, z, names))
-                if len(names) != 1:
-                    continue
-                if verified.get(z, (None,))[0] == key:
-                    digest = verified[z][1]
-                else:
-                    if SEVEN_ZIP:
-                        r = subprocess.run([SEVEN_ZIP, "x", "-so", "-p739", z], stdout=subprocess.PIPE,
-                                           stderr=subprocess.DEVNULL)
-                        check(r.returncode == 0, "%s: 7z extracts %s" % (when, z))
-                        data = r.stdout
-                    else:
-                        data = zf.read(names[0], pwd=b"739")
-                    digest = hashlib.sha256(data).digest()
-                    verified[z] = (key, digest)
-                check(digest in versions.get(names[0], ()), "%s: %s matches a version of its source" % (when, z))
-                if want_newest and os.sep + "mHistory" + os.sep not in z:
-                    check(digest == newest[names[0]], "%s: %s holds the newest version" % (when, z))
-        except Exception as e:  # noqa: BLE001
-            check(False, "%s: %s opens with the password: %s" % (when, z, e))
+    sources.check_archives(when, archives(), want_newest)
 
 
 def count(text):
