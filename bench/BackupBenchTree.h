@@ -41,7 +41,9 @@ inline void Settle() { ::sync(); }
 // A scratch folder "<parent>/<name>-<random>" that holds all a benchmark's state: the settings a
 // pass saves, the settings store's lock, and the log. The caller removes it at the end.
 inline fs::path ScratchWorld(const fs::path& parent, const std::string& name) {
-  fs::path root = parent / (name + "-" + std::to_string(std::random_device{}()));
+  // Absolute, or the settings folder below would be a relative XDG_CONFIG_HOME, which the settings
+  // store ignores for the user's real one.
+  fs::path root = fs::absolute(parent) / (name + "-" + std::to_string(std::random_device{}()));
   fs::create_directories(root);
   setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
   setenv("XDG_RUNTIME_DIR", root.c_str(), 1);
