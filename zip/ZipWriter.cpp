@@ -8,7 +8,6 @@
 #include "common/Text.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
-#include "platform/Crypto.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "zip/Alloc.h"
@@ -589,8 +588,9 @@ uint32_t AddEntry(ZipWriter* w, const std::wstring& entry_name, EntrySource& sou
     } else {
       w->aes.reset(new (std::nothrow) AesEntryCipher);
       if (!w->aes) return fail(kZipNoMemory);
-      if (!platform::RandomBytes(head, kAesSaltLen) || !w->aes->Start(password, head, head + kAesSaltLen))
-        return fail(kZipNotInitialised);
+      AesEntryKeys keys;
+      keys.Make(password);
+      if (!w->aes->Start(keys, head, head + kAesSaltLen)) return fail(kZipNotInitialised);
     }
     if (!Append(w, head, sizeof head)) return fail(kZipWriteFailed);
   } else if (traditional) {
@@ -807,7 +807,7 @@ uint32_t ZipPrepare(const std::wstring& entry_name, const std::wstring& source_p
 
 namespace {
 
-// keys: made beforehand for Aes256 (spent here), or null to make them here.
+// keys: made beforehand for Aes256 (spent here), or null to make them here the same way.
 uint32_t PrepareEntry(const std::wstring& entry_name, const std::wstring& source_path, const std::wstring& spill_path,
                       ZipEncryption encryption, std::string_view password, AesEntryKeys* keys, ZipPrepared** out,
                       platform::FileSystem& fs) {
@@ -844,10 +844,12 @@ uint32_t PrepareEntry(const std::wstring& entry_name, const std::wstring& source
     p->password = password;
     p->cipher.reset(new (std::nothrow) AesEntryCipher);
     if (!p->cipher) return fail(kZipNoMemory);
-    const bool started =
-        keys ? p->cipher->Start(*keys, p->salt, p->verifier)
-             : platform::RandomBytes(p->salt, kAesSaltLen) && p->cipher->Start(password, p->salt, p->verifier);
-    if (!started) return fail(kZipNotInitialised);
+    AesEntryKeys madeHere;
+    if (!keys) {
+      madeHere.Make(password);
+      keys = &madeHere;
+    }
+    if (!p->cipher->Start(*keys, p->salt, p->verifier)) return fail(kZipNotInitialised);
   }
 
   uint32_t data_result = kZipSuccess;
