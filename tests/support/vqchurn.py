@@ -177,6 +177,17 @@ def source_files(src):
     return sorted(out)
 
 
+def problems_after_quiet(src, archives_of, entry_name, password, seed=0, seconds=120):
+    """problems() once the passes that follow the churn have had up to `seconds` of quiet, looked
+    at every 3 s: (files wrong, files in the source, seconds waited)."""
+    t0 = time.time()
+    found, files = problems(src, archives_of, entry_name, password, seed=seed)
+    while found and time.time() - t0 < seconds:
+        time.sleep(3)
+        found, files = problems(src, archives_of, entry_name, password, seed=seed)
+    return found, files, time.time() - t0
+
+
 def problems(src, archives_of, entry_name, password, deep_sample=40, seed=0):
     """What is wrong once the churn is over: each source file's list, folder and history archive
     (archives_of(path) gives the three paths) must hold its current content, by the CRC and size
